@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs, then configures and builds
+# into ./build. Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "${VELTRANO_SKIP_APT:-0}" != "1" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  # shellcheck disable=SC2046
+  $SUDO apt-get install -y --no-install-recommends $(grep -v '^#' scripts/packages.txt)
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${VELTRANO_CMAKE_ARGS:-}
+cmake --build build --parallel "$(nproc)"

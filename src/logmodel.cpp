@@ -1,0 +1,190 @@
+#include "logmodel.h"
+
+#include <QFile>
+#include <QMetaObject>
+
+#include <atomic>
+
+namespace {
+
+const char kShortcutWarning[] = "Shortcut: Only binding to one of multiple key bindings";
+
+QtMessageHandler defaultMessageHandler = nullptr;
+bool handlerInstalled = false;
+
+// The process-wide model while it exists; cleared by its destructor before the
+// previous handler is reinstalled, so the hook never reaches a dead model.
+std::atomic<LogModel*> appLogModel{nullptr};
+
+// Set while this thread is inside the handler: anything logged from there (by
+// Qt, by a view reacting to a new row, ...) only goes to the previous handler.
+thread_local bool inHandler = false;
+
+LogModel::Severity severityFor(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return LogModel::Debug;
+    case QtWarningMsg:
+        return LogModel::Warning;
+    case QtCriticalMsg:
+        return LogModel::Critical;
+    case QtFatalMsg:
+        return LogModel::Fatal;
+    default:
+        return LogModel::Info;
+    }
+}
+
+void chain(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+{
+    if (defaultMessageHandler)
+        defaultMessageHandler(type, context, msg);
+}
+
+} // namespace
+
+LogModel::LogModel(QObject* parent)
+    : QAbstractListModel(parent)
+{
+}
+
+LogModel::~LogModel()
+{
+    LogModel* self = this;
+    if (appLogModel.compare_exchange_strong(self, nullptr) && handlerInstalled) {
+        qInstallMessageHandler(defaultMessageHandler);
+        handlerInstalled = false;
+    }
+}
+
+int LogModel::rowCount(const QModelIndex&) const
+{
+    return int(entries_.size());
+}
+
+QVariant LogModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.model() != this || index.row() < 0 || index.column() < 0
+        || index.row() >= entries_.size())
+        return {};
+
+    const Entry& entry = entries_.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return displayText(entry);
+    case TimeRole:
+        return entry.time;
+    case CategoryRole:
+        return entry.category;
+    case SeverityRole:
+        return int(entry.severity);
+    case FunctionRole:
+        return entry.function;
+    case MessageRole:
+        return entry.message;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> LogModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(TimeRole, "time");
+    names.insert(CategoryRole, "category");
+    names.insert(SeverityRole, "severity");
+    names.insert(FunctionRole, "function");
+    names.insert(MessageRole, "message");
+    return names;
+}
+
+void LogModel::clear()
+{
+    beginResetModel();
+    entries_.clear();
+    endResetModel();
+}
+
+void LogModel::appendEntry(QDateTime time, QString category, LogModel::Severity severity,
+                           QString function, QString msg)
+{
+    if (inserting_) {
+        // A view logged from inside rowsAboutToBeInserted/rowsInserted: nesting
+        // beginInsertRows is not allowed, so add the entry once this one is done.
+        QMetaObject::invokeMethod(
+            this,
+            [this, time, category, severity, function, msg] {
+                appendEntry(time, category, severity, function, msg);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    const int row = int(entries_.size());
+    inserting_ = true;
+    beginInsertRows(QModelIndex(), row, row);
+    entries_.append(Entry{std::move(time), std::move(category), severity, std::move(function),
+                          std::move(msg)});
+    endInsertRows();
+    inserting_ = false;
+}
+
+QString LogModel::saveTo(QString fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const QString error = file.errorString();
+        qDebug("Unable to open file %s: %s", qPrintable(fileName), qPrintable(error));
+        return error;
+    }
+    for (const Entry& entry : std::as_const(entries_)) {
+        file.write(entry.message.toUtf8());
+        file.write("\n", 1);
+    }
+    file.close();
+    return QString();
+}
+
+QString LogModel::displayText(const Entry& entry)
+{
+    return entry.time.toString(Qt::ISODateWithMs) + QStringLiteral(": ") + entry.message;
+}
+
+LogModel* GetAppLog()
+{
+    static LogModel* const model = [] {
+        static LogModel instance;
+        appLogModel.store(&instance);
+        return &instance;
+    }();
+    if (!handlerInstalled && appLogModel.load() == model) {
+        defaultMessageHandler = qInstallMessageHandler(LogMessageHandler);
+        handlerInstalled = true;
+    }
+    return model;
+}
+
+void LogMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+{
+    if (inHandler) {
+        chain(type, context, msg);
+        return;
+    }
+    inHandler = true;
+    if (!msg.contains(QLatin1String(kShortcutWarning))) {
+        if (LogModel* model = appLogModel.load()) {
+            const QDateTime now = QDateTime::currentDateTime();
+            const QString category = context.category ? QString::fromUtf8(context.category) : QString();
+            const QString function = context.function ? QString::fromUtf8(context.function) : QString();
+            const LogModel::Severity severity = severityFor(type);
+            QMetaObject::invokeMethod(
+                model,
+                [model, now, category, severity, function, msg] {
+                    model->appendEntry(now, category, severity, function, msg);
+                },
+                Qt::AutoConnection);
+        }
+    }
+    chain(type, context, msg);
+    inHandler = false;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "logmodel.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <boost/asio/io_context.hpp>
+
+// The program's central object: the QML scene reaches every device and every
+// run through it. It owns the device objects and the two worker threads.
+class Veltranor : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(LogModel* appLog READ appLog CONSTANT)
+    Q_PROPERTY(LogModel* linearityLog READ linearityLog CONSTANT)
+    Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
+    Q_PROPERTY(int mode READ mode NOTIFY modeChanged)
+
+public:
+    Veltranor(boost::asio::io_context& context, QObject* parent = nullptr);
+    ~Veltranor() override;
+
+    LogModel* appLog() const { return appLog_; }
+    LogModel* linearityLog() { return &linearityLog_; }
+
+    bool running() const { return running_; }
+    void setRunning(bool running);
+
+    int mode() const { return mode_; }
+
+    boost::asio::io_context& networkContext() { return context_; }
+    QThread& calibratorThread() { return calibratorThread_; }
+    QThread& backgroundThread() { return backgroundThread_; }
+
+public Q_SLOTS:
+    // Called at aboutToQuit: cancels the active display's requests, ends a run
+    // and joins the worker threads, so nothing touches the network context
+    // after main has destroyed it.
+    void stop();
+
+Q_SIGNALS:
+    void runningChanged(bool running);
+    void modeChanged();
+
+private:
+    void joinWorkers_();
+
+    boost::asio::io_context& context_;
+    LogModel* appLog_ = nullptr;
+    LogModel linearityLog_;
+    QThread calibratorThread_;
+    QThread backgroundThread_;
+    bool running_ = false;
+    int mode_ = 0;
+};

@@ -35,8 +35,10 @@ ListView {
             logView.stickToBottom = verticalBar.position >= 0.85 * (1.0 - verticalBar.size)
         }
         function onRowsInserted() {
+            // The content height is only known after the next layout, so move
+            // to the end once the new rows are laid out.
             if (logView.stickToBottom)
-                verticalBar.position = 1.0 - verticalBar.size
+                Qt.callLater(logView.positionViewAtEnd)
         }
     }
 }

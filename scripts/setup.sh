@@ -10,7 +10,7 @@ if [ "${VELTRANO_SKIP_APT:-0}" != "1" ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update
   # shellcheck disable=SC2046
-  $SUDO apt-get install -y --no-install-recommends $(grep -v '^#' scripts/packages.txt)
+  $SUDO apt-get install -y $(grep -v '^#' scripts/packages.txt)
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${VELTRANO_CMAKE_ARGS:-}

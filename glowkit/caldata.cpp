@@ -61,6 +61,8 @@ bool discRange(std::uint64_t centre, float radius, std::uint64_t last, std::uint
     const double c = static_cast<double>(centre);
     const double r = radius;
     const double top = c + r;
+    if (r <= c && c - r > static_cast<double>(last))
+        return false; // starts past the grid
     lo = r > c ? 0 : static_cast<std::uint64_t>(c - r);
     hi = top >= static_cast<double>(last) ? last : static_cast<std::uint64_t>(top);
     return lo <= hi;

@@ -434,13 +434,14 @@ TEST(CalDataTotals, NothingToAverageGivesZeroCount)
         {"rectangle right of the grid", d.totals(5, 0, 2, 2)},
         {"rectangle below the grid", d.totals(0, 9, 0, 0)},
         {"disc far outside", d.totals(100, 100, 3.0f)},
+        {"disc at the largest column", d.totals(std::numeric_limits<std::uint64_t>::max(), 2, 3.0f)},
         {"negative radius", d.totals(2, 2, -1.0f)},
         {"radius not a number", d.totals(2, 2, std::nanf(""))},
         {"empty cube, disc", Data{}.totals(0, 0, 0.0f)},
         {"empty cube, rectangle", Data{}.totals(0, 0, 3, 3)},
     };
     const std::string err = GetCapturedStderr();
-    EXPECT_EQ(lineCount(err), 7);
+    EXPECT_EQ(lineCount(err), 8);
     EXPECT_NE(err.find("Cal::Data::totals: no pixels to average!"), std::string::npos);
     for (const Case& c : cases)
         EXPECT_EQ(c.t, zero) << c.what;

@@ -259,7 +259,47 @@ def cases():
     c["w_empty_set0"] = stream([marker(0)])
     c["w_empty_set7"] = stream([marker(7)])
     c["w_lowgray8"] = stream([marker(2), rec("LowGray8", bytes([0x34, 0x78, 0xBC]))], pixfmt=1)
+    mesh_cases(c)
     return c, errs
+
+
+# ---------------------------------------------------------------------------
+# Correction meshes as the file handler writes them: pixel format from the
+# plane count, header width and height 0, the set-7 marker, one mesh record.
+
+MESH_ONE = [[[1.0, 1.0, 1.0], [1.0, 1.0, 1.0]]]
+MESH_TWO = [[[0.5, 1.5]], [[1.0, 0.25]]]
+MESH_THREE = [
+    [[0.0, 0.5, 1.0, 1.999], [0.25, 0.75, 1.25, 1.75], [0.125, 0.375, 0.625, 0.875]],
+    [[2.5, -0.25, 1.5, 1.0], [1.0, 1.0, 1.0, 1.0], [0.0001, 1.99999, 0.9999, 1.0001]],
+    [[1.0] * 4, [0.5] * 4, [1.5] * 4],
+]
+
+
+def as_f32(v):
+    return struct.unpack(">f", struct.pack(">f", v))[0]
+
+
+def sample(g):
+    """Unsigned 1.15 fixed point of a float gain, clamped to 0..0xFFFF."""
+    return min(max(int(as_f32(g) * 32768), 0), 0xFFFF)
+
+
+def mesh_stream(name, planes, geom, value):
+    fmt = {1: 1, 2: 3, 3: 3, 4: 4, 5: 5}.get(len(planes), 3)
+    s5 = {1: 1, 3: 3, 4: 4, 5: 5}[fmt]
+    h = len(planes[0]) if planes else 0
+    w = len(planes[0][0]) if h else 0
+    present = [[sample(g) for row in p for g in row] for p in planes]
+    present += [None] * (s5 - len(planes))
+    body = mesh(name, w, h, geom, (value, value), 0, present)
+    return stream([marker(7), rec("CalMeshCorr", body)], pixfmt=fmt)
+
+
+def mesh_cases(c):
+    c["mesh_one"] = mesh_stream("m", MESH_ONE, (0.5, 0.5, 3, 2), 0.25)
+    c["mesh_two"] = mesh_stream("two", MESH_TWO, (1, 2, 3, 4), 0.05)
+    c["mesh_three"] = mesh_stream("Veltrano continuous", MESH_THREE, (0.5, 0.5, 2, 1), 1.0)
 
 
 def main():

@@ -1,0 +1,43 @@
+#pragma once
+
+// Public front end of the TessCal format: correction meshes to and from
+// TessCal streams. The handler has no state; every member is const and may
+// be called on a default-constructed handler from any thread, one stream per
+// call. Failures never throw: they print a line on standard error and give an
+// empty result (a failed write also sets the stream's failbit).
+
+#include <array>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace TessCalFile {
+
+// A correction mesh: one plane of gains per colour channel (1 to 5 planes),
+// each a list of rows of cells. Every plane has the rows of plane 0 and every
+// row the cells of row 0 of plane 0. Gains are stored as unsigned 1.15 fixed
+// point (1.0 = 0x8000): values outside [0, 65535/32768] are clamped to that
+// range, and a mesh holding a NaN gain is refused.
+struct Mesh {
+    std::string name;
+    std::vector<std::vector<std::vector<float>>> planes;
+    std::array<float, 4> geometry{}; // placement, carried unchanged
+    float value = 0;                 // carried unchanged
+};
+
+class Handler {
+public:
+    // Writes one TessCal stream holding the mesh: header, the set-7 marker,
+    // the mesh record and the CRC. On failure prints "TessCal Write error"
+    // and sets the stream's failbit; nothing reaches the stream when the mesh
+    // is refused.
+    void writeStream(const Mesh& mesh, std::ostream& os) const;
+
+    // Reads the mesh of a TessCal stream, with the planes present in it; an
+    // empty mesh (and a line on standard error) when the stream cannot be
+    // read or holds no mesh.
+    Mesh readStreamMesh(std::istream& is) const;
+};
+
+} // namespace TessCalFile

@@ -4,7 +4,7 @@ namespace glowkit {
 
 std::string version()
 {
-    return "1.0.0";
+    return "0.2";
 }
 
 } // namespace glowkit

@@ -4,7 +4,7 @@
 
 namespace glowkit {
 
-// Version text of the library, "major.minor.patch".
+// Version of the library, "major.minor".
 std::string version();
 
 } // namespace glowkit

@@ -1,13 +1,16 @@
 #pragma once
 
-// Public front end of the TessCal format: correction meshes to and from
-// TessCal streams. The handler has no state; every member is const and may
+// Public front end of the TessCal format: correction meshes and calibration
+// cubes (Cal::Data) to and from TessCal streams and ".klv" files. The handler has no state; every member is const and may
 // be called on a default-constructed handler from any thread, one stream per
 // call. Failures never throw: they print a line on standard error and give an
 // empty result (a failed write also sets the stream's failbit).
 
+#include "glowkit/caldata.h"
+
 #include <array>
 #include <istream>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,6 +41,27 @@ public:
     // empty mesh (and a line on standard error) when the stream cannot be
     // read or holds no mesh.
     Mesh readStreamMesh(std::istream& is) const;
+
+    // Writes the cube as one module: per-pixel XYZ of its first three
+    // channels (a pixel lacking a channel counts as black) and the process
+    // information. Grids wider or higher than 65535 pixels, or ragged ones,
+    // are refused; failures print "TessCal Write error" and set failbit.
+    void writeStream(const Cal::Data& data, std::ostream& os) const;
+    // Reads a cube written as above; an empty cube (and a line on standard
+    // error) when the stream cannot be read or does not cover its grid.
+    Cal::Data readStream(std::istream& is) const;
+
+    void writeFile(const Cal::Data& data, const std::string& path) const;
+    Cal::Data readFile(const std::string& path) const;
+    // One file per identifier: folder + "/" + identifier + ".klv".
+    void writeFiles(const std::map<std::string, Cal::Data>& cubes, const std::string& folder) const;
+    // Every regular file of the folder whose name ends in ".klv", under its
+    // name without that suffix; other entries are ignored.
+    std::map<std::string, Cal::Data> readFiles(const std::string& folder) const;
+
+    // Parses with a trace on standard output; the reader's status.
+    int validateStream(std::istream& is) const;
+    void validateFile(const std::string& path) const;
 };
 
 } // namespace TessCalFile

@@ -260,6 +260,7 @@ def cases():
     c["w_empty_set7"] = stream([marker(7)])
     c["w_lowgray8"] = stream([marker(2), rec("LowGray8", bytes([0x34, 0x78, 0xBC]))], pixfmt=1)
     mesh_cases(c)
+    cube_cases(c)
     return c, errs
 
 
@@ -300,6 +301,57 @@ def mesh_cases(c):
     c["mesh_one"] = mesh_stream("m", MESH_ONE, (0.5, 0.5, 3, 2), 0.25)
     c["mesh_two"] = mesh_stream("two", MESH_TWO, (1, 2, 3, 4), 0.05)
     c["mesh_three"] = mesh_stream("Veltrano continuous", MESH_THREE, (0.5, 0.5, 2, 1), 1.0)
+
+
+# ---------------------------------------------------------------------------
+# Calibration cubes as the file handler writes them: set 0 with the process
+# information (4, 0, 0, 0x10000) and one XYZ triple per pixel and channel.
+
+CUBE_XY = [(0.64, 0.33), (0.30, 0.60), (0.15, 0.06), (0.3127, 0.329), (0.2, 0.7)]
+
+
+def cube(w, h, readings):
+    """Same construction as the tests: reading i of pixel k = row * w + col."""
+    return [[[(CUBE_XY[i][0], CUBE_XY[i][1], 10.0 * (r * w + c + 1) * (i + 1))
+              for i in range(readings)] for c in range(w)] for r in range(h)]
+
+
+def xyy2xyz32(x, y, Y):
+    """xyY to XYZ with single-precision results (the bracket in double)."""
+    x, y, Y = as_f32(x), as_f32(y), as_f32(Y)
+    if y == 0:
+        return (0.0, 0.0, 0.0)
+    q = as_f32(Y / y)
+    return (as_f32(x * q), Y, as_f32(q * ((1.0 - x) - y)))
+
+
+def cube_stream(pixels):
+    h = len(pixels)
+    w = len(pixels[0]) if h else 0
+    r = len(pixels[0][0]) if w else 0
+    fmt = r if r in (1, 4, 5) else 3
+    s3 = min(fmt, 3)
+    recs = [marker(0), rec("CalProcInfo", procinfo(4, 0, 0, 0x10000))]
+    if w * h:
+        body = b""
+        for row in pixels:
+            for px in row:
+                for i in range(s3):
+                    body += f32(*(xyy2xyz32(*px[i]) if i < min(r, 3) and i < len(px) else (0, 0, 0)))
+        recs.append(rec("PixelsXYZ", body))
+    return stream(recs, pixfmt=fmt, w=w, h=h)
+
+
+def cube_cases(c):
+    a = cube(3, 2, 3)
+    a[1][1] = []                 # a pixel without readings
+    a[1][2] = a[1][2][:1]        # one with a single reading
+    a[0][1][2] = (0.15, 0.0, 5.0)  # y = 0 converts to black
+    c["cube_a"] = cube_stream(a)
+    c["cube_four"] = cube_stream(cube(2, 1, 4))
+    c["cube_one"] = cube_stream(cube(1, 2, 1))
+    c["cube_empty"] = cube_stream([])
+    c["cube_unbacked"] = stream([marker(0)], w=65535, h=65535)
 
 
 def main():

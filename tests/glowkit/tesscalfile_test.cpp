@@ -5,7 +5,10 @@
 
 #include "tesscal_testutil.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 using namespace tesscaltest;
@@ -212,4 +215,199 @@ TEST(TessCalFileMesh, UnreadableStreamsGiveAnEmptyMesh)
     // A stream without the set-7 marker holds no mesh for this purpose.
     expectEmpty(readMesh(oracle("w_empty_set0"), &o));
     EXPECT_EQ(o.err, "TessCal does not contain a mesh\n");
+}
+
+// ---------------------------------------------------------------------------
+// Calibration cubes
+
+namespace {
+
+// Same construction as the oracle's cube(): reading i of pixel k = row * w + col.
+Cal::Data makeCube(size_t w, size_t h, size_t readings)
+{
+    const float xy[5][2] = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.329f}, {0.2f, 0.7f}};
+    Cal::Data d;
+    d.pixels.assign(h, std::vector<std::vector<Cal::EmitterReading>>(w));
+    for (size_t r = 0; r < h; ++r)
+        for (size_t c = 0; c < w; ++c)
+            for (size_t i = 0; i < readings; ++i)
+                d.pixels[r][c].push_back(
+                    {xy[i][0], xy[i][1], 10.0f * float(r * w + c + 1) * float(i + 1), 600.0f + float(i)});
+    return d;
+}
+
+Cal::Data cubeA()
+{
+    Cal::Data a = makeCube(3, 2, 3);
+    a.pixels[1][1].clear();
+    a.pixels[1][2].resize(1);
+    a.pixels[0][1][2] = {0.15f, 0.0f, 5.0f, 0.0f};
+    return a;
+}
+
+std::string writeCube(const Cal::Data& d, Output* printed = nullptr, bool* failed = nullptr)
+{
+    std::ostringstream os;
+    const Output o = captured([&] { Handler().writeStream(d, os); });
+    if (printed)
+        *printed = o;
+    if (failed)
+        *failed = os.fail();
+    return os.str();
+}
+
+Cal::Data readCube(const std::string& bytes, Output* printed = nullptr)
+{
+    Cal::Data d;
+    std::istringstream is(bytes);
+    const Output o = captured([&] { d = Handler().readStream(is); });
+    if (printed)
+        *printed = o;
+    return d;
+}
+
+// A folder of its own under the system's temporary folder.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir()
+    {
+        path = std::filesystem::temp_directory_path() /
+               ("tesscalfile-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+} // namespace
+
+TEST(TessCalFileCube, ExactBytesOfSmallCubes)
+{
+    Output o;
+    EXPECT_EQ(writeCube(cubeA(), &o), oracle("cube_a"));
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(writeCube(makeCube(2, 1, 4)), oracle("cube_four"));
+    EXPECT_EQ(writeCube(makeCube(1, 2, 1)), oracle("cube_one"));
+    const std::string empty = writeCube(Cal::Data{});
+    EXPECT_EQ(empty, oracle("cube_empty"));
+    EXPECT_EQ(empty.size(), 67u);
+}
+
+TEST(TessCalFileCube, ReadsBackAsOneModule)
+{
+    const Cal::Data in = cubeA();
+    const Cal::Data out = readCube(writeCube(in));
+    EXPECT_EQ(out.moduleWidth, 3u);
+    EXPECT_EQ(out.moduleHeight, 2u);
+    EXPECT_EQ(out.firstModuleColumn + out.lastModuleColumn + out.firstModuleRow + out.lastModuleRow, 0u);
+    EXPECT_TRUE(out.minimum.empty() && out.maximum.empty());
+    ASSERT_EQ(out.pixels.size(), 2u);
+    for (size_t r = 0; r < 2; ++r) {
+        ASSERT_EQ(out.pixels[r].size(), 3u);
+        for (size_t c = 0; c < 3; ++c) {
+            const auto& px = out.pixels[r][c];
+            ASSERT_EQ(px.size(), 3u);
+            for (size_t i = 0; i < 3; ++i) {
+                EXPECT_EQ(px[i].WaveLength, 0.0f);
+                if (i >= in.pixels[r][c].size() || (r == 0 && c == 1 && i == 2)) {
+                    EXPECT_EQ(px[i], Cal::EmitterReading{}) << r << c << i; // missing or black
+                    continue;
+                }
+                const auto& e = in.pixels[r][c][i];
+                EXPECT_NEAR(px[i].Cx, e.Cx, 1e-6);
+                EXPECT_NEAR(px[i].Cy, e.Cy, 1e-6);
+                EXPECT_EQ(px[i].Lv, e.Lv);
+            }
+        }
+    }
+
+    // Four readings: three XYZ per pixel in the stream, a fourth reading of
+    // zero when read back.
+    const std::string four = writeCube(makeCube(2, 1, 4));
+    EXPECT_EQ(uint8_t(four[14]), 4);
+    const Cal::Data back = readCube(four);
+    ASSERT_EQ(back.pixels[0][1].size(), 4u);
+    EXPECT_EQ(back.pixels[0][1][3], Cal::EmitterReading{});
+    EXPECT_EQ(back.pixels[0][1][2].Lv, 60.0f);
+
+    // The empty cube.
+    const Cal::Data none = readCube(oracle("cube_empty"));
+    EXPECT_TRUE(none.pixels.empty());
+    EXPECT_EQ(none.moduleWidth, 0u);
+
+    // A cube stream holds no mesh, a mesh stream converts to an empty grid.
+    EXPECT_TRUE(readCube(oracle("mesh_one")).pixels.empty());
+    Output o;
+    expectEmpty(readMesh(oracle("cube_a"), &o));
+    EXPECT_EQ(o.err, "TessCal does not contain a mesh\n");
+}
+
+TEST(TessCalFileCube, RefusedCubes)
+{
+    Output o;
+    bool failed = false;
+    Cal::Data wide;
+    wide.pixels.assign(1, std::vector<std::vector<Cal::EmitterReading>>(65536));
+    EXPECT_EQ(writeCube(wide, &o, &failed), "");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(o.err, "TessCal cube of 65536 x 1 pixels is larger than 65535 x 65535\nTessCal Write error\n");
+
+    Cal::Data ragged = makeCube(3, 2, 3);
+    ragged.pixels[1].pop_back();
+    EXPECT_EQ(writeCube(ragged, &o, &failed), "");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(o.err, "TessCal cube row 1 is not 3 pixels wide\nTessCal Write error\n");
+
+    // Header sizes that the stream does not back with pixels.
+    Cal::Data big = readCube(oracle("cube_unbacked"), &o);
+    EXPECT_TRUE(big.pixels.empty());
+    EXPECT_EQ(o.err, "TessCal cube of 65535 x 65535 pixels carries 0 of them\nTessCal Parse error\n");
+
+    std::string cut = oracle("cube_a");
+    cut.resize(cut.size() - 10);
+    EXPECT_TRUE(readCube(cut, &o).pixels.empty());
+    EXPECT_EQ(o.err.substr(o.err.size() - 20), "TessCal Parse error\n");
+}
+
+TEST(TessCalFileCube, FilesAndFolders)
+{
+    TempDir dir;
+    const std::string folder = dir.path.string();
+    const Handler h;
+    std::map<std::string, Cal::Data> cubes{{"a", makeCube(2, 2, 3)}, {"b", makeCube(1, 1, 1)}};
+    h.writeFiles(cubes, folder);
+
+    // Decoys: wrong case, a folder with the suffix, another suffix.
+    std::filesystem::copy_file(dir.path / "a.klv", dir.path / "c.KLV");
+    std::filesystem::create_directory(dir.path / "d.klv");
+    std::filesystem::copy_file(dir.path / "a.klv", dir.path / "e.klv.bak");
+
+    const auto back = h.readFiles(folder);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back.begin()->first, "a");
+    EXPECT_EQ(back.at("a").pixels.size(), 2u);
+    EXPECT_EQ(back.at("a").pixels[1][1][2].Lv, 120.0f);
+    EXPECT_EQ(back.at("b").pixels[0][0].size(), 1u);
+
+    // validateFile prints the trace of the file.
+    Output o = captured([&] { h.validateFile(folder + "/b.klv"); });
+    EXPECT_EQ(o.out.rfind("Total Length:", 0), 0u);
+    EXPECT_NE(o.out.find("KLV CRC Good\n"), std::string::npos);
+    std::istringstream is(oracle("crcbad"));
+    int status = -1;
+    o = captured([&] { status = h.validateStream(is); });
+    EXPECT_EQ(status, 1);
+
+    // Files that cannot be opened.
+    const std::string missing = folder + "/missing.klv";
+    o = captured([&] { EXPECT_TRUE(h.readFile(missing).pixels.empty()); });
+    EXPECT_EQ(o.err, "Can't open file " + missing + ": No such file or directory\n");
+    o = captured([&] { h.validateFile(missing); });
+    EXPECT_EQ(o.err, "Can't open file " + missing + ": No such file or directory\n");
+    const std::string nofolder = folder + "/none/x.klv";
+    o = captured([&] { h.writeFile(cubes.at("a"), nofolder); });
+    EXPECT_EQ(o.err, "Can't open file " + nofolder + ": No such file or directory\n");
+    o = captured([&] { EXPECT_TRUE(h.readFiles(folder + "/none").empty()); });
+    EXPECT_EQ(o.err.rfind("Can't open folder " + folder + "/none: ", 0), 0u);
 }

@@ -3,8 +3,11 @@
 // Every input is read as a whole stream into CalData, as given and with its
 // last four bytes replaced by the CRC of the rest; a stream that reads
 // cleanly is written back and must read cleanly again. The bytes are also
-// read as a headerless record block by the callback-free base reader.
+// read as a headerless record block by the callback-free base reader, and
+// converted by the file handler to a mesh (written back and read again) and
+// to a calibration cube.
 
+#include "glowkit/tesscalfile.h"
 #include "glowkit/tesscalread.h"
 #include "glowkit/tesscalwrite.h"
 
@@ -47,6 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (int i = 0; i < 4; ++i)
             bytes[size - 4 + size_t(i)] = char(crc >> (24 - 8 * i));
         readAndRewrite(bytes);
+    }
+
+    // The file handler's conversions; a mesh read must write and read again.
+    {
+        const TessCalFile::Handler handler;
+        std::istringstream is(bytes);
+        const TessCalFile::Mesh mesh = handler.readStreamMesh(is);
+        std::ostringstream os;
+        handler.writeStream(mesh, os);
+        if (!os.fail()) {
+            std::istringstream again(os.str());
+            if (handler.readStreamMesh(again).planes.size() != mesh.planes.size() && !mesh.planes.empty())
+                std::abort();
+        }
+        std::istringstream cube(bytes);
+        handler.readStream(cube);
     }
 
     std::istringstream is(bytes);

@@ -59,6 +59,18 @@ bool any(const CalTileID& v)
            v.c != 0 || v.d != 0;
 }
 
+// A list record: its count method, then its entry method per entry.
+template <typename T, typename Num, typename Data>
+int writeList(Write& w, const std::vector<T>& list, Num num, Data data)
+{
+    if ((w.*num)(uint32_t(list.size())))
+        return 3;
+    for (size_t i = 0; i < list.size(); ++i)
+        if ((w.*data)(uint32_t(i), list[i]))
+            return 3;
+    return 0;
+}
+
 } // namespace
 
 Write::Write(std::ostream& os, uint32_t strcap)
@@ -272,12 +284,7 @@ int Write::CBMeasTemp(const std::vector<MeasTemp>& list)
         std::fprintf(stderr, "*** ERROR L%d: Too many MeasTemp entries: %zu\n", 868, list.size());
         return fail();
     }
-    if (CBMeasTempNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBMeasTempData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBMeasTempNum, &Write::CBMeasTempData);
 }
 
 int Write::CBMeasTempNum(uint32_t n)
@@ -312,12 +319,7 @@ int Write::CBDriverPar(const DriverPar& v)
 
 int Write::CBPixXYZ(const std::vector<PixMeasXYZ>& list)
 {
-    if (CBPixXYZNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBPixXYZData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBPixXYZNum, &Write::CBPixXYZData);
 }
 
 int Write::CBPixXYZNum(uint32_t n)
@@ -332,12 +334,7 @@ int Write::CBPixXYZData(uint32_t, const PixMeasXYZ& v)
 
 int Write::CBOLUTXYY(const std::vector<PixMeasXYY>& list)
 {
-    if (CBOLUTXYYNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBOLUTXYYData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBOLUTXYYNum, &Write::CBOLUTXYYData);
 }
 
 int Write::CBOLUTXYYNum(uint32_t n)
@@ -365,12 +362,7 @@ int Write::CBLowGray(const LowGrayVec& v)
 
 int Write::CBOLUTDat(const std::vector<LUT3DEnt>& list)
 {
-    if (CBOLUTDatNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBOLUTDatData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBOLUTDatNum, &Write::CBOLUTDatData);
 }
 
 int Write::CBOLUTDatNum(uint32_t n)
@@ -402,12 +394,7 @@ int Write::CBCalTemplate(const std::string& s)
 
 int Write::CBOLUTIS(const std::vector<uint16_t>& list)
 {
-    if (CBOLUTISNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBOLUTISData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBOLUTISNum, &Write::CBOLUTISData);
 }
 
 int Write::CBOLUTISNum(uint32_t n)
@@ -422,12 +409,7 @@ int Write::CBOLUTISData(uint32_t, uint16_t v)
 
 int Write::CBOLUTOS(const std::vector<uint16_t>& list)
 {
-    if (CBOLUTOSNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBOLUTOSData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBOLUTOSNum, &Write::CBOLUTOSData);
 }
 
 int Write::CBOLUTOSNum(uint32_t n)
@@ -459,12 +441,7 @@ int Write::CBFactoryLowGray(const FactoryLowGrayT& v)
 
 int Write::CBBadPix(const std::vector<BadPixel>& list)
 {
-    if (CBBadPixNum(uint32_t(list.size())))
-        return 3;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (CBBadPixData(uint32_t(i), list[i]))
-            return 3;
-    return 0;
+    return writeList(*this, list, &Write::CBBadPixNum, &Write::CBBadPixData);
 }
 
 int Write::CBBadPixNum(uint32_t n)

@@ -1,5 +1,7 @@
 #include "veltranor.h"
 
+#include "displaybase.h"
+
 #include <QDebug>
 
 Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
@@ -35,6 +37,8 @@ void Veltranor::setRunning(bool running)
 
 void Veltranor::stop()
 {
+    if (display_)
+        display_->cancel();
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);

@@ -2,6 +2,8 @@
 
 #include "logmodel.h"
 
+class DisplayBase;
+
 #include <QObject>
 #include <QThread>
 
@@ -16,6 +18,7 @@ class Veltranor : public QObject
     Q_PROPERTY(LogModel* linearityLog READ linearityLog CONSTANT)
     Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
     Q_PROPERTY(int mode READ mode NOTIFY modeChanged)
+    Q_PROPERTY(DisplayBase* display READ display NOTIFY displayChanged)
 
 public:
     Veltranor(boost::asio::io_context& context, QObject* parent = nullptr);
@@ -28,6 +31,7 @@ public:
     void setRunning(bool running);
 
     int mode() const { return mode_; }
+    DisplayBase* display() const { return display_; }
 
     boost::asio::io_context& networkContext() { return context_; }
     QThread& calibratorThread() { return calibratorThread_; }
@@ -42,6 +46,7 @@ public Q_SLOTS:
 Q_SIGNALS:
     void runningChanged(bool running);
     void modeChanged();
+    void displayChanged();
 
 private:
     void joinWorkers_();
@@ -53,4 +58,5 @@ private:
     QThread backgroundThread_;
     bool running_ = false;
     int mode_ = 0;
+    DisplayBase* display_ = nullptr;
 };

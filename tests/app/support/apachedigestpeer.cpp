@@ -143,6 +143,8 @@ bool ApacheDigestPeer::startOnce(const QString& realm, const QString& user, cons
     process_.setProgram(executable());
     process_.setArguments({QStringLiteral("-f"), root + QStringLiteral("/httpd.conf"), QStringLiteral("-DFOREGROUND")});
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    // On stop the server signals its whole process group: give it its own.
+    process_.setChildProcessModifier([] { ::setsid(); });
     process_.start();
     if (!process_.waitForStarted(10000)) {
         error_ = QStringLiteral("apache2 did not start: %1").arg(process_.errorString());

@@ -1,0 +1,323 @@
+#pragma once
+
+#include "errortype.h"
+#include "macropixel.h"
+#include "tile.h"
+
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QRecursiveMutex>
+#include <QRect>
+#include <QString>
+
+#include <atomic>
+
+// The abstract model of one LED wall: its receiver tiles and their LDMs with
+// position, selection, gains and observed colour; the global test colour and
+// display gains; the extents of the wall and of its lit part; the display's
+// network address. The rest of the program drives a display only through the
+// virtual operations below.
+//
+// Records are addressed by 1-based numbers. Out-of-range numbers and indexes
+// give neutral results (-1 for a position, 0 for a size, 0.0 for a gain, false
+// for a flag, a default record for a reference).
+//
+// Threads: QML reads the model on the GUI thread while the correction engine
+// writes gains from its own thread. Every access to the two lists (and to the
+// counts and extents derived from them) is made under modelMutex(), a
+// recursive mutex. Subclasses must take it around their own list work and must
+// never hold it across a wait for the network: the exchange of a request made
+// on the Calibrator thread advances in the GUI thread's poll, which may need
+// the lock.
+class DisplayBase : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(QString address READ address WRITE setAddress NOTIFY addressChanged)
+    Q_PROPERTY(double red READ red WRITE setRed NOTIFY redChanged)
+    Q_PROPERTY(double green READ green WRITE setGreen NOTIFY greenChanged)
+    Q_PROPERTY(double blue READ blue WRITE setBlue NOTIFY blueChanged)
+    Q_PROPERTY(uint maximum READ maximum WRITE setMaximum NOTIFY maximumChanged)
+    Q_PROPERTY(double displayGainRed READ displayGainRed NOTIFY displayGainRedChanged)
+    Q_PROPERTY(double displayGainGreen READ displayGainGreen NOTIFY displayGainGreenChanged)
+    Q_PROPERTY(double displayGainBlue READ displayGainBlue NOTIFY displayGainBlueChanged)
+    Q_PROPERTY(bool cycling READ cycling WRITE setCycling NOTIFY cyclingChanged)
+    Q_PROPERTY(QString colorStr READ colorStr NOTIFY colorStrChanged)
+    Q_PROPERTY(QString colorReadout READ colorReadout NOTIFY colorReadoutChanged)
+    Q_PROPERTY(bool supportsMeshUniformity READ supportsMeshUniformity NOTIFY supportsMeshUniformityChanged)
+    Q_PROPERTY(uint ldmCount READ ldmCount NOTIFY ldmCountChanged)
+    Q_PROPERTY(uint litLdmCount READ litLdmCount NOTIFY litLdmCountChanged)
+    Q_PROPERTY(uint adjustableLdmCount READ adjustableLdmCount NOTIFY adjustableLdmCountChanged)
+    Q_PROPERTY(int ldmData READ ldmData WRITE setLdmData NOTIFY ldmDataChanged)
+    Q_PROPERTY(uint tileCount READ tileCount NOTIFY tileCountChanged)
+    Q_PROPERTY(uint litTileCount READ litTileCount NOTIFY litTileCountChanged)
+    Q_PROPERTY(uint adjustableTileCount READ adjustableTileCount NOTIFY adjustableTileCountChanged)
+    Q_PROPERTY(int tileData READ tileData WRITE setTileData NOTIFY tileDataChanged)
+    Q_PROPERTY(int maxX READ maxX NOTIFY maxXChanged)
+    Q_PROPERTY(int minX READ minX NOTIFY minXChanged)
+    Q_PROPERTY(int maxY READ maxY NOTIFY maxYChanged)
+    Q_PROPERTY(int minY READ minY NOTIFY minYChanged)
+    Q_PROPERTY(int maxLitLdmX READ maxLitLdmX NOTIFY maxLitLdmXChanged)
+    Q_PROPERTY(int minLitLdmX READ minLitLdmX NOTIFY minLitLdmXChanged)
+    Q_PROPERTY(int maxLitLdmY READ maxLitLdmY NOTIFY maxLitLdmYChanged)
+    Q_PROPERTY(int minLitLdmY READ minLitLdmY NOTIFY minLitLdmYChanged)
+    Q_PROPERTY(int refresh READ refresh NOTIFY refreshChanged)
+    Q_PROPERTY(int needFakeLdmRGBs READ needFakeLdmRGBs NOTIFY needFakeLdmRGBsChanged)
+    Q_PROPERTY(bool isVantor READ isVantor NOTIFY isVantorChanged)
+    Q_PROPERTY(double outputFrequency READ outputFrequency WRITE setOutputFrequency NOTIFY outputFrequencyChanged)
+
+public:
+    // One point of the processor's output curves, as sent to the display.
+    struct CalibrationPoint
+    {
+        double redPx = 0.0, redPy = 0.0, redMx = 0.0, redMy = 0.0;
+        double greenPx = 0.0, greenPy = 0.0, greenMx = 0.0, greenMy = 0.0;
+        double bluePx = 0.0, bluePy = 0.0, blueMx = 0.0, blueMy = 0.0;
+    };
+
+    enum TestPattern {
+        TestPatternOff = 0,       // test pattern and generated media off
+        TestPatternWhite = 1,     // the processor's built-in white
+        TestPatternGenerated = 2, // generated media; the two ints are its steps
+    };
+
+    DisplayBase(QString name, QObject* parent);
+    ~DisplayBase() override;
+
+    QString name() const { return name_; }
+    QString address() const { return address_; }
+    double red() const;
+    double green() const;
+    double blue() const;
+    uint maximum() const { return uint(maximum_); }
+    double displayGainRed() const;
+    double displayGainGreen() const;
+    double displayGainBlue() const;
+    bool cycling() const { return cycling_; }
+    bool isVantor() const { return isVantor_; }
+    double outputFrequency() const { return outputFrequency_; }
+
+    uint litLdmCount() const;
+    uint adjustableLdmCount() const;
+    uint litTileCount() const;
+    uint adjustableTileCount() const;
+    int maxX() const;
+    int minX() const;
+    int maxY() const;
+    int minY() const;
+    int maxLitLdmX() const;
+    int minLitLdmX() const;
+    int maxLitLdmY() const;
+    int minLitLdmY() const;
+
+    // Change counters: every read returns a new number, so that a QML binding
+    // evaluated after the change signal sees a change.
+    int ldmData() { return int(++ldmData_); }
+    int tileData() { return int(++tileData_); }
+    int refresh() { return int(++refresh_); }
+    int needFakeLdmRGBs() { return int(++needFakeLdmRGBs_); }
+
+    void setName(const QString& name);
+    void setMaximum(uint maximum);
+    void setCycling(bool cycling);
+    void setLdmData(int);
+    void setTileData(int);
+    void setOutputFrequency(double frequency);
+
+    // The colour the wall would show, "#rrggbb", and the plain components.
+    QString colorStr();
+    QString colorReadout();
+
+    // Asks the simulated wall's view to produce observed colours.
+    void fetchFakeLdmRGBs();
+
+    // Virtual operations, in the order of the display interface.
+    virtual ErrorType setRed(double red);
+    virtual ErrorType setGreen(double green);
+    virtual ErrorType setBlue(double blue);
+    virtual void setAddress(const QString& address);
+    virtual bool supportsMeshUniformity() const;
+    virtual uint ldmCount() const;
+    virtual uint tileCount() const;
+    virtual ErrorType read();
+    virtual ErrorType sendCalibration(const QList<DisplayBase::CalibrationPoint>& points, double red,
+                                      double green, double blue);
+    virtual ErrorType fetchLdms();
+    virtual ErrorType displayTestPattern(DisplayBase::TestPattern pattern, int x, int y);
+    virtual ErrorType setMeshRGBs(QList<Macropixel*>& macropixels, float value);
+    virtual ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels);
+    Q_INVOKABLE virtual ErrorType resetMesh() = 0;
+    virtual void cancel() = 0;
+
+    // The record lock (see the class comment).
+    QRecursiveMutex& modelMutex() const { return modelMutex_; }
+
+public Q_SLOTS:
+    virtual ErrorType setRGB(uint number, double red, double green, double blue);
+    virtual ErrorType setDisplayGainRGB(double red, double green, double blue);
+
+    virtual Macropixel& ldm(uint number);
+    virtual Macropixel& litLdm(uint index);
+    virtual Macropixel& adjustableLdm(uint index);
+    virtual int ldmX(uint number);
+    virtual int ldmY(uint number);
+    virtual int ldmWidth(uint number);
+    virtual int ldmHeight(uint number);
+    QString dumpLdm(uint number);
+    void dumpLdms();
+
+    virtual Tile& tile(uint number);
+    virtual Tile& litTile(uint index);
+    virtual Tile& adjustableTile(uint index);
+    virtual int tileX(uint number);
+    virtual int tileY(uint number);
+    virtual int tileWidth(uint number);
+    virtual int tileHeight(uint number);
+    QString dumpTile(uint number);
+    void dumpTiles();
+
+    const Macropixel* findLdm(uint tileNumber, int x, int y);
+
+    virtual double ldmRedGain(uint number);
+    virtual double ldmGreenGain(uint number);
+    virtual double ldmBlueGain(uint number);
+    double ldmRedObserved(uint number);
+    double ldmGreenObserved(uint number);
+    double ldmBlueObserved(uint number);
+    virtual double ldmIntensityGain(uint number);
+    virtual bool ldmIsLit(uint number);
+    virtual bool ldmAdjustable(uint number);
+    virtual bool tileLit(uint number);
+    virtual bool tileAdjustable(uint number);
+
+    virtual ErrorType setLdmRGB(uint number, double r, double g, double b, double i);
+    ErrorType setLdmRGB(uint number, double r, double g, double b) { return setLdmRGB(number, r, g, b, 0.0); }
+    virtual void setLdmRGBObserved(uint number, double r, double g, double b);
+    virtual ErrorType setLdmRGBs(QList<Macropixel*>& ldms);
+    virtual void getLdmObservedRGBs(QList<Macropixel*>& ldms);
+
+    void selectAllLdms();
+    void selectLdms(QPoint start, QPoint end);
+    virtual void lightSelectedLdms();
+    virtual void lightLitLdms(bool on);
+    void adjustSelectedLdms(int selectionMode);
+    void adjustSelectedLdms() { adjustSelectedLdms(0); }
+    virtual void resetLdms(bool resetRGB, bool resetIntensity);
+    void setLitExtents();
+
+    void selectAllTiles();
+    void selectTiles(QPoint start, QPoint end);
+    virtual void lightSelectedTiles();
+    void adjustSelectedTiles(int selectionMode);
+    void adjustSelectedTiles() { adjustSelectedTiles(0); }
+    void recallLitTiles();
+
+Q_SIGNALS:
+    void nameChanged();
+    void redChanged();
+    void greenChanged();
+    void blueChanged();
+    void maximumChanged();
+    void colorStrChanged();
+    void colorReadoutChanged();
+    void cyclingChanged();
+    void addressChanged();
+    void supportsMeshUniformityChanged();
+    void fetchedOutputConfig();
+    void ldmCountChanged();
+    void litLdmCountChanged();
+    void adjustableLdmCountChanged();
+    void ldmDataChanged();
+    void tileCountChanged();
+    void litTileCountChanged();
+    void adjustableTileCountChanged();
+    void tileDataChanged();
+    void refreshChanged();
+    void needFakeLdmRGBsChanged();
+    void displayGainRedChanged();
+    void displayGainGreenChanged();
+    void displayGainBlueChanged();
+    void isVantorChanged();
+    void maxXChanged();
+    void minXChanged();
+    void maxYChanged();
+    void minYChanged();
+    void maxLitLdmXChanged();
+    void minLitLdmXChanged();
+    void maxLitLdmYChanged();
+    void minLitLdmYChanged();
+    void outputFrequencyChanged(double newOutputFrequency);
+
+protected:
+    // Appends a record, numbering it when its number is 0; addLdm also widens
+    // the extents of all LDMs. Neither emits: fetchLdmsDone publishes.
+    void addLdm(Macropixel ldm);
+    void addTile(Tile tile);
+    // Ends a fetch: counts, log lines, signals, lit extents.
+    void fetchLdmsDone();
+
+    // Stores the last tile selection as the lit tile rectangle of this address.
+    void setLitTileRect_();
+    QString litTileRectKey_() const;
+
+    // The relative comparison of doubles used by the setters.
+    static bool fuzzyEqual_(double a, double b);
+
+    mutable QRecursiveMutex modelMutex_;
+
+    QString name_;
+    double red_ = 0.0;
+    double green_ = 0.0;
+    double blue_ = 0.0;
+    double maximum_ = 1.0;
+    double displayGainRed_ = 1.0;
+    double displayGainGreen_ = 1.0;
+    double displayGainBlue_ = 1.0;
+    QString colorStr_;
+    QString colorReadout_;
+    bool cycling_ = false;
+    QString address_;
+    QString addressKey;
+    uint ldmCount_ = 0;
+    uint litLdmCount_ = 0;
+    uint adjustableLdmCount_ = 0;
+    int maxX_ = 2;
+    int maxY_ = 1;
+    int minX_ = 0;
+    int minY_ = 0;
+    int maxLitLdmX_ = 2;
+    int maxLitLdmY_ = 1;
+    int minLitLdmX_ = 0;
+    int minLitLdmY_ = 0;
+    QList<Macropixel> ldmList;
+    std::atomic<uint> ldmData_ {0};
+    std::atomic<uint> refresh_ {0};
+    uint tileCount_ = 0;
+    uint litTileCount_ = 0;
+    uint adjustableTileCount_ = 0;
+    QList<Tile> tileList;
+    std::atomic<uint> tileData_ {0};
+    bool isVantor_ = false;
+    std::atomic<uint> needFakeLdmRGBs_ {0};
+    double outputFrequency_ = 60.0;
+    QRect tileSelectionRect;
+    QRect litTileRect;
+
+private:
+    // The records that out-of-range lookups hand out, one per operation. Each
+    // is reset before it is returned, so that nothing a caller wrote into it
+    // reaches a later caller.
+    Macropixel& defaultRecord_(Macropixel& record);
+    Tile& defaultRecord_(Tile& record);
+    Macropixel defaultLdm_;
+    Macropixel defaultLitLdm_;
+    Macropixel defaultAdjustableLdm_;
+    Tile defaultTile_;
+    Tile defaultLitTile_;
+    Tile defaultAdjustableTile_;
+};
+
+// The first record of the list with that number, or nullptr (with a debug line).
+Macropixel* ldmForNumber(QList<Macropixel*>& ldms, uint number);
+Tile* tileForNumber(QList<Tile*>& tiles, uint number);

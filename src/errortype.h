@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+
+// Outcome of every display, meter and camera operation.
+//   code 0: no error (message empty)
+//   code 1: recoverable, the caller may retry the same operation
+//   code 2: fatal, the caller stops
+struct ErrorType
+{
+    int code = 0;
+    QString message;
+
+    ErrorType() = default;
+    ErrorType(int code, const QString& message = QString())
+        : code(code)
+        , message(message)
+    {
+    }
+
+    // Two values are equal when both are OK or both are errors; the message and
+    // the exact error code do not take part.
+    friend bool operator==(const ErrorType& a, const ErrorType& b)
+    {
+        return (a.code == 0) == (b.code == 0);
+    }
+    friend bool operator!=(const ErrorType& a, const ErrorType& b) { return !(a == b); }
+    // OK orders before any error.
+    friend bool operator<(const ErrorType& a, const ErrorType& b)
+    {
+        return a.code == 0 && b.code != 0;
+    }
+};
+
+Q_DECLARE_METATYPE(ErrorType)

@@ -623,6 +623,30 @@ private Q_SLOTS:
         QCOMPARE(outcome.value_or(QString()), QStringLiteral("error: Operation canceled"));
     }
 
+    // QThread::quit ends every event loop of the thread, the wait's own too:
+    // the wait must still end with its request's result, not before.
+    void threadQuitDuringWait()
+    {
+        fake_.addRule({{"delay", 0.4}});
+        QThread thread;
+        QObject inThread;
+        inThread.moveToThread(&thread);
+        thread.start();
+        std::optional<QString> outcome;
+        QMetaObject::invokeMethod(
+            &inThread,
+            [&] {
+                auto task = hc::authorized_request(*ctx_, endpoints_, "127.0.0.1", http::verb::get,
+                                                   "/api/v1/data?dev.display.gamma", "", 0, "");
+                outcome = text(hc::sync_wait(io_, task));
+            },
+            Qt::QueuedConnection);
+        QVERIFY(fake_.waitForRequests(1));
+        thread.quit();
+        QTRY_VERIFY_WITH_TIMEOUT(thread.isFinished(), 10000);
+        QCOMPARE(outcome.value_or(QString()), QStringLiteral("200 {\"dev\":{\"display\":{\"gamma\":2.4}}}"));
+    }
+
     // ---- a real peer ----------------------------------------------------------------
 
     void apacheDigest()

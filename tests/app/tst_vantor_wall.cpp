@@ -495,6 +495,9 @@ private Q_SLOTS:
             QCOMPARE(post.value(QStringLiteral("target")).toString(), QStringLiteral("/api/v1/media/generate"));
             QCOMPARE(ProcessorStandin::header(post, QStringLiteral("Content-Type")), QStringLiteral("application/json"));
             QCOMPARE(body(post), generate);
+            // The processor took the document as a pattern.
+            const QJsonArray accepted = fake_.control("GET", "/__generated").toArray();
+            QCOMPARE(accepted.last().toObject(), QJsonDocument::fromJson(generate).object());
         }
     }
 

@@ -8,7 +8,8 @@ standard input is closed (the test process is gone).
 Processor resources (Digest-protected while authentication is on):
   GET   /api/v1/data?a.b&c.d         the named members of the state tree
   PATCH /api/v1/data                 JSON body deep-merged into the state
-  POST  /api/v1/media/generate       kept in the log; 204
+  POST  /api/v1/media/generate       a JSON object with a "draw" array is kept
+                                     (see /__generated); 204, else 400
   POST  /api/v1/tile/T/K/cal?raw&continuation=true|false
                                      body kept (uploads); continuation=false
                                      arms the tile's busy/idle handshake
@@ -22,6 +23,7 @@ Control resources (never authenticated, never logged), JSON in and out:
   POST /__log/clear      forget them
   GET  /__state          the state tree;  PUT /__state replaces it
   GET  /__uploads        {tile: {ldm: base64 body}} of the cal POSTs
+  GET  /__generated      the generate documents accepted so far, in order
   POST /__auth           change the Digest settings (keys as in AUTH_DEFAULTS,
                          plus "rotate": true for a fresh nonce that makes the
                          current one stale)
@@ -214,6 +216,7 @@ class Processor:
         self.calbusy = {}
         self.pending_idle = {}
         self.uploads = {}
+        self.generated = []
         self.auth = dict(AUTH_DEFAULTS)
         self.nonce = None
         self.nonce_time = 0.0
@@ -441,6 +444,15 @@ class Handler(BaseHTTPRequestHandler):
             self.send(204)
             return 204
         if path == "/api/v1/media/generate" and method == "POST":
+            try:
+                document = json.loads(body.decode("utf-8")) if body else None
+            except ValueError:
+                document = None
+            if not isinstance(document, dict) or not isinstance(document.get("draw"), list):
+                self.send(400, "not a generate document", "text/plain")
+                return 400
+            with proc.lock:
+                proc.generated.append(document)
             self.send(204)
             return 204
         # /api/v1/tile/<tile>/<ldm>/cal, /api/v1/tile/<tile>/calBusy, /api/v1/tile/<tile>/calSave
@@ -497,6 +509,8 @@ class Handler(BaseHTTPRequestHandler):
                 reply = {}
             elif target == "/__uploads" and method == "GET":
                 reply = proc.uploads
+            elif target == "/__generated" and method == "GET":
+                reply = proc.generated
             elif target == "/__auth" and method == "POST" and isinstance(data, dict):
                 rotate = data.pop("rotate", False)
                 proc.auth.update(data)

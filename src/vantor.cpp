@@ -1,0 +1,875 @@
+#include "vantor.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Locker = QMutexLocker<QRecursiveMutex>;
+using boost::beast::http::verb;
+
+const QString kUserKey = QStringLiteral("VantorU");
+const QString kPasswordKey = QStringLiteral("VantorP");
+constexpr quint64 kCryptKey = Q_UINT64_C(0x0F3B71C5E29D4A68);
+
+constexpr const char* kDataPath = "/api/v1/data";
+constexpr const char* kGeneratePath = "/api/v1/media/generate";
+constexpr const char* kFetchPath = "/api/v1/data?dev.receivers&sys.fixtures";
+constexpr const char* kReadPath =
+    "/api/v1/data?dev.display.brightness&dev.display.cct&dev.display.cctDuv&dev.display.gamma"
+    "&dev.display.eotfType&dev.display.lumaMax&dev.display.tileBpc&dev.display.gains"
+    "&dev.display.out.adjust&dev.display.out.curves.enabled&dev.ingest.testPattern.enabled"
+    "&dev.ingest.testPattern.type&dev.ingest.outputFreq";
+
+// The relative comparison of the settings: equal when |a - b| * 1e12 <= min(|a|, |b|).
+bool fuzzyEqual(double a, double b)
+{
+    return std::abs(a - b) * 1000000000000. <= std::min(std::abs(a), std::abs(b));
+}
+
+QJsonObject rgb(const QJsonValue& r, const QJsonValue& g, const QJsonValue& b)
+{
+    return QJsonObject {{QStringLiteral("r"), r}, {QStringLiteral("g"), g}, {QStringLiteral("b"), b}};
+}
+
+// The keys of an object in byte-wise order of their UTF-8 text: "1", "10", "2".
+QStringList keysInTextOrder(const QJsonObject& object)
+{
+    std::vector<std::pair<QByteArray, QString>> keys;
+    keys.reserve(size_t(object.size()));
+    for (auto it = object.begin(); it != object.end(); ++it)
+        keys.emplace_back(it.key().toUtf8(), it.key());
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList result;
+    result.reserve(qsizetype(keys.size()));
+    for (auto& key : keys)
+        result.append(std::move(key.second));
+    return result;
+}
+
+// The per-LDM gain record of the processor.
+QJsonObject ldmGains(double r, double g, double b, double i)
+{
+    QJsonObject gains = rgb(r, g, b);
+    gains.insert(QStringLiteral("i"), i);
+    return QJsonObject {{QStringLiteral("gains"), gains}};
+}
+
+// "dev" -> "receivers" -> MAC -> "ldms" -> key -> "gains", from the LDM
+// objects collected per receiver.
+QJsonDocument receiversDocument(const std::map<QString, QJsonObject>& ldmsByReceiver)
+{
+    QJsonObject receivers;
+    for (const auto& [name, ldms] : ldmsByReceiver)
+        receivers.insert(name, QJsonObject {{QStringLiteral("ldms"), ldms}});
+    return QJsonDocument(QJsonObject {
+        {QStringLiteral("dev"), QJsonObject {{QStringLiteral("receivers"), receivers}}}});
+}
+
+QJsonDocument testPatternDocument(QJsonObject testPattern)
+{
+    return QJsonDocument(QJsonObject {
+        {QStringLiteral("dev"),
+         QJsonObject {{QStringLiteral("ingest"),
+                       QJsonObject {{QStringLiteral("testPattern"), testPattern}}}}}});
+}
+
+QJsonArray pair(qint64 a, qint64 b)
+{
+    return QJsonArray {QJsonValue(a), QJsonValue(b)};
+}
+
+// Awaits a client task from a coroutine that was not started by the client.
+// The client finishes its tasks under the network context's resumption lock;
+// checking the task and attaching to it under the same lock closes the window
+// in which a task finishing on the polling thread would find no awaiter yet.
+template <typename T>
+class LockedAwaiter
+{
+public:
+    LockedAwaiter(boost::asio::io_context& io, QCoro::Task<T>& task)
+        : mutex_(http_client::detail::resume_mutex(io))
+        , task_(task)
+        , inner_(task.operator co_await())
+    {
+    }
+    bool await_ready() const noexcept { return false; }
+    bool await_suspend(std::coroutine_handle<> awaiting)
+    {
+        std::lock_guard lock(mutex_);
+        if (task_.isReady())
+            return false;
+        inner_.await_suspend(awaiting);
+        return true;
+    }
+    auto await_resume() { return inner_.await_resume(); }
+
+private:
+    std::recursive_mutex& mutex_;
+    QCoro::Task<T>& task_;
+    decltype(std::declval<QCoro::Task<T>&>().operator co_await()) inner_;
+};
+
+template <typename T>
+LockedAwaiter<T> lockedAwait(boost::asio::io_context& io, QCoro::Task<T>& task)
+{
+    return LockedAwaiter<T>(io, task);
+}
+
+} // namespace
+
+// ------------------------------------------------------------- construction
+
+Vantor::Vantor(boost::asio::io_context& io, QObject* parent)
+    : DisplayBase(QStringLiteral("VANTOR"), parent)
+    , io_(io)
+    , httpContext(io, cancellers)
+    , crypt(kCryptKey)
+{
+    isVantor_ = true;
+
+    QSettings settings;
+    if (settings.contains(kUserKey))
+        setUsername(settings.value(kUserKey).toString());
+    if (settings.contains(kPasswordKey))
+        setPassword(crypt.decryptToString(settings.value(kPasswordKey).toString()));
+
+    Locker lock(&modelMutex_);
+    red_ = 0.0;
+    green_ = 0.0;
+    blue_ = 0.0;
+}
+
+Vantor::~Vantor() = default;
+
+// -------------------------------------------------------------- credentials
+
+// The credentials are the Digest state's strings, read up to a NUL byte.
+QString Vantor::username() const
+{
+    std::lock_guard lock(httpContext.mutex);
+    return QString::fromUtf8(httpContext.user.c_str());
+}
+
+QString Vantor::password() const
+{
+    std::lock_guard lock(httpContext.mutex);
+    return QString::fromUtf8(httpContext.password.c_str());
+}
+
+void Vantor::setUsername(const QString& username)
+{
+    if (username == this->username())
+        return;
+    {
+        std::lock_guard lock(httpContext.mutex);
+        httpContext.user = username.toStdString();
+    }
+    Q_EMIT usernameChanged();
+    QSettings().setValue(kUserKey, this->username());
+}
+
+void Vantor::setPassword(const QString& password)
+{
+    if (password == this->password())
+        return;
+    {
+        std::lock_guard lock(httpContext.mutex);
+        httpContext.password = password.toStdString();
+    }
+    Q_EMIT passwordChanged();
+    QSettings().setValue(kPasswordKey, crypt.encryptToString(this->password()));
+}
+
+// ------------------------------------------------------- display settings
+
+void Vantor::setCct(uint cct)
+{
+    if (cct == cct_)
+        return;
+    cct_ = cct;
+    updateVantor();
+    Q_EMIT cctChanged(cct);
+}
+
+void Vantor::setDuv(double duv)
+{
+    if (fuzzyEqual(duv, duv_))
+        return;
+    duv_ = duv;
+    updateVantor();
+    Q_EMIT duvChanged();
+}
+
+void Vantor::setEotfType(const QString& eotfType)
+{
+    if (eotfType == eotfType_)
+        return;
+    eotfType_ = eotfType;
+    updateVantor();
+    Q_EMIT eotfTypeChanged();
+}
+
+void Vantor::setGamma(double gamma)
+{
+    if (fuzzyEqual(gamma, gamma_))
+        return;
+    gamma_ = gamma;
+    updateVantor();
+    Q_EMIT gammaChanged(gamma);
+}
+
+void Vantor::setPercentBrightness(double percentBrightness)
+{
+    if (fuzzyEqual(percentBrightness, percentBrightness_))
+        return;
+    percentBrightness_ = percentBrightness;
+    updateVantor();
+    Q_EMIT percentBrightnessChanged(percentBrightness);
+}
+
+void Vantor::setLumaMax(double lumaMax)
+{
+    lumaMax = std::max(lumaMax, 100.0);
+    if (fuzzyEqual(lumaMax, lumaMax_))
+        return;
+    lumaMax_ = lumaMax;
+    updateVantor();
+    Q_EMIT lumaMaxChanged(lumaMax);
+}
+
+void Vantor::setTestPatternEnabled(bool enabled)
+{
+    if (enabled == testPatternEnabled_)
+        return;
+    testPatternEnabled_ = enabled;
+    updateVantor();
+    Q_EMIT testPatternEnabledChanged();
+}
+
+void Vantor::setCurvesEnabled(bool enabled)
+{
+    if (enabled == curvesEnabled_)
+        return;
+    curvesEnabled_ = enabled;
+    updateVantor();
+    Q_EMIT curvesEnabledChanged();
+}
+
+ErrorType Vantor::updateVantor()
+{
+    if (!updatesEnabled)
+        return {};
+
+    double red, green, blue, gainRed, gainGreen, gainBlue;
+    {
+        Locker lock(&modelMutex_);
+        red = red_;
+        green = green_;
+        blue = blue_;
+        gainRed = displayGainRed_;
+        gainGreen = displayGainGreen_;
+        gainBlue = displayGainBlue_;
+    }
+
+    const QJsonObject adjust {
+        {QStringLiteral("enabled"), true},
+        {QStringLiteral("legacy"), false},
+        {QStringLiteral("lift"), rgb(0, 0, 0)},
+        {QStringLiteral("gamma"), rgb(1, 1, 1)},
+        {QStringLiteral("gain"), rgb(red, green, blue)},
+        {QStringLiteral("offset"), rgb(0, 0, 0)},
+        {QStringLiteral("saturation"), 1},
+    };
+    const QJsonObject display {
+        {QStringLiteral("brightness"), percentBrightness_},
+        {QStringLiteral("cct"), qint32(cct_)},
+        {QStringLiteral("gains"), rgb(gainRed, gainGreen, gainBlue)},
+        {QStringLiteral("gamma"), gamma_},
+        {QStringLiteral("out"),
+         QJsonObject {{QStringLiteral("adjust"), adjust},
+                      {QStringLiteral("curves"), QJsonObject {{QStringLiteral("enabled"), curvesEnabled_}}}}},
+    };
+    const QJsonObject ingest {
+        {QStringLiteral("testPattern"),
+         QJsonObject {{QStringLiteral("enabled"), testPatternEnabled_},
+                      {QStringLiteral("type"), QStringLiteral("white")}}},
+    };
+    const QJsonDocument document(QJsonObject {
+        {QStringLiteral("dev"),
+         QJsonObject {{QStringLiteral("display"), display}, {QStringLiteral("ingest"), ingest}}}});
+
+    const JsonResult result = exchange_(document, verb::patch, kDataPath);
+    if (!result.has_value())
+        return result.error();
+    return {};
+}
+
+// ------------------------------------------------------------ request layer
+
+QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, verb method,
+                                                      const char* target)
+{
+    // Everything the exchange needs is copied before the first suspension.
+    const std::string path(target);
+    const QString address = this->address();
+    if (address.isEmpty())
+        co_return JsonResult(ErrorType(2, tr("No network address")));
+
+    if (endpoints().empty())
+        resolveAddress();
+
+    const std::string host = address.split(QLatin1Char(':'), Qt::KeepEmptyParts).constFirst().toStdString();
+    const QByteArray body = document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Compact);
+
+    auto request = http_client::authorized_request(httpContext, endpoints(), host, method, path,
+                                                   std::string("application/json"), size_t(body.size()),
+                                                   body.toStdString());
+    auto response = co_await lockedAwait(io_, request);
+    if (!response.has_value())
+        co_return JsonResult(ErrorType(1, QString::fromStdString(response.error().message())));
+
+    const auto& reply = response.value();
+    const unsigned status = reply.result_int();
+    const QByteArray text = QByteArray::fromStdString(reply.body());
+    if (status == 200 || status == 204)
+        co_return JsonResult(QJsonDocument::fromJson(text));
+    co_return JsonResult(
+        ErrorType(1, QStringLiteral("HTTP error %1: %2").arg(status).arg(QString::fromUtf8(text))));
+}
+
+Vantor::JsonResult Vantor::exchange_(const QJsonDocument& document, verb method, const char* target)
+{
+    auto task = sendJsonPatch(document, method, target);
+    return http_client::sync_wait(io_, task);
+}
+
+Vantor::Endpoints Vantor::endpoints() const
+{
+    std::lock_guard lock(endpointsMutex_);
+    return resolvedEndpoints;
+}
+
+void Vantor::resolveAddress()
+{
+    const QString address = this->address();
+    qDebug("Vantor resolving address %s", qUtf8Printable(address));
+
+    const QStringList parts = address.split(QLatin1Char(':'), Qt::KeepEmptyParts);
+    const std::string host = parts.constFirst().toStdString();
+    const std::string service = parts.size() >= 2 ? parts.at(1).toStdString() : std::string("80");
+
+    auto task = http_client::resolve_address(httpContext, host, service);
+    const auto result = http_client::sync_wait(io_, task);
+    if (!result.has_value()) {
+        qCritical("Vantor address failed to resolve, error %s", result.error().message().c_str());
+        return;
+    }
+
+    const Endpoints& results = result.value();
+    QStringList texts;
+    for (const auto& entry : results) {
+        const auto endpoint = entry.endpoint();
+        texts.append(QStringLiteral("%1:%2")
+                         .arg(QString::fromStdString(endpoint.address().to_string()))
+                         .arg(endpoint.port()));
+    }
+    qDebug("Vantor address resolved, %zu result(s): %s", size_t(results.size()),
+           qUtf8Printable(texts.join(QStringLiteral(", "))));
+
+    std::lock_guard lock(endpointsMutex_);
+    resolvedEndpoints = results;
+}
+
+void Vantor::setAddress(const QString& newAddress)
+{
+    if (newAddress == address())
+        return;
+    cancel();
+    DisplayBase::setAddress(newAddress);
+    std::lock_guard lock(endpointsMutex_);
+    resolvedEndpoints = Endpoints();
+}
+
+void Vantor::cancel()
+{
+    http_client::cancel_all(httpContext);
+}
+
+// --------------------------------------------------------------- state read
+
+ErrorType Vantor::read()
+{
+    const JsonResult result = exchange_(QJsonDocument(), verb::get, kReadPath);
+    if (!result.has_value())
+        return result.error();
+
+    updatesEnabled = false;
+    ErrorType outcome;
+
+    const QJsonObject dev = result.value().object().value(QStringLiteral("dev")).toObject();
+    const QJsonObject display = dev.value(QStringLiteral("display")).toObject();
+    const QJsonObject ingest = dev.value(QStringLiteral("ingest")).toObject();
+    const QJsonObject out = display.value(QStringLiteral("out")).toObject();
+    const bool processorCurves =
+        out.value(QStringLiteral("curves")).toObject().value(QStringLiteral("enabled")).toBool();
+
+    if (display.contains(QStringLiteral("brightness"))) {
+        const double value = display.value(QStringLiteral("brightness")).toDouble();
+        if (!fuzzyEqual(value, percentBrightness_)) {
+            percentBrightness_ = value;
+            Q_EMIT percentBrightnessChanged(value);
+        }
+    }
+    if (display.contains(QStringLiteral("cct"))) {
+        const uint value = uint(display.value(QStringLiteral("cct")).toInt());
+        if (value != cct_) {
+            cct_ = value;
+            Q_EMIT cctChanged(value);
+        }
+    }
+    if (display.contains(QStringLiteral("cctDuv"))) {
+        const double value = display.value(QStringLiteral("cctDuv")).toDouble();
+        if (!fuzzyEqual(value, duv_)) {
+            duv_ = value;
+            Q_EMIT duvChanged();
+        }
+    }
+    if (display.contains(QStringLiteral("eotfType")))
+        setEotfType(display.value(QStringLiteral("eotfType")).toString());
+    if (display.contains(QStringLiteral("gamma"))) {
+        const double value = display.value(QStringLiteral("gamma")).toDouble();
+        if (!fuzzyEqual(value, gamma_)) {
+            gamma_ = value;
+            Q_EMIT gammaChanged(value);
+        }
+    }
+    if (display.contains(QStringLiteral("lumaMax"))) {
+        const double value = std::max(display.value(QStringLiteral("lumaMax")).toDouble(), 100.0);
+        if (!fuzzyEqual(value, lumaMax_)) {
+            lumaMax_ = value;
+            Q_EMIT lumaMaxChanged(value);
+        }
+    }
+
+    const auto hasRgb = [](const QJsonObject& o) {
+        return o.contains(QStringLiteral("r")) && o.contains(QStringLiteral("g")) && o.contains(QStringLiteral("b"));
+    };
+    const QJsonObject gain =
+        out.value(QStringLiteral("adjust")).toObject().value(QStringLiteral("gain")).toObject();
+    if (hasRgb(gain)) {
+        DisplayBase::setRGB(0, gain.value(QStringLiteral("r")).toDouble(), gain.value(QStringLiteral("g")).toDouble(),
+                            gain.value(QStringLiteral("b")).toDouble());
+    } else if (!processorCurves) {
+        qDebug("VANTOR: r,g,b data not found.");
+        outcome = ErrorType(2, QStringLiteral("RGB data not found in VANTOR status"));
+    }
+
+    const QJsonObject gains = display.value(QStringLiteral("gains")).toObject();
+    if (hasRgb(gains)) {
+        DisplayBase::setDisplayGainRGB(gains.value(QStringLiteral("r")).toDouble(),
+                                       gains.value(QStringLiteral("g")).toDouble(),
+                                       gains.value(QStringLiteral("b")).toDouble());
+    } else if (!processorCurves) {
+        qDebug("VANTOR: display.gains r,g,b data not found.");
+        outcome = ErrorType(2, QStringLiteral("display.gains RGB data not found in VANTOR status"));
+    }
+
+    const QJsonObject testPattern = ingest.value(QStringLiteral("testPattern")).toObject();
+    if (testPattern.contains(QStringLiteral("enabled"))) {
+        const bool value = testPattern.value(QStringLiteral("enabled")).toBool();
+        if (value != testPatternEnabled_) {
+            testPatternEnabled_ = value;
+            Q_EMIT testPatternEnabledChanged();
+        }
+    }
+    if (ingest.contains(QStringLiteral("outputFreq")))
+        setOutputFrequency(ingest.value(QStringLiteral("outputFreq")).toDouble());
+
+    updatesEnabled = true;
+    return outcome;
+}
+
+// ------------------------------------------------------------------- colour
+
+ErrorType Vantor::setRed(double newRed)
+{
+    if (newRed == red())
+        return {};
+    return setRGB(0, newRed, green(), blue());
+}
+
+ErrorType Vantor::setGreen(double newGreen)
+{
+    if (newGreen == green())
+        return {};
+    return setRGB(0, red(), newGreen, blue());
+}
+
+ErrorType Vantor::setBlue(double newBlue)
+{
+    if (newBlue == blue())
+        return {};
+    return setRGB(0, red(), green(), newBlue);
+}
+
+ErrorType Vantor::setRGB(uint number, double red, double green, double blue)
+{
+    if (number != 0) {
+        if (number == 1) {
+            qDebug("Vantor::setRGB: #%d %.4f %.4f %.4f", int(number), red, green, blue);
+            qDebug("      --> %.4f %.4f %.4f", red, green, blue);
+        }
+        qDebug("*** Vantor::setRGB called with number %d ****", int(number));
+        return setLdmRGB(number, red, green, blue, 0.0);
+    }
+
+    // Exact comparison: a NaN always counts as a change.
+    bool redChange, greenChange, blueChange;
+    {
+        Locker lock(&modelMutex_);
+        redChange = !(red == red_);
+        greenChange = !(green == green_);
+        blueChange = !(blue == blue_);
+        if (redChange)
+            red_ = red;
+        if (greenChange)
+            green_ = green;
+        if (blueChange)
+            blue_ = blue;
+    }
+    if (redChange)
+        Q_EMIT redChanged();
+    if (greenChange)
+        Q_EMIT greenChanged();
+    if (blueChange)
+        Q_EMIT blueChanged();
+    if (redChange || greenChange || blueChange)
+        Q_EMIT colorStrChanged();
+    return updateVantor();
+}
+
+ErrorType Vantor::setDisplayGainRGB(double red, double green, double blue)
+{
+    DisplayBase::setDisplayGainRGB(red, green, blue);
+    return updateVantor();
+}
+
+// ---------------------------------------------------------------- LDM gains
+
+ErrorType Vantor::setLdmRGB(uint number, double r, double g, double b, double i)
+{
+    std::map<QString, QJsonObject> ldmsByReceiver;
+    {
+        Locker lock(&modelMutex_);
+        if (number - 1 >= uint(ldmList.size()))
+            return ErrorType(2);
+        Macropixel& ldm = ldmList[qsizetype(number - 1)];
+        ldm.redGain = r;
+        ldm.greenGain = g;
+        ldm.blueGain = b;
+        ldm.intensityGain = i;
+        ldmsByReceiver[ldm.name].insert(QString::number(ldm.index), ldmGains(r, g, b, i));
+    }
+
+    const JsonResult result = exchange_(receiversDocument(ldmsByReceiver), verb::patch, kDataPath);
+    if (!result.has_value())
+        return result.error();
+    Q_EMIT ldmDataChanged();
+    return {};
+}
+
+ErrorType Vantor::setLdmRGBs(QList<Macropixel*>& ldms)
+{
+    // The LDMs are collected per receiver, so that a list that visits a
+    // receiver more than once still sends every gain it holds.
+    std::map<QString, QJsonObject> ldmsByReceiver;
+    {
+        Locker lock(&modelMutex_);
+        for (const Macropixel* entry : std::as_const(ldms)) {
+            if (!entry)
+                continue;
+            const int n = int(entry->number);
+            if (n < 1 || n > ldmList.size()) {
+                qDebug("setLdmRGBs: no LDM #%d (count %d), entry skipped", n, int(ldmList.size()));
+                continue;
+            }
+            Macropixel& ldm = ldmList[n - 1];
+            ldm.redGain = entry->redGain;
+            ldm.greenGain = entry->greenGain;
+            ldm.blueGain = entry->blueGain;
+            ldm.intensityGain = entry->intensityGain;
+            ldmsByReceiver[ldm.name].insert(
+                QString::number(ldm.index),
+                ldmGains(ldm.redGain, ldm.greenGain, ldm.blueGain, ldm.intensityGain));
+        }
+    }
+
+    const JsonResult result = exchange_(receiversDocument(ldmsByReceiver), verb::patch, kDataPath);
+    if (!result.has_value())
+        return result.error();
+    Q_EMIT ldmDataChanged();
+    return {};
+}
+
+void Vantor::sendAllLdmGains_()
+{
+    // Copies, so that the list stays valid whatever the model does while the
+    // request waits.
+    QList<Macropixel> copies;
+    {
+        Locker lock(&modelMutex_);
+        copies = ldmList;
+    }
+    QList<Macropixel*> all;
+    all.reserve(copies.size());
+    for (Macropixel& ldm : copies)
+        all.append(&ldm);
+    setLdmRGBs(all);
+}
+
+void Vantor::lightSelectedLdms()
+{
+    DisplayBase::lightSelectedLdms();
+    sendAllLdmGains_();
+}
+
+void Vantor::lightLitLdms(bool on)
+{
+    DisplayBase::lightLitLdms(on);
+    sendAllLdmGains_();
+}
+
+void Vantor::resetLdms(bool resetRGB, bool resetIntensity)
+{
+    DisplayBase::resetLdms(resetRGB, resetIntensity);
+    sendAllLdmGains_();
+}
+
+// ------------------------------------------------------------ output curves
+
+ErrorType Vantor::sendCalibration(const QList<DisplayBase::CalibrationPoint>& points, double red,
+                                  double green, double blue)
+{
+    const auto handles = [](double px, double py, double mx, double my) {
+        return QJsonObject {{QStringLiteral("px"), px},
+                            {QStringLiteral("py"), py},
+                            {QStringLiteral("mx"), mx},
+                            {QStringLiteral("my"), my}};
+    };
+    QJsonArray reds, greens, blues;
+    for (const CalibrationPoint& p : points) {
+        reds.append(handles(p.redPx, p.redPy, p.redMx, p.redMy));
+        greens.append(handles(p.greenPx, p.greenPy, p.greenMx, p.greenMy));
+        blues.append(handles(p.bluePx, p.bluePy, p.blueMx, p.blueMy));
+    }
+    // The processor takes each curve as a string that holds the JSON array.
+    const auto text = [](const QJsonArray& curve) {
+        return QString::fromUtf8(QJsonDocument(curve).toJson(QJsonDocument::Compact));
+    };
+    const QJsonObject curves {
+        {QStringLiteral("enabled"), true},
+        {QStringLiteral("y"), QStringLiteral("[]")},
+        {QStringLiteral("r"), text(reds)},
+        {QStringLiteral("g"), text(greens)},
+        {QStringLiteral("b"), text(blues)},
+    };
+    const QJsonObject display {
+        {QStringLiteral("out"), QJsonObject {{QStringLiteral("curves"), curves}}},
+        {QStringLiteral("gains"), rgb(red, green, blue)},
+    };
+    const QJsonDocument document(
+        QJsonObject {{QStringLiteral("dev"), QJsonObject {{QStringLiteral("display"), display}}}});
+
+    const JsonResult result = exchange_(document, verb::patch, kDataPath);
+    if (!result.has_value()) {
+        qDebug("sendCalibration: error %s", qUtf8Printable(result.error().message));
+        return result.error();
+    }
+    return {};
+}
+
+// ------------------------------------------------------------ test patterns
+
+ErrorType Vantor::displayTestPattern(DisplayBase::TestPattern pattern, int x, int y)
+{
+    const QString enabled = QStringLiteral("enabled");
+    const QString mediaEnabled = QStringLiteral("mediaEnabled");
+    switch (pattern) {
+    case TestPatternOff:
+    case TestPatternWhite: {
+        QJsonObject testPattern {{enabled, pattern == TestPatternWhite}, {mediaEnabled, false}};
+        if (pattern == TestPatternWhite)
+            testPattern.insert(QStringLiteral("type"), QStringLiteral("white"));
+        const JsonResult result = exchange_(testPatternDocument(testPattern), verb::patch, kDataPath);
+        if (!result.has_value())
+            return result.error();
+        return {};
+    }
+    case TestPatternGenerated: {
+        const JsonResult off = exchange_(testPatternDocument(QJsonObject {{enabled, false}}), verb::patch, kDataPath);
+        if (!off.has_value())
+            return off.error();
+
+        const double w = x, h = y;
+        const QJsonObject rect {
+            {QStringLiteral("type"), QStringLiteral("rect")},
+            {QStringLiteral("position"),
+             pair(std::llround((w - w / 3.0) * 0.5), std::llround((h - h / 3.0) * 0.5))},
+            {QStringLiteral("size"), pair(std::llround(w / 3.0), std::llround(h / 3.0))},
+            {QStringLiteral("color"), QJsonArray {1, 1, 1}},
+        };
+        const QJsonObject repeat {
+            {QStringLiteral("type"), QStringLiteral("repeat")},
+            {QStringLiteral("step"), pair(x, y)},
+            {QStringLiteral("draw"), QJsonArray {rect}},
+        };
+        const QJsonDocument generate(QJsonObject {
+            {QStringLiteral("$schema"), QStringLiteral("./vantor-generate-v1.json")},
+            {QStringLiteral("draw"), QJsonArray {repeat}},
+        });
+        const JsonResult result = exchange_(generate, verb::post, kGeneratePath);
+        if (!result.has_value())
+            return result.error();
+        return {};
+    }
+    }
+    return {};
+}
+
+// --------------------------------------------------------- tiles and LDMs
+
+ErrorType Vantor::fetchLdms()
+{
+    {
+        Locker lock(&modelMutex_);
+        ldmList.clear();
+        tileList.clear();
+    }
+
+    const JsonResult result = exchange_(QJsonDocument(), verb::get, kFetchPath);
+    if (!result.has_value())
+        return result.error();
+
+    const QJsonObject root = result.value().object();
+    const QJsonObject receivers =
+        root.value(QStringLiteral("dev")).toObject().value(QStringLiteral("receivers")).toObject();
+    qDebug("VANTOR has %lld receivers", static_cast<long long>(receivers.size()));
+
+    std::set<QString> types;
+    {
+        Locker lock(&modelMutex_);
+        int visited = 0;
+        for (const QString& mac : keysInTextOrder(receivers)) {
+            const QJsonObject receiver = receivers.value(mac).toObject();
+            const int rx = receiver.value(QStringLiteral("x")).toInt();
+            const int ry = receiver.value(QStringLiteral("y")).toInt();
+            const QJsonObject info = receiver.value(QStringLiteral("info")).toObject();
+            types.insert(info.value(QStringLiteral("type")).toString());
+            const int pixelsW = info.value(QStringLiteral("pixelsW")).toInt();
+            const int pixelsH = info.value(QStringLiteral("pixelsH")).toInt();
+            const int ldmsW = info.value(QStringLiteral("ldmsW")).toInt();
+            const int ldmsH = info.value(QStringLiteral("ldmsH")).toInt();
+            const QJsonObject ldms = receiver.value(QStringLiteral("ldms")).toObject();
+
+            if (visited++ < 3)
+                qDebug("MAC %s: @%d,%d, %dx%d pixels, %lld %dx%d ldms", qUtf8Printable(mac), rx, ry, pixelsW,
+                       pixelsH, static_cast<long long>(ldms.size()), ldmsW, ldmsH);
+
+            // Without LDM columns and rows there is no grid to place LDMs on.
+            if (ldmsW <= 0 || ldmsH <= 0) {
+                qWarning("VANTOR receiver %s reports a %dx%d LDM grid; skipped", qUtf8Printable(mac), ldmsW,
+                         ldmsH);
+                continue;
+            }
+            const int ldmWidth = pixelsW / ldmsW;
+            const int ldmHeight = pixelsH / ldmsH;
+
+            Tile tile;
+            tile.name = mac;
+            tile.x = float(rx);
+            tile.y = float(ry);
+            tile.height = float(pixelsH);
+            tile.width = float(pixelsW);
+            tile.ldmsWide = ldmsW;
+            tile.ldmsHigh = ldmsH;
+            addTile(tile);
+            const uint tileNumber = uint(tileList.size());
+
+            for (const QString& key : keysInTextOrder(ldms)) {
+                bool ok = false;
+                int n = key.toInt(&ok, 10);
+                if (!ok)
+                    n = 0;
+                // 64-bit, so that absurd keys or offsets cannot overflow.
+                const qint64 k = qint64(n) - 1;
+                const qint64 row = k / ldmsW;
+                const qint64 column = k % ldmsW;
+                const QJsonObject gains =
+                    ldms.value(key).toObject().value(QStringLiteral("gains")).toObject();
+
+                Macropixel ldm;
+                ldm.name = mac;
+                ldm.x = float(qint64(rx) + column * ldmWidth);
+                ldm.y = float(qint64(ry) + row * ldmHeight);
+                ldm.height = float(ldmHeight);
+                ldm.width = float(ldmWidth);
+                ldm.index = n;
+                ldm.tile = tileNumber;
+                ldm.redGain = gains.value(QStringLiteral("r")).toDouble();
+                ldm.greenGain = gains.value(QStringLiteral("g")).toDouble();
+                ldm.blueGain = gains.value(QStringLiteral("b")).toDouble();
+                ldm.intensityGain = gains.value(QStringLiteral("i")).toDouble();
+                ldm.lit = ldm.intensityGain > -0.9;
+                addLdm(ldm);
+            }
+        }
+    }
+
+    const QJsonObject fixtures =
+        root.value(QStringLiteral("sys")).toObject().value(QStringLiteral("fixtures")).toObject();
+    for (const QString& type : types) {
+        const QJsonObject fixture = fixtures.value(type).toObject();
+        if (fixture.isEmpty())
+            return ErrorType(2, tr("type %1 missing").arg(type));
+        if (fixture.value(QStringLiteral("cal"))
+                .toObject()
+                .value(QStringLiteral("uniformity"))
+                .toObject()
+                .value(QStringLiteral("mesh"))
+                .toBool())
+            qDebug("Fixture %s supports mesh uniformity", qUtf8Printable(type));
+    }
+
+    fetchLdmsDone();
+    return {};
+}
+
+// ------------------------------------------------------------- mesh upload
+
+// The per-LDM correction-mesh upload arrives with the calibration uploader;
+// until then these report that they cannot do it rather than pretend success.
+ErrorType Vantor::setMeshRGBs(QList<Macropixel*>&, float)
+{
+    return ErrorType(2, tr("not available"));
+}
+
+ErrorType Vantor::commitMeshRGBs(QList<Macropixel*>&)
+{
+    return ErrorType(2, tr("not available"));
+}
+
+ErrorType Vantor::resetMesh()
+{
+    return ErrorType(2, tr("not available"));
+}

@@ -89,43 +89,6 @@ QJsonArray pair(qint64 a, qint64 b)
     return QJsonArray {QJsonValue(a), QJsonValue(b)};
 }
 
-// Awaits a client task from a coroutine that was not started by the client.
-// The client finishes its tasks under the network context's resumption lock;
-// checking the task and attaching to it under the same lock closes the window
-// in which a task finishing on the polling thread would find no awaiter yet.
-template <typename T>
-class LockedAwaiter
-{
-public:
-    LockedAwaiter(boost::asio::io_context& io, QCoro::Task<T>& task)
-        : mutex_(http_client::detail::resume_mutex(io))
-        , task_(task)
-        , inner_(task.operator co_await())
-    {
-    }
-    bool await_ready() const noexcept { return false; }
-    bool await_suspend(std::coroutine_handle<> awaiting)
-    {
-        std::lock_guard lock(mutex_);
-        if (task_.isReady())
-            return false;
-        inner_.await_suspend(awaiting);
-        return true;
-    }
-    auto await_resume() { return inner_.await_resume(); }
-
-private:
-    std::recursive_mutex& mutex_;
-    QCoro::Task<T>& task_;
-    decltype(std::declval<QCoro::Task<T>&>().operator co_await()) inner_;
-};
-
-template <typename T>
-LockedAwaiter<T> lockedAwait(boost::asio::io_context& io, QCoro::Task<T>& task)
-{
-    return LockedAwaiter<T>(io, task);
-}
-
 } // namespace
 
 // ------------------------------------------------------------- construction
@@ -335,7 +298,7 @@ QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, ve
     auto request = http_client::authorized_request(httpContext, endpoints(), host, method, path,
                                                    std::string("application/json"), size_t(body.size()),
                                                    body.toStdString());
-    auto response = co_await lockedAwait(io_, request);
+    auto response = co_await http_client::await_task(io_, request);
     if (!response.has_value())
         co_return JsonResult(ErrorType(1, QString::fromStdString(response.error().message())));
 

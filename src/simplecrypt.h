@@ -30,7 +30,7 @@ public:
     enum Error {
         ErrorNoError = 0,
         ErrorNoKeySet = 1,
-        ErrorUnknownVersion = 2, // does not begin with version 3, or too short to
+        ErrorUnknownVersion = 2, // not version 3, or too short to be a cyphertext
         ErrorIntegrityFailed = 3,
     };
     enum CryptoFlag {

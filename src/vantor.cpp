@@ -497,27 +497,29 @@ ErrorType Vantor::setRGB(uint number, double red, double green, double blue)
         return setLdmRGB(number, red, green, blue, 0.0);
     }
 
-    // Exact comparison: a NaN always counts as a change.
-    bool redChange, greenChange, blueChange;
-    {
+    // Component by component: store, then announce. Exact comparison: a NaN
+    // always counts as a change.
+    const auto store = [this](double& component, double value) {
         Locker lock(&modelMutex_);
-        redChange = !(red == red_);
-        greenChange = !(green == green_);
-        blueChange = !(blue == blue_);
-        if (redChange)
-            red_ = red;
-        if (greenChange)
-            green_ = green;
-        if (blueChange)
-            blue_ = blue;
-    }
-    if (redChange)
+        if (value == component)
+            return false;
+        component = value;
+        return true;
+    };
+    bool changed = false;
+    if (store(red_, red)) {
+        changed = true;
         Q_EMIT redChanged();
-    if (greenChange)
+    }
+    if (store(green_, green)) {
+        changed = true;
         Q_EMIT greenChanged();
-    if (blueChange)
+    }
+    if (store(blue_, blue)) {
+        changed = true;
         Q_EMIT blueChanged();
-    if (redChange || greenChange || blueChange)
+    }
+    if (changed)
         Q_EMIT colorStrChanged();
     return updateVantor();
 }

@@ -327,6 +327,14 @@ private Q_SLOTS:
         QVERIFY(body(requests.at(0)).contains(R"("gain":{"b":0,"g":0,"r":0.25})"));
         QVERIFY(body(requests.at(2)).contains(R"("gains":{"b":0.9,"g":0.95,"r":1})"));
 
+        // Each component is stored and announced before the next one changes.
+        double greenSeen = -1.0;
+        auto watch = connect(vantor.get(), &DisplayBase::redChanged, this, [&] { greenSeen = vantor->green(); });
+        QCOMPARE(vantor->setRGB(0, 0.5, 0.75, 0.0).code, 0);
+        disconnect(watch);
+        QCOMPARE(greenSeen, 0.0);
+        QCOMPARE(vantor->green(), 0.75);
+
         // A failure comes back and the model keeps the new value.
         fake_.addRule(QJsonObject {{QStringLiteral("method"), QStringLiteral("PATCH")},
                                    {QStringLiteral("status"), 503},

@@ -100,6 +100,7 @@ Vantor::Vantor(boost::asio::io_context& io, QObject* parent)
     , crypt(kCryptKey)
 {
     isVantor_ = true;
+    requestAddress = address();
 
     QSettings settings;
     if (settings.contains(kUserKey))
@@ -285,7 +286,7 @@ QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, ve
 {
     // Everything the exchange needs is copied before the first suspension.
     const std::string path(target);
-    const QString address = this->address();
+    const QString address = requestAddress_();
     if (address.isEmpty())
         co_return JsonResult(ErrorType(2, tr("No network address")));
 
@@ -323,9 +324,15 @@ Vantor::Endpoints Vantor::endpoints() const
     return resolvedEndpoints;
 }
 
+QString Vantor::requestAddress_() const
+{
+    std::lock_guard lock(endpointsMutex_);
+    return requestAddress;
+}
+
 void Vantor::resolveAddress()
 {
-    const QString address = this->address();
+    const QString address = requestAddress_();
     qDebug("Vantor resolving address %s", qUtf8Printable(address));
 
     const QStringList parts = address.split(QLatin1Char(':'), Qt::KeepEmptyParts);
@@ -350,8 +357,11 @@ void Vantor::resolveAddress()
     qDebug("Vantor address resolved, %zu result(s): %s", size_t(results.size()),
            qUtf8Printable(texts.join(QStringLiteral(", "))));
 
+    // The address may have changed while the look-up ran (on another
+    // thread): the results of the old one must not stay in the cache.
     std::lock_guard lock(endpointsMutex_);
-    resolvedEndpoints = results;
+    if (requestAddress == address)
+        resolvedEndpoints = results;
 }
 
 void Vantor::setAddress(const QString& newAddress)
@@ -361,6 +371,7 @@ void Vantor::setAddress(const QString& newAddress)
     cancel();
     DisplayBase::setAddress(newAddress);
     std::lock_guard lock(endpointsMutex_);
+    requestAddress = address();
     resolvedEndpoints = Endpoints();
 }
 
@@ -497,27 +508,29 @@ ErrorType Vantor::setRGB(uint number, double red, double green, double blue)
         return setLdmRGB(number, red, green, blue, 0.0);
     }
 
-    // Exact comparison: a NaN always counts as a change.
-    bool redChange, greenChange, blueChange;
-    {
+    // Component by component: store, then announce. Exact comparison: a NaN
+    // always counts as a change.
+    const auto store = [this](double& component, double value) {
         Locker lock(&modelMutex_);
-        redChange = !(red == red_);
-        greenChange = !(green == green_);
-        blueChange = !(blue == blue_);
-        if (redChange)
-            red_ = red;
-        if (greenChange)
-            green_ = green;
-        if (blueChange)
-            blue_ = blue;
-    }
-    if (redChange)
+        if (value == component)
+            return false;
+        component = value;
+        return true;
+    };
+    bool changed = false;
+    if (store(red_, red)) {
+        changed = true;
         Q_EMIT redChanged();
-    if (greenChange)
+    }
+    if (store(green_, green)) {
+        changed = true;
         Q_EMIT greenChanged();
-    if (blueChange)
+    }
+    if (store(blue_, blue)) {
+        changed = true;
         Q_EMIT blueChanged();
-    if (redChange || greenChange || blueChange)
+    }
+    if (changed)
         Q_EMIT colorStrChanged();
     return updateVantor();
 }

@@ -25,8 +25,8 @@
 // a run, the Calibrator thread call the operations. Every operation waits
 // synchronously for its exchange while its own thread keeps handling events.
 // The model lists are taken under modelMutex() and never held across a wait;
-// the endpoint cache has its own lock; the request registry and the Digest
-// state are guarded inside httpContext.
+// the endpoint cache and the address that requests use have their own lock;
+// the request registry and the Digest state are guarded inside httpContext.
 class Vantor : public DisplayBase
 {
     Q_OBJECT
@@ -134,11 +134,17 @@ private:
                          const char* target);
     // Sends the gains of every LDM of the model (after a lighting or reset).
     void sendAllLdmGains_();
+    // The address as requests see it (taken under the endpoint cache's lock).
+    QString requestAddress_() const;
 
     boost::asio::io_context& io_;
     http_client::registry cancellers;
     http_client::context httpContext;
     mutable std::mutex endpointsMutex_;
+    // A copy of the address, replaced together with the endpoint cache, so
+    // that a request on the Calibrator thread never reads the model's text
+    // while the GUI thread replaces it.
+    QString requestAddress;
     Endpoints resolvedEndpoints;
     SimpleCrypt crypt;
     uint cct_ = 6500;

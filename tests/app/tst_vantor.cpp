@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 using testsupport::MessageCapture;
@@ -53,6 +54,19 @@ QJsonObject processorState()
         "gamma":2.2,"lumaMax":50,"tileBpc":12,"gains":{"r":0.9,"g":0.8,"b":0.7},
         "out":{"adjust":{"gain":{"r":0.2,"g":0.3,"b":0.4}},"curves":{"enabled":false}}},
         "ingest":{"testPattern":{"enabled":true,"type":"white"},"outputFreq":120}}})");
+}
+
+// Runs a reaction on every Qt message (on the thread that logs it) before the
+// handler that was installed earlier sees it.
+std::function<void(const QString&)> gReaction;
+QtMessageHandler gPreviousHandler = nullptr;
+
+void reactingHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (gReaction)
+        gReaction(message);
+    if (gPreviousHandler)
+        gPreviousHandler(type, context, message);
 }
 
 // A member of a JSON tree by its dotted path.
@@ -327,6 +341,14 @@ private Q_SLOTS:
         QVERIFY(body(requests.at(0)).contains(R"("gain":{"b":0,"g":0,"r":0.25})"));
         QVERIFY(body(requests.at(2)).contains(R"("gains":{"b":0.9,"g":0.95,"r":1})"));
 
+        // Each component is stored and announced before the next one changes.
+        double greenSeen = -1.0;
+        auto watch = connect(vantor.get(), &DisplayBase::redChanged, this, [&] { greenSeen = vantor->green(); });
+        QCOMPARE(vantor->setRGB(0, 0.5, 0.75, 0.0).code, 0);
+        disconnect(watch);
+        QCOMPARE(greenSeen, 0.0);
+        QCOMPARE(vantor->green(), 0.75);
+
         // A failure comes back and the model keeps the new value.
         fake_.addRule(QJsonObject {{QStringLiteral("method"), QStringLiteral("PATCH")},
                                    {QStringLiteral("status"), 503},
@@ -530,6 +552,21 @@ private Q_SLOTS:
         vantor->setAddress(QStringLiteral("HTTP://") + fakeAddress());
         QCOMPARE(addressSpy.count(), 1);
         QCOMPARE(vantor->address(), fakeAddress());
+        QVERIFY(vantor->endpoints().empty());
+
+        // The address changes just as the look-up of the old one completes
+        // (here from the line that reports it): nothing of the old address
+        // stays in the cache.
+        const QString next = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+        gReaction = [&](const QString& message) {
+            if (message.startsWith(QStringLiteral("Vantor address resolved")))
+                vantor->setAddress(next);
+        };
+        gPreviousHandler = qInstallMessageHandler(reactingHandler);
+        vantor->read();
+        qInstallMessageHandler(gPreviousHandler);
+        gReaction = nullptr;
+        QCOMPARE(vantor->address(), next);
         QVERIFY(vantor->endpoints().empty());
     }
 

@@ -61,11 +61,16 @@ std::map<std::string, std::string> authParams(std::string_view text)
             while (i < n && text[i] != ',')
                 ++i;
         } else {
+            const std::size_t i0 = i;
             std::size_t end = text.find(',', i);
             if (end == std::string_view::npos)
                 end = n;
-            value = std::string(text.substr(i, end - i));
             i = end;
+            // A token holds no whitespace: what stands before the comma is
+            // list padding.
+            while (end > i0 && isSpace(text[end - 1]))
+                --end;
+            value = std::string(text.substr(i0, end - i0));
         }
         params[std::move(key)] = std::move(value);
     }

@@ -171,6 +171,8 @@ private Q_SLOTS:
         QTest::newRow("tokens") << "Digest realm=plain, nonce=abc, qop=auth" << "plain" << "abc" << "auth" << "";
         QTest::newRow("no space after comma") << "Digest realm=\"r\",nonce=\"n\"" << "r" << "n" << "" << "";
         QTest::newRow("space after =") << "Digest realm= \"r\", nonce=  n" << "r" << "n" << "" << "";
+        QTest::newRow("space before comma")
+            << "Digest realm=r , nonce=\"n\" ,algorithm=MD5 , qop=auth , opaque= ,x=1 " << "r" << "n" << "auth" << "";
         QTest::newRow("later duplicate wins") << "Digest realm=\"a\", nonce=\"n\", realm=\"b\"" << "b" << "n" << ""
                                               << "";
         QTest::newRow("empty algorithm and qop")

@@ -31,12 +31,6 @@ constexpr const char* kReadPath =
     "&dev.display.out.adjust&dev.display.out.curves.enabled&dev.ingest.testPattern.enabled"
     "&dev.ingest.testPattern.type&dev.ingest.outputFreq";
 
-// The relative comparison of the settings: equal when |a - b| * 1e12 <= min(|a|, |b|).
-bool fuzzyEqual(double a, double b)
-{
-    return std::abs(a - b) * 1000000000000. <= std::min(std::abs(a), std::abs(b));
-}
-
 QJsonObject rgb(const QJsonValue& r, const QJsonValue& g, const QJsonValue& b)
 {
     return QJsonObject {{QStringLiteral("r"), r}, {QStringLiteral("g"), g}, {QStringLiteral("b"), b}};
@@ -168,7 +162,7 @@ void Vantor::setCct(uint cct)
 
 void Vantor::setDuv(double duv)
 {
-    if (fuzzyEqual(duv, duv_))
+    if (fuzzyEqual_(duv, duv_))
         return;
     duv_ = duv;
     updateVantor();
@@ -186,7 +180,7 @@ void Vantor::setEotfType(const QString& eotfType)
 
 void Vantor::setGamma(double gamma)
 {
-    if (fuzzyEqual(gamma, gamma_))
+    if (fuzzyEqual_(gamma, gamma_))
         return;
     gamma_ = gamma;
     updateVantor();
@@ -195,7 +189,7 @@ void Vantor::setGamma(double gamma)
 
 void Vantor::setPercentBrightness(double percentBrightness)
 {
-    if (fuzzyEqual(percentBrightness, percentBrightness_))
+    if (fuzzyEqual_(percentBrightness, percentBrightness_))
         return;
     percentBrightness_ = percentBrightness;
     updateVantor();
@@ -205,7 +199,7 @@ void Vantor::setPercentBrightness(double percentBrightness)
 void Vantor::setLumaMax(double lumaMax)
 {
     lumaMax = std::max(lumaMax, 100.0);
-    if (fuzzyEqual(lumaMax, lumaMax_))
+    if (fuzzyEqual_(lumaMax, lumaMax_))
         return;
     lumaMax_ = lumaMax;
     updateVantor();
@@ -400,7 +394,7 @@ ErrorType Vantor::read()
 
     if (display.contains(QStringLiteral("brightness"))) {
         const double value = display.value(QStringLiteral("brightness")).toDouble();
-        if (!fuzzyEqual(value, percentBrightness_)) {
+        if (!fuzzyEqual_(value, percentBrightness_)) {
             percentBrightness_ = value;
             Q_EMIT percentBrightnessChanged(value);
         }
@@ -414,7 +408,7 @@ ErrorType Vantor::read()
     }
     if (display.contains(QStringLiteral("cctDuv"))) {
         const double value = display.value(QStringLiteral("cctDuv")).toDouble();
-        if (!fuzzyEqual(value, duv_)) {
+        if (!fuzzyEqual_(value, duv_)) {
             duv_ = value;
             Q_EMIT duvChanged();
         }
@@ -423,14 +417,14 @@ ErrorType Vantor::read()
         setEotfType(display.value(QStringLiteral("eotfType")).toString());
     if (display.contains(QStringLiteral("gamma"))) {
         const double value = display.value(QStringLiteral("gamma")).toDouble();
-        if (!fuzzyEqual(value, gamma_)) {
+        if (!fuzzyEqual_(value, gamma_)) {
             gamma_ = value;
             Q_EMIT gammaChanged(value);
         }
     }
     if (display.contains(QStringLiteral("lumaMax"))) {
         const double value = std::max(display.value(QStringLiteral("lumaMax")).toDouble(), 100.0);
-        if (!fuzzyEqual(value, lumaMax_)) {
+        if (!fuzzyEqual_(value, lumaMax_)) {
             lumaMax_ = value;
             Q_EMIT lumaMaxChanged(value);
         }

@@ -518,6 +518,22 @@ Tile& DisplayBase::defaultRecord_(Tile& record)
     return record;
 }
 
+namespace {
+
+// The index-th record (1-based) of the list whose flag is set, or nullptr.
+template <typename Record>
+Record* nthFlagged(QList<Record>& list, bool Record::*flag, uint index)
+{
+    uint count = 0;
+    for (Record& record : list) {
+        if (record.*flag && ++count == index)
+            return &record;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 Macropixel& DisplayBase::ldm(uint number)
 {
     Locker lock(&modelMutex_);
@@ -534,11 +550,8 @@ Macropixel& DisplayBase::litLdm(uint index)
                int(litLdmCount_));
         return defaultRecord_(defaultLitLdm_);
     }
-    uint count = 0;
-    for (Macropixel& m : ldmList) {
-        if (m.lit && ++count == index)
-            return m;
-    }
+    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::lit, index))
+        return *record;
     qDebug("********* DisplayBase::litLdm(%d): ran off end of array", int(index));
     return defaultRecord_(defaultLitLdm_);
 }
@@ -551,11 +564,8 @@ Macropixel& DisplayBase::adjustableLdm(uint index)
                int(adjustableLdmCount_));
         return defaultRecord_(defaultAdjustableLdm_);
     }
-    uint count = 0;
-    for (Macropixel& m : ldmList) {
-        if (m.adjustable && ++count == index)
-            return m;
-    }
+    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::adjustable, index))
+        return *record;
     qDebug("********* DisplayBase::adjustableLdm(%d): ran off end of array", int(index));
     return defaultRecord_(defaultAdjustableLdm_);
 }
@@ -600,11 +610,8 @@ Tile& DisplayBase::litTile(uint index)
                int(litTileCount_));
         return defaultRecord_(defaultLitTile_);
     }
-    uint count = 0;
-    for (Tile& t : tileList) {
-        if (t.lit && ++count == index)
-            return t;
-    }
+    if (Tile* record = nthFlagged(tileList, &Tile::lit, index))
+        return *record;
     qDebug("********* DisplayBase::litTile(%d): ran off end of array", int(index));
     return defaultRecord_(defaultLitTile_);
 }
@@ -617,11 +624,8 @@ Tile& DisplayBase::adjustableTile(uint index)
                int(adjustableTileCount_));
         return defaultRecord_(defaultAdjustableTile_);
     }
-    uint count = 0;
-    for (Tile& t : tileList) {
-        if (t.adjustable && ++count == index)
-            return t;
-    }
+    if (Tile* record = nthFlagged(tileList, &Tile::adjustable, index))
+        return *record;
     qDebug("********* DisplayBase::adjustableTile(%d): ran off end of array", int(index));
     return defaultRecord_(defaultAdjustableTile_);
 }

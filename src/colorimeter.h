@@ -17,7 +17,9 @@
 //
 // Every reading that reaches an outcome, good or failed, ends with
 // dataAvailable(this), emitted after the reading, error and errorType were
-// stored. Readers on other threads copy the reading between lock() and unlock().
+// stored. Readers on other threads copy the reading between lock() and unlock();
+// every setter of a reading, error or error type holds the same (recursive)
+// lock, and a meter holds it around each group of stores that belong together.
 class Colorimeter : public QObject
 {
     Q_OBJECT

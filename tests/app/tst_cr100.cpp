@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include <memory>
+
 namespace {
 
 // The python instrument: its first output line is the pty path, then one
@@ -44,6 +46,7 @@ public:
     }
     void clearScripts() { send(QStringLiteral("clear")); }
     QStringList commands() const { return commands_; }
+    QString path() const { return path_; }
     void forget() { commands_.clear(); }
     void quit() { process_.write("quit\n"); process_.waitForFinished(3000); }
 
@@ -89,7 +92,22 @@ private Q_SLOTS:
     void failedReplies();
     void noInstrument();
     void instrumentGoneMidReading();
+
+private:
+    // One instrument with the default lists for the tests that script it.
+    FakeInstrument& scripted();
+    std::unique_ptr<FakeInstrument> scripted_;
 };
+
+FakeInstrument& TestCR100::scripted()
+{
+    if (!scripted_)
+        scripted_ = std::make_unique<FakeInstrument>();
+    scripted_->clearScripts();
+    scripted_->forget();
+    qputenv("VELTRANO_CR100_PORT", scripted_->path().toLocal8Bit());
+    return *scripted_;
+}
 
 void TestCR100::init()
 {
@@ -202,7 +220,7 @@ void TestCR100::failedReplies()
     QFETCH(double, luminance);
     QFETCH(QString, lastCommand);
 
-    FakeInstrument fake;
+    FakeInstrument& fake = scripted();
     fake.script(command, reply);
     CR100 meter;
     meter.setLuminance(50.0);
@@ -254,7 +272,7 @@ void TestCR100::noInstrument()
 
 void TestCR100::instrumentGoneMidReading()
 {
-    FakeInstrument fake;
+    FakeInstrument& fake = scripted();
     fake.script("M", {}); // never answers
     CR100 meter;
     QSignalSpy data(&meter, &Colorimeter::dataAvailable);

@@ -123,9 +123,11 @@ bool CR100::send(const char* command)
 
 void CR100::fail_(int code, const QString& error)
 {
+    lock();
     setError(error);
     busy = false;
     setErrorType(ErrorType(code));
+    unlock();
     Q_EMIT dataAvailable(this);
 }
 
@@ -208,9 +210,9 @@ void CR100::handleLine_(const QByteArray& bytes)
             setLuminance(0.0);
             // A fresh time, or the reader would discard this as a stale reading.
             setTimestamp();
-            unlock();
             setError(QString());
             setErrorType(ErrorType(0));
+            unlock();
             busy = false;
             Q_EMIT dataAvailable(this);
             if (verbose_)
@@ -340,32 +342,24 @@ void CR100::nextStep_(const QString& echo, const QString& value)
 void CR100::endReading_(const QString& value)
 {
     const MeterReply::CctDuv reading = MeterReply::parseCctDuv(value);
-    if (!reading.twoParts) {
-        setError(QStringLiteral("bad CCT,dUv [%1]").arg(value));
-        setErrorType(ErrorType(2));
-        busy = false;
+    if (!reading.twoParts || reading.cct == 0.0) {
+        if (reading.twoParts)
+            fail_(1, QStringLiteral("CCT, dUV unavailable / out of range"));
+        else
+            fail_(2, QStringLiteral("bad CCT,dUv [%1]").arg(value));
         verbose_ = false;
-        Q_EMIT dataAvailable(this);
-        return;
-    }
-    if (reading.cct == 0.0) {
-        setError(QStringLiteral("CCT, dUV unavailable / out of range"));
-        setErrorType(ErrorType(1));
-        busy = false;
-        verbose_ = false;
-        Q_EMIT dataAvailable(this);
         return;
     }
     lock();
     setTimestamp();
     setCct(reading.cct);
     setDuv(reading.duv);
+    setError(QString());
+    setErrorType(ErrorType(0));
     unlock();
     if (verbose_)
         qDebug("success: %.0f K, %.4f dUV, %.2f %s", cct(), duv(), luminance(),
                qUtf8Printable(luminanceUnits()));
-    setError(QString());
-    setErrorType(ErrorType(0));
     busy = false;
     verbose_ = false;
     Q_EMIT dataAvailable(this);

@@ -12,7 +12,7 @@ using RunLocker = QMutexLocker<QRecursiveMutex>;
 
 const char* const Calibrator::colorStr_[3] = {"  red", "green", " blue"};
 
-Calibrator::TaskType Calibrator::task_ = Calibrator::TaskCalibrate;
+std::atomic<Calibrator::TaskType> Calibrator::task_ {Calibrator::TaskCalibrate};
 
 Calibrator::Calibrator(Mode mode, uint number, QObject* parent)
     : QObject(parent)
@@ -54,7 +54,8 @@ void Calibrator::setRunning(bool value)
     if (value) {
         finishBalancingRequested = false;
         // The task runs to its end inside this call.
-        switch (unsigned(task_)) {
+        const TaskType task = task_.load();
+        switch (unsigned(task)) {
         case TaskNothing:
             break;
         case TaskCalibrate:
@@ -74,7 +75,7 @@ void Calibrator::setRunning(bool value)
             balance();
             break;
         default:
-            qDebug("Calibrator::setRunning: #%u unknown task type %d", number_, int(task_));
+            qDebug("Calibrator::setRunning: #%u unknown task type %d", number_, int(task));
             running_ = false;
             break;
         }

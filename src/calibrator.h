@@ -143,7 +143,7 @@ public:
     void setColorimeterError(const QString& text);
     Mode mode() const { return mode_; }
     void setMode(Mode value);
-    TaskType task() const { return task_; }
+    TaskType task() const { return task_.load(); }
     void setTask(TaskType value);
     double progress() const { return progress_; }
     void setProgress(double value);
@@ -333,7 +333,7 @@ protected:
     // in the log lines.
     int sendGainsLoop_(double r, double g, double b, ControlType type, const char* who);
 
-    static TaskType task_;
+    static std::atomic<TaskType> task_; // set by the GUI thread, read by the task
 
     Mode mode_;
     uint number_;

@@ -155,21 +155,13 @@ private Q_SLOTS:
     {
         Calibrator c(Calibrator::ModeLinearity, 0);
         QSignalSpy cct(&c, &Calibrator::targetCCTChanged);
-        QSignalSpy progress(&c, &Calibrator::progressChanged);
         QSignalSpy errorType(&c, &Calibrator::colorimeterErrorTypeChanged);
-        QSignalSpy lum(&c, &Calibrator::targetLumChanged);
         c.setTargetCCT(6500);
         QCOMPARE(cct.count(), 0);
         // Compared against the request, not the clamped value.
         c.setTargetCCT(20000);
         c.setTargetCCT(20000);
         QCOMPARE(cct.count(), 2);
-        c.setProgress(0.0);
-        c.setProgress(0.0);
-        QCOMPARE(progress.count(), 2);
-        c.setTargetLum(100.0);
-        c.setTargetLum(100.0 + 1e-14);
-        QCOMPARE(lum.count(), 1);
         // Only a change between OK and error is stored.
         c.setColorimeterErrorType(ErrorType(1, QStringLiteral("first")));
         c.setColorimeterErrorType(ErrorType(2, QStringLiteral("second")));
@@ -286,16 +278,6 @@ private Q_SLOTS:
         if (!log.isEmpty())
             QCOMPARE(capture.count(log), 1);
         QCOMPARE(bench.cal->luminanceUnits, QStringLiteral("cd/m²"));
-    }
-
-    void readingsRefusedInCameraModes()
-    {
-        Calibrator c(Calibrator::ModeBalance, 3);
-        QVERIFY(!c.takeReading_());
-        c.usingCoroutines = true;
-        QTest::ignoreMessage(QtDebugMsg,
-                             "***** ERROR: takeMultipleReadings_ called while balancing using coroutines. *****");
-        QVERIFY(!c.takeMultipleReadings_(1));
     }
 
     void gains_data()

@@ -46,6 +46,24 @@ bool usableGrid(const Vector2D<float>& grid)
     return true;
 }
 
+// A size: any JSON number, a float truncated towards zero, a boolean as 0 or 1.
+// A float beyond the 32-bit range is nlohmann's out_of_range (number overflow).
+std::int32_t integer(const json& v)
+{
+    if (v.is_number_float()) {
+        const double d = v.get<double>();
+        if (!(d > -2147483649.0 && d < 2147483648.0))
+            throw json::out_of_range::create(406, "number overflow converting " + v.dump() + " to int", &v);
+        return static_cast<std::int32_t>(d);
+    }
+    return v.get<std::int32_t>();
+}
+
+std::int32_t integer(const json& j, const char* key)
+{
+    return integer(j.at(key));
+}
+
 // A factor: any JSON number, a boolean as 0 or 1.
 double factor(const json& j, const char* key)
 {
@@ -87,10 +105,10 @@ void FeatherOperation::process(Cal::Data& data) const
 
 bool FeatherOperation::load(const json& j)
 {
-    moduleWidth = j.at("moduleWidth").get<std::int32_t>();
-    moduleHeight = j.at("moduleHeight").get<std::int32_t>();
-    edgeWidth = j.at("edgeWidth").get<std::int32_t>();
-    edgeHeight = j.at("edgeHeight").get<std::int32_t>();
+    moduleWidth = integer(j, "moduleWidth");
+    moduleHeight = integer(j, "moduleHeight");
+    edgeWidth = integer(j, "edgeWidth");
+    edgeHeight = integer(j, "edgeHeight");
     rFactor = factor(j, "rFactor");
     gFactor = factor(j, "gFactor");
     bFactor = factor(j, "bFactor");
@@ -113,10 +131,10 @@ void GradientOperation::process(Cal::Data& data) const
 
 bool GradientOperation::load(const json& j)
 {
-    moduleWidth = j.at("moduleWidth").get<std::int32_t>();
-    moduleHeight = j.at("moduleHeight").get<std::int32_t>();
-    edgeWidth = j.at("edgeWidth").get<std::int32_t>();
-    edgeHeight = j.at("edgeHeight").get<std::int32_t>();
+    moduleWidth = integer(j, "moduleWidth");
+    moduleHeight = integer(j, "moduleHeight");
+    edgeWidth = integer(j, "edgeWidth");
+    edgeHeight = integer(j, "edgeHeight");
     vertical = j.at("vertical").get<bool>();
     rFactorBegin = factor(j, "rFactorBegin");
     rFactorEnd = factor(j, "rFactorEnd");
@@ -239,7 +257,7 @@ bool OperationsDoc::load(const json& doc)
         if (!entry.is_object())
             throw json::type_error::create(
                 305, std::string("cannot use operator[] with a string argument with ") + entry.type_name(), &entry);
-        auto op = makeOperation(entry.at("type").get<int>());
+        auto op = makeOperation(integer(entry, "type"));
         if (!op)
             continue;
         op->load(entry);

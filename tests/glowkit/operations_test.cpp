@@ -118,6 +118,7 @@ TEST(OperationsDocTest, MalformedEntriesThrowTheLibrarysErrors)
         {R"({"operations": ["text"]})",
          "[json.exception.type_error.305] cannot use operator[] with a string argument with string", 0},
         {R"({"operations": [{"type": 4, "rFactor": 1, "gFactor": 1}]})", "[json.exception.out_of_range.403]", 0},
+        {R"({"operations": [{"type": 1e12}]})", "[json.exception.out_of_range.406]", 0},
         {R"({"operations": [{"rFactor": 1}]})", "[json.exception.out_of_range.403]", 0},
         {R"({"operations": [{"type": 3, "spread": 1}]})", "[json.exception.out_of_range.403]", 0},
         {R"({"operations": [{"type": 3, "points": [[[1, 2], [3]]], "spread": 1}]})",

@@ -124,8 +124,6 @@ TEST(ColorUtilitiesTest, WheelFadeBlendAndFade)
         {127, 0x00FFFF}, {170, 0x0000FF}, {171, 0x0600FF}, {212, 0xFF00FF}, {255, 0xFF0006}};
     for (const auto& [p, c] : wheel)
         EXPECT_EQ(Color::ColorWheel(p), c) << int(p);
-    for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(Color::ColorRandom() >> 24, 0u);
 
     EXPECT_EQ(Color::ColorFade(0xFFFFFF, 128), 0x808080u);
     EXPECT_EQ(Color::ColorFade(0x12FF80, 0), 0u);

@@ -5,8 +5,6 @@
 
 #include "formats_testutil.h"
 
-#include <cmath>
-
 using namespace formatstest;
 
 namespace {
@@ -96,24 +94,6 @@ TEST_F(CapturesTest, BrokenIdsAreReportedAndLeftOut)
                        "Failed reading captures for idlone\n"
                        "Cal::Data::addChannel: incorrect size!\n"
                        "Failed reading captures for id small: Y or Z image of colour G smaller than its X image\n");
-}
-
-TEST_F(CapturesTest, BlackPixelsAndSingleImages)
-{
-    image("x.fit", 1, 2, "0 if c == 0 else 1");
-    image("y.fit", 1, 2, "0 if c == 0 else 2");
-    image("z.fit", 1, 2, "0 if c == 0 else 3");
-    write();
-    const ColorSpace::Handler h;
-    captured([&] { EXPECT_EQ(h.readCapture(path("y.fit")), (Vector2D<float>{{0, 2}})); });
-    for (const char* n : {"X", "Y", "Z"})
-        std::filesystem::rename(path(std::string(1, char(std::tolower(n[0]))) + ".fit"), path(std::string("R_") + n + "_k.fit"));
-    Vector2D<Cal::EmitterReading> plane;
-    captured([&] { plane = h.readCaptures(dir, 'R', "k"); });
-    ASSERT_EQ(plane.size(), 1u);
-    EXPECT_TRUE(std::isnan(plane[0][0].Cx) && std::isnan(plane[0][0].Cy));
-    EXPECT_EQ(plane[0][0].Lv, 0.0f);
-    EXPECT_EQ(plane[0][1], (Cal::EmitterReading{1.0f / 6, 2.0f / 6, 2.0f, 0.0f}));
 }
 
 } // namespace

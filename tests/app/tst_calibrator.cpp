@@ -11,39 +11,68 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 namespace {
 
 using Answer = ScriptedMeter::Answer;
 
+// Sends the test's requests to the Calibrator thread as queued signals.
+class Driver : public QObject
+{
+    Q_OBJECT
+Q_SIGNALS:
+    void running(bool on);
+    void work();
+};
+
 // The main Calibrator on a worker thread, wired to a scripted meter and a
-// recording display the way the central object wires the real ones.
+// recording display the way the central object wires the real ones. Every
+// hand-over between the threads also goes through a std::mutex or an atomic,
+// which the thread sanitizer sees (it does not see Qt's own locks).
 struct Bench
 {
     QThread thread;
     Calibrator* cal = new Calibrator(Calibrator::ModeLinearity, 0);
     FakeDisplay display;
     ScriptedMeter meter;
+    Driver driver;
+    std::mutex jobMutex;
+    std::function<void()> job;
+    std::atomic<bool> finished {false};
+    std::atomic<bool> deleted {false};
 
     Bench()
     {
         cal->setDisplay(&display);
         cal->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, cal, &QObject::deleteLater);
+        QObject::connect(&thread, &QThread::finished, [this] {
+            delete cal; // on the Calibrator thread, as deleteLater would
+            deleted = true;
+        });
         QObject::connect(cal, &Calibrator::takeReading, &meter, &Colorimeter::read);
         QObject::connect(&meter, &Colorimeter::dataAvailable, cal, &Calibrator::readColorimeterData);
+        QObject::connect(&driver, &Driver::running, cal, &Calibrator::setRunning);
+        QObject::connect(&driver, &Driver::work, cal, [this] {
+            std::function<void()> f;
+            {
+                std::lock_guard lock(jobMutex);
+                f = job;
+            }
+            f();
+            finished = true;
+        });
         thread.start();
     }
     ~Bench()
     {
         thread.quit();
         thread.wait();
+        while (!deleted)
+            QThread::yieldCurrentThread();
     }
 
-    void queueRunning(bool on)
-    {
-        QMetaObject::invokeMethod(cal, [c = cal, on] { c->setRunning(on); }, Qt::QueuedConnection);
-    }
+    void queueRunning(bool on) { Q_EMIT driver.running(on); }
     // Starts the "nothing" task, so that the primitives see `running`.
     bool startIdleTask()
     {
@@ -51,13 +80,24 @@ struct Bench
         queueRunning(true);
         return QTest::qWaitFor([this] { return cal->running(); }, 5000);
     }
-    // Runs work on the Calibrator thread and waits until it returned.
-    bool onWorker(std::function<void()> work, int timeoutMs = 30000)
+    // Runs work on the Calibrator thread; waitForWork() waits until it returned.
+    void post(std::function<void()> work)
     {
-        std::atomic<bool> finished {false};
-        QMetaObject::invokeMethod(
-            cal, [&] { work(); finished = true; }, Qt::QueuedConnection);
-        return QTest::qWaitFor([&] { return finished.load(); }, timeoutMs);
+        {
+            std::lock_guard lock(jobMutex);
+            job = std::move(work);
+        }
+        finished = false;
+        Q_EMIT driver.work();
+    }
+    bool waitForWork(int timeoutMs = 30000)
+    {
+        return QTest::qWaitFor([this] { return finished.load(); }, timeoutMs);
+    }
+    bool onWorker(std::function<void()> work)
+    {
+        post(std::move(work));
+        return waitForWork();
     }
 };
 
@@ -222,12 +262,12 @@ private Q_SLOTS:
         Bench bench;
         bench.meter.script({Answer {.silent = true}});
         QVERIFY(bench.startIdleTask());
-        std::atomic<int> result {-1};
-        QMetaObject::invokeMethod(
-            bench.cal, [&] { result = bench.cal->takeReading_() ? 1 : 0; }, Qt::QueuedConnection);
+        bool result = true;
+        bench.post([&] { result = bench.cal->takeReading_(); });
         QTRY_COMPARE(bench.meter.reads(), 1);
         bench.queueRunning(false);
-        QTRY_COMPARE(result.load(), 0);
+        QVERIFY(bench.waitForWork());
+        QVERIFY(!result);
         QVERIFY(!bench.cal->running());
     }
 

@@ -530,8 +530,8 @@ void TileGrader::compensateLens_(const QString& lensFile)
     QImage shader(lensFile);
     if (shader.isNull())
         return;
-    const int format = int(shader.format());
     shader = shader.convertToFormat(QImage::Format_BGR888);
+    const int format = int(shader.format());
     qDebug("shader is %d x %d, format is %d (0x%X)", shader.width(), shader.height(), format, unsigned(format));
     // QImage rows may be padded: the matrix keeps the image's own row step.
     const cv::Mat flat(shader.height(), shader.width(), CV_8UC3, const_cast<uchar*>(shader.constBits()),

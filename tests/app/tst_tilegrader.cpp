@@ -556,7 +556,7 @@ void TestTileGrader::rawDecoding()
 
     if (!QFile::exists(realRaw))
         QSKIP("no camera raw file installed (Debian package rawtran-doc)");
-    const QString arw = path("IMG_5952.ARW"), cut = path("IMG_5952_cut.ARW");
+    const QString arw = path("IMG_5952.ARW");
     QVERIFY(QFile::copy(realRaw, arw));
     const cv::Mat decoded = rawdecoder::rawImage(QFile::encodeName(arw), 0, 0, true);
     QCOMPARE(decoded.type(), CV_16UC3);
@@ -564,21 +564,32 @@ void TestTileGrader::rawDecoding()
     QVERIFY(cv::mean(decoded)[1] > 0);
     QCOMPARE(log.count(QStringLiteral("Successfully processed %1").arg(arw)), 1);
 
-    QByteArray bytes = testsupport::readFile(arw);
-    bytes.truncate(bytes.size() * 2 / 3);
+    // Damaged copies: cut short, and with a stretch of the image data zeroed.
+    const QByteArray bytes = testsupport::readFile(arw);
+    const struct
     {
-        QFile f(cut);
+        QByteArray content;
+        const char* name;
+        const char* message;
+    } damaged[] = {
+        {bytes.left(bytes.size() * 2 / 3), "cut.ARW", "rawImageLoader: Cannot unpack %1"},
+        {bytes.left(bytes.size() - 1000), "end.ARW", "rawImageLoader: Cannot unpack %1"},
+        {QByteArray(bytes).replace(bytes.size() / 3, 200000, QByteArray(200000, '\0')), "zeroed.ARW",
+         "rawImageLoader: %1 is truncated or corrupt"},
+    };
+    for (const auto& copy : damaged) {
+        const QString name = path(copy.name);
+        QFile f(name);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        f.write(copy.content);
+        f.close();
+        log.clear();
+        TileGrader grader;
+        QVERIFY(!grader.loadOriginal(name, QString()));
+        QVERIFY(grader.isRaw());
+        QVERIFY2(log.count(QString::fromLatin1(copy.message).arg(name), true) == 1, copy.name);
+        QCOMPARE(log.count(QStringLiteral("TileGrader: unable to load or interpret image from %1.").arg(name)), 1);
     }
-    log.clear();
-    TileGrader grader;
-    QVERIFY(!grader.loadOriginal(cut, QString()));
-    QVERIFY(grader.isRaw());
-    QCOMPARE(log.count(QStringLiteral("rawImageLoader: %1 is truncated or corrupt").arg(cut), true)
-                 + log.count(QStringLiteral("rawImageLoader: Cannot unpack %1").arg(cut), true),
-             1);
-    QCOMPARE(log.count(QStringLiteral("TileGrader: unable to load or interpret image from %1.").arg(cut)), 1);
 
     // The decoder is reusable after a failure.
     QCOMPARE(rawdecoder::rawImage(QFile::encodeName(arw), 0, 1, false).size(), decoded.size());

@@ -330,7 +330,7 @@ void TileGrader::gainTweak(cv::Mat3w src, float gain)
 
 QImage TileGrader::makeImage(cv::Mat mat)
 {
-    if (mat.empty())
+    if (mat.empty() || mat.channels() == 2)
         return {};
     cv::Mat m8;
     mat.convertTo(m8, CV_8U, 1.0);
@@ -582,6 +582,8 @@ void TileGrader::compensateLens_(const QString& lensFile)
 
 std::optional<TileGrader::Contour> TileGrader::findLargestContour(cv::Mat image)
 {
+    if (image.empty() || image.channels() == 2)
+        return std::nullopt;
     const std::vector<Contour> contours = binarisedOutlines(image, "findLargestContour");
     int best = -1;
     double bestArea = 0.0;
@@ -623,6 +625,10 @@ cv::Mat TileGrader::extractContour(cv::Mat image, const Contour& contour)
 
 std::optional<cv::Mat> TileGrader::findMeshLocations(cv::Mat image)
 {
+    if (image.empty() || image.channels() == 2) {
+        qDebug("findMeshLocations: no screen image to search");
+        return std::nullopt;
+    }
     const std::vector<Contour> contours = binarisedOutlines(image, "findMeshLocations");
     cv::Mat preview = image; // drawn into the caller's pixels
 

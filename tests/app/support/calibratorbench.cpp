@@ -64,3 +64,15 @@ bool CalibratorBench::onWorker(std::function<void()> work, int timeoutMs)
     Q_EMIT this->work();
     return QTest::qWaitFor([this] { return finished_.load(); }, timeoutMs);
 }
+
+bool CalibratorBench::waitForStatus(const QString& prefix, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            for (const QString& s : std::as_const(statuses))
+                if (s.startsWith(prefix))
+                    return true;
+            return false;
+        },
+        timeoutMs);
+}

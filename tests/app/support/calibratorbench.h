@@ -30,7 +30,10 @@ public:
     void queueRunning(bool on) { Q_EMIT running(on); }
     // Starts a task through a queued setRunning(true) and waits for done().
     bool runTask(Calibrator::TaskType task, int timeoutMs = 120000);
-    // Runs work on the Calibrator thread and waits until it returned.
+    // Waits until a status line starting with prefix was shown.
+    bool waitForStatus(const QString& prefix, int timeoutMs = 60000);
+    // Runs work on the Calibrator thread and waits until it returned (read
+    // the Calibrator's state this way: the hand-over orders the accesses).
     bool onWorker(std::function<void()> work, int timeoutMs = 120000);
 
     FakeDisplay display;

@@ -10,12 +10,14 @@
 #include "vantor.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QThread>
 
 #include <cmath>
 #include <memory>
+#include <tuple>
 
 using testsupport::MessageCapture;
 using testsupport::PolledContext;
@@ -25,37 +27,30 @@ namespace {
 const QString kMac1 = QStringLiteral("AA:BB:CC:DD:EE:01");
 const QString kMac2 = QStringLiteral("AA:BB:CC:DD:EE:02");
 
-// A receiver of 160 x 90 pixels on a 4 x 3 LDM grid (40 x 30 pixels per LDM),
-// keys 1 to 12, red gains base + key / 100.
-QJsonObject receiver(int x, int y, double base)
+QJsonObject parse(const QString& text)
 {
-    QJsonObject ldms;
-    for (int k = 1; k <= 12; ++k)
-        ldms.insert(QString::number(k),
-                    QJsonObject {{QStringLiteral("gains"), QJsonObject {{QStringLiteral("r"), base + k / 100.0},
-                                                                       {QStringLiteral("g"), 0.0},
-                                                                       {QStringLiteral("b"), -0.5},
-                                                                       {QStringLiteral("i"), 0.0}}}});
-    return QJsonObject {{QStringLiteral("x"), x},
-                        {QStringLiteral("y"), y},
-                        {QStringLiteral("info"), QJsonObject {{QStringLiteral("type"), QStringLiteral("P2.6")},
-                                                              {QStringLiteral("pixelsW"), 160},
-                                                              {QStringLiteral("pixelsH"), 90},
-                                                              {QStringLiteral("ldmsW"), 4},
-                                                              {QStringLiteral("ldmsH"), 3}}},
-                        {QStringLiteral("ldms"), ldms}};
+    return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
+// Two receivers of 160 x 90 pixels side by side, each a 4 x 3 grid of LDMs of
+// 40 x 30 pixels with keys 1 to 12; red gains base + key / 100.
 QJsonObject wall()
 {
-    const QJsonObject fixture {{QStringLiteral("cal"),
-                                QJsonObject {{QStringLiteral("uniformity"),
-                                              QJsonObject {{QStringLiteral("mesh"), true}}}}}};
-    return QJsonObject {
-        {QStringLiteral("dev"),
-         QJsonObject {{QStringLiteral("receivers"), QJsonObject {{kMac1, receiver(0, 0, 0.0)},
-                                                                 {kMac2, receiver(160, 0, 0.995)}}}}},
-        {QStringLiteral("sys"), QJsonObject {{QStringLiteral("fixtures"), QJsonObject {{QStringLiteral("P2.6"), fixture}}}}}};
+    QJsonObject receivers;
+    for (const auto& [mac, x, base] : {std::tuple {kMac1, 0, 0.0}, std::tuple {kMac2, 160, 0.995}}) {
+        QJsonObject ldms;
+        for (int k = 1; k <= 12; ++k)
+            ldms.insert(QString::number(k), parse(QStringLiteral(R"({"gains":{"r":%1,"g":0,"b":-0.5,"i":0}})")
+                                                      .arg(base + k / 100.0)));
+        QJsonObject receiver = parse(QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P2.6","pixelsW":160,)"
+                                                    R"("pixelsH":90,"ldmsW":4,"ldmsH":3}})")
+                                         .arg(x));
+        receiver.insert(QStringLiteral("ldms"), ldms);
+        receivers.insert(mac, receiver);
+    }
+    QJsonObject state = parse(QStringLiteral(R"({"sys":{"fixtures":{"P2.6":{"cal":{"uniformity":{"mesh":true}}}}}})"));
+    state.insert(QStringLiteral("dev"), QJsonObject {{QStringLiteral("receivers"), receivers}});
+    return state;
 }
 
 // The value the processor reads back for a mesh value (16-bit, 1.0 = 32768).

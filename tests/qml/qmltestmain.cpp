@@ -59,8 +59,13 @@ public:
         QMutexLocker lock(&messagesLock);
         return messages;
     }
+    // Starts a new record. Test logging installs its own handler when a test
+    // starts, so the recorder is put (back) in front of it here.
     Q_INVOKABLE void clear()
     {
+        const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+        if (previous != recordMessage)
+            previousHandler = previous;
         QMutexLocker lock(&messagesLock);
         messages.clear();
     }
@@ -74,7 +79,6 @@ public Q_SLOTS:
     {
         QStandardPaths::setTestModeEnabled(true);
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
-        previousHandler = qInstallMessageHandler(recordMessage);
     }
     void qmlEngineAvailable(QQmlEngine* engine)
     {

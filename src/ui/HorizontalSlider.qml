@@ -73,7 +73,7 @@ RowLayout {
             focused: slider.activeFocus
             color: "#aaaaaa"
             width: slider.width + 8
-            height: slider.handle.height + 8
+            height: 16 + 8   // the handle is 16 across
             radius: 8
         }
     }

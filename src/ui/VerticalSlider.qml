@@ -70,7 +70,7 @@ ColumnLayout {
         FocusRect {
             focused: slider.activeFocus
             color: "#aaaaaa"
-            width: slider.handle.width + 10
+            width: 16 + 10   // the handle is 16 across
             height: slider.height + 10
             radius: 8
         }

@@ -59,26 +59,20 @@ Item {
         }
 
         function test_commitRules_data() {
-            return [
-                { tag: "validator, out of range, leave: back to target", validated: true, emptyAllowed: true,
-                  typed: "1000", how: "leave", target: "50", text: "50" },
-                { tag: "validator, out of range, Enter: nothing committed", validated: true, emptyAllowed: true,
-                  typed: "1000", how: "enter", target: "50", text: "1000" },
-                { tag: "validator, acceptable, Enter", validated: true, emptyAllowed: true,
-                  typed: "75", how: "enter", target: "75", text: "75" },
-                { tag: "validator, acceptable, leave", validated: true, emptyAllowed: true,
-                  typed: "76", how: "leave", target: "76", text: "76" },
-                { tag: "validator, empty, leave: back to target", validated: true, emptyAllowed: true,
-                  typed: "", how: "leave", target: "50", text: "50" },
-                { tag: "no validator, any text, leave", validated: false, emptyAllowed: true,
-                  typed: "1000", how: "leave", target: "1000", text: "1000" },
-                { tag: "no validator, empty, Enter: nothing committed", validated: false, emptyAllowed: true,
-                  typed: "", how: "enter", target: "50", text: "" },
-                { tag: "no validator, empty, leave, empty allowed", validated: false, emptyAllowed: true,
-                  typed: "", how: "leave", target: "", text: "" },
-                { tag: "no validator, empty, leave, empty not allowed", validated: false, emptyAllowed: false,
-                  typed: "", how: "leave", target: "50", text: "50" },
+            // validated, empty allowed, typed text, how it ends, target and text afterwards
+            const rows = [
+                ["validator, out of range, leave: back to target", true, true, "1000", "leave", "50", "50"],
+                ["validator, out of range, Enter: nothing committed", true, true, "1000", "enter", "50", "1000"],
+                ["validator, acceptable, Enter", true, true, "75", "enter", "75", "75"],
+                ["validator, acceptable, leave", true, true, "76", "leave", "76", "76"],
+                ["validator, empty, leave: back to target", true, true, "", "leave", "50", "50"],
+                ["no validator, any text, leave", false, true, "1000", "leave", "1000", "1000"],
+                ["no validator, empty, Enter: nothing committed", false, true, "", "enter", "50", ""],
+                ["no validator, empty, leave, empty allowed", false, true, "", "leave", "", ""],
+                ["no validator, empty, leave, empty not allowed", false, false, "", "leave", "50", "50"],
             ]
+            return rows.map(r => ({ tag: r[0], validated: r[1], emptyAllowed: r[2], typed: r[3], how: r[4],
+                                    target: r[5], text: r[6] }))
         }
 
         function test_commitRules(data) {

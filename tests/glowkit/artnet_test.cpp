@@ -149,22 +149,15 @@ TEST(ArtDmx, WiresharkDissectorReadsTheEncodedPackets)
     const fs::path dir = fs::path(testing::TempDir()) / ("artnet-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     {
-        std::ofstream dump(dir / "packets.txt");
+        std::ofstream dump(dir / "packets.txt"); // one packet a line, at offset 0
         for (size_t n = 0; n < datas.size(); ++n) {
             ArtDmx p = packet(datas[n]);
             p.head.sequence = uint8_t(n + 1);
             p.head.net = 0x7F;
-            const Bytes wire = p.encode();
-            for (size_t i = 0; i < wire.size(); ++i) {
-                char buf[32];
-                if (i % 16 == 0) {
-                    std::snprintf(buf, sizeof buf, "%s%06zx", i ? "\n" : "", i);
-                    dump << buf;
-                }
-                std::snprintf(buf, sizeof buf, " %02x", wire[i]);
-                dump << buf;
-            }
-            dump << "\n";
+            dump << "000000";
+            for (uint8_t b : p.encode())
+                dump << ' ' << hexOf({b});
+            dump << '\n';
         }
     }
     const std::string pcap = (dir / "packets.pcap").string();

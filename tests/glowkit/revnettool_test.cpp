@@ -182,21 +182,14 @@ TEST(RevNetToolClient, ReplyFaultsBecomeErrors)
     }
 }
 
-TEST(RevNetToolClient, ConnectionFailuresThrowAndALostServerFailsLaterRequests)
+TEST(RevNetToolClient, ConnectionFailureThrows)
 {
     uint16_t closedPort;
     {
-        asio::io_context io;
-        asio::ip::tcp::acceptor a(io, {asio::ip::make_address("127.0.0.1"), 0});
-        closedPort = a.local_endpoint().port();
+        FakeReceiver gone([](const Request& r) { return Answer{reply(r, 0)}; });
+        closedPort = gone.port();
     }
     EXPECT_THROW(Client("127.0.0.1", closedPort), boost::system::system_error);
-
-    FakeReceiver fake([](const Request& r) { return Answer{reply(r, 0), true}; });
-    Client client("127.0.0.1", fake.port());
-    EXPECT_EQ(errorOf(client.Ping()), Error{});
-    const Error later = errorOf(client.Ping());
-    EXPECT_TRUE(later == (Error{1, 0, 0}) || later == (Error{2, 0, 0})) << later.parseStatus;
 }
 
 namespace {
@@ -245,11 +238,6 @@ TEST(RevNetToolClient, DiscoveryConnectsToTheAnnouncingSender)
          true},
         {"status clear, wrong parameter", [](uint16_t p) { return announcement(0, 0x1234, p, "tile-7"); }, "",
          "Error: parse status 7, response code 0\n", false},
-        {"wrong command", [](uint16_t p) {
-             Bytes b = announcement(0, 0xBEEF, p, "tile-7");
-             b[8] = 'P';
-             return b;
-         }, "", "Error: parse status 6, response code 0\n", false},
         {"too short", [](uint16_t p) {
              Bytes b = announcement(0, 0xBEEF, p, "tile-7");
              b.resize(20);

@@ -115,7 +115,7 @@ TEST(ArtNetDecoder, SortsForeignAndMalformedInput)
         {"header only, length 0", head + Bytes{0, 0}, Decoder::Dmx, 18},
         {"bytes past the data", head + Bytes{0, 1, 5, 6, 7}, Decoder::Dmx, 21},
         {"length 512, 100 bytes", head + Bytes{2, 0} + Bytes(100), Decoder::NotArtNet, 0},
-        {"header cut short", Bytes(head.begin(), head.begin() + 17), Decoder::NotArtNet, 0},
+        {"header cut short", head + Bytes{0}, Decoder::NotArtNet, 0},
         {"shorter than an ID and version", Bytes(head.begin(), head.begin() + 11), Decoder::NotArtNet, 0},
         {"NUL of the ID missing", with(7, ' '), Decoder::NotArtNet, 0},
         {"protocol version 15", with(11, 15), Decoder::NotArtNet, 0},

@@ -34,11 +34,6 @@ CalUpdater::Stream stream(const QByteArray& bytes)
     return buffer;
 }
 
-QString field(const QJsonValue& record, const char* name)
-{
-    return record.toObject().value(QLatin1String(name)).toString();
-}
-
 // The requests that concern one tile, in arrival order: method, target after
 // the tile, content type, content length and body (hex), as far as present.
 QStringList requestsOf(const QJsonArray& log, const std::string& tile, QList<int>* seqs = nullptr)
@@ -223,7 +218,7 @@ private Q_SLOTS:
             fake_.addRule(QJsonObject {{QStringLiteral("path"), QStringLiteral("/api/v1/tile/AA:BB:CC:DD:EE:02/2/")},
                                        {QStringLiteral("status"), 404}});
             auto updater = makeUpdater();
-            for (const std::string& key : {"1", "2", "3"}) {
+            for (const char* key : {"1", "2", "3"}) {
                 updater->addLDM(kTileA, key, stream("a"));
                 updater->addLDM(kTileB, key, stream("b"));
             }

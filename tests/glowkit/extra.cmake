@@ -41,3 +41,9 @@ if(NOT VELTRANO_FUZZ)
     endif()
   endif()
 endif()
+
+# The receiver push test checks its CRC-32 with zlib.
+if(TARGET pushdata_test)
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(pushdata_test PRIVATE ZLIB::ZLIB)
+endif()

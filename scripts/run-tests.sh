@@ -79,7 +79,9 @@ if want tsan; then
   t=$(now)
   configure_sanitized build-tsan thread
   (cd build-tsan &&
-   TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:print_suppressions=0" \
+   # die_after_fork=0: QProcess forks the loopback stand-ins from a process
+   # that already runs threads; the child only execs the stand-in.
+   TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:print_suppressions=0:die_after_fork=0" \
    "${norandom[@]}" ctest --output-on-failure --parallel "$jobs" --timeout 900 -L threaded)
   stage_done tsan "$t"
 fi

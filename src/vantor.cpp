@@ -15,7 +15,7 @@
 
 namespace {
 
-using Locker = QMutexLocker<QRecursiveMutex>;
+using Locker = QMutexLocker<std::recursive_mutex>;
 using boost::beast::http::verb;
 
 const QString kUserKey = QStringLiteral("VantorU");

@@ -11,7 +11,7 @@
 
 namespace {
 
-using Locker = QMutexLocker<std::recursive_mutex>;
+using Locker = QMutexLocker<ModelMutex>;
 
 // Float to int toward zero, kept inside the int range (NaN gives 0).
 int trunc_(float v)
@@ -300,36 +300,25 @@ ErrorType DisplayBase::setDisplayGainRGB(double red, double green, double blue)
 
 QString DisplayBase::colorStr()
 {
-    double r, g, b;
-    {
-        Locker lock(&modelMutex_);
-        r = red_ * 0.75 * displayGainRed_;
-        g = green_ * 0.75 * displayGainGreen_;
-        b = blue_ * 0.75 * displayGainBlue_;
-    }
     // The level has an upper bound of full scale and no lower bound.
     auto value = [](double level) { return std::lround(std::min(1.0, level) * 255.0); };
     const QChar zero(QLatin1Char('0'));
+    // Built and stored under the lock: QML and the Calibrator thread both ask.
+    Locker lock(&modelMutex_);
     colorStr_ = QStringLiteral("#%1%2%3")
-                    .arg(value(r), 2, 16, zero)
-                    .arg(value(g), 2, 16, zero)
-                    .arg(value(b), 2, 16, zero);
+                    .arg(value(red_ * 0.75 * displayGainRed_), 2, 16, zero)
+                    .arg(value(green_ * 0.75 * displayGainGreen_), 2, 16, zero)
+                    .arg(value(blue_ * 0.75 * displayGainBlue_), 2, 16, zero);
     return colorStr_;
 }
 
 QString DisplayBase::colorReadout()
 {
-    double r, g, b;
-    {
-        Locker lock(&modelMutex_);
-        r = red_;
-        g = green_;
-        b = blue_;
-    }
+    Locker lock(&modelMutex_);
     colorReadout_ = QStringLiteral("red:%1  green:%2  blue:%3")
-                        .arg(r, 8, 'f', 6)
-                        .arg(g, 8, 'f', 6)
-                        .arg(b, 8, 'f', 6);
+                        .arg(red_, 8, 'f', 6)
+                        .arg(green_, 8, 'f', 6)
+                        .arg(blue_, 8, 'f', 6);
     return colorReadout_;
 }
 
@@ -652,6 +641,49 @@ int DisplayBase::tileHeight(uint number)
 {
     Locker lock(&modelMutex_);
     return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).height) : 0;
+}
+
+// ---------------------------------------------------------------- scoped access
+
+DisplayBase::Records::Records(const DisplayBase& display)
+    : display_(const_cast<DisplayBase&>(display))
+    , lock_(&display.modelMutex_)
+{
+}
+
+Macropixel* DisplayBase::Records::ldm(uint number)
+{
+    return number - 1 < uint(display_.ldmList.size()) ? &display_.ldmList[number - 1] : nullptr;
+}
+
+Macropixel* DisplayBase::Records::litLdm(uint index)
+{
+    return nthFlagged(display_.ldmList, &Macropixel::lit, index);
+}
+
+Macropixel* DisplayBase::Records::adjustableLdm(uint index)
+{
+    return nthFlagged(display_.ldmList, &Macropixel::adjustable, index);
+}
+
+Tile* DisplayBase::Records::tile(uint number)
+{
+    return number - 1 < uint(display_.tileList.size()) ? &display_.tileList[number - 1] : nullptr;
+}
+
+Tile* DisplayBase::Records::litTile(uint index)
+{
+    return nthFlagged(display_.tileList, &Tile::lit, index);
+}
+
+Tile* DisplayBase::Records::adjustableTile(uint index)
+{
+    return nthFlagged(display_.tileList, &Tile::adjustable, index);
+}
+
+const Macropixel* DisplayBase::Records::findLdm(uint tileNumber, int x, int y)
+{
+    return display_.findLdm(tileNumber, x, y);
 }
 
 const Macropixel* DisplayBase::findLdm(uint tileNumber, int x, int y)

@@ -38,3 +38,24 @@ veltrano_fuzz_target(http_response
   QT
   SEEDS tests/fuzz/seeds/http_response
   MAX_LEN 16384)
+
+# The colour meters' replies: serial lines and the network report.
+veltrano_fuzz_target(cr100_reply
+  SOURCES src/meterreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/cr100_reply)
+veltrano_fuzz_target(cinemeter_reply
+  SOURCES src/meterreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/cinemeter_reply)
+
+# glowkit's text formats: coefficient file, operations document, XinRui table.
+veltrano_fuzz_target(cccoeff_read
+  SOURCES glowkit/cccoeff.cpp
+  SEEDS tests/fuzz/seeds/cccoeff_read)
+veltrano_fuzz_target(operations_doc
+  SOURCES glowkit/operations.cpp glowkit/caldata.cpp
+  SEEDS tests/fuzz/seeds/operations_doc)
+veltrano_fuzz_target(xinrui_read
+  SOURCES glowkit/xinrui.cpp glowkit/caldata.cpp
+  SEEDS tests/fuzz/seeds/xinrui_read)

@@ -19,6 +19,9 @@
 class ProcessorStandin {
 public:
     ProcessorStandin();
+    // Another stand-in of tests/standins with the same start and control
+    // conventions (port on the first stdout line, JSON control resources).
+    explicit ProcessorStandin(const QString& script);
     ~ProcessorStandin();
     ProcessorStandin(const ProcessorStandin&) = delete;
     ProcessorStandin& operator=(const ProcessorStandin&) = delete;
@@ -56,6 +59,7 @@ public:
     static QString header(const QJsonObject& record, const QString& name);
 
 private:
+    QString script_ = QStringLiteral("fake_processor.py");
     QProcess process_;
     quint16 port_ = 0;
     QString error_;

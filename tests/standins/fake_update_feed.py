@@ -15,8 +15,8 @@ Control resources (not logged), JSON in and out:
   POST /__feed       {"status": 200, "body": "text", "hang": false}
   POST /__installer  {"size": n, "length": true, "delay": s, "hold": k}:
                      with "length" false no Content-Length is sent (the end
-                     is the close); "delay" seconds pass between the header
-                     and the body; with "hold" the first k bytes go out, then
+                     is the close); "delay" seconds pass before each part of
+                     the body; with "hold" the first k bytes go out, then
                      the answer waits for /__release
   POST /__release    let every held or hung answer go on
 """
@@ -136,6 +136,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(body[:hold])
                 self.wfile.flush()
                 self.server.service.wait_release()
+                time.sleep(installer.get("delay", 0))
                 body = body[hold:]
             self.wfile.write(body)
         except OSError:

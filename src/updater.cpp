@@ -7,9 +7,6 @@
 #include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QProcess>
@@ -121,27 +118,12 @@ void Updater::setManualCheck(bool manualCheck)
     Q_EMIT manualCheckChanged();
 }
 
-// ----------------------------------------------------------------- versions
+// ------------------------------------------------------------------ service
 
 QUrl Updater::serviceUrl()
 {
     const QString overridden = qEnvironmentVariable("VELTRANO_UPDATE_URL");
     return QUrl(overridden.isEmpty() ? QString::fromLatin1(kDefaultServiceUrl) : overridden);
-}
-
-QVersionNumber Updater::stringToVersion_(const QString& text)
-{
-    QString digits = text;
-    if (!digits.isEmpty() && !digits.at(0).isDigit())
-        digits.remove(0, 1);
-    QList<int> segments;
-    for (const QString& part : digits.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int value = part.toInt(&ok, 10);
-        if (ok && value >= 0)
-            segments.append(value);
-    }
-    return QVersionNumber(segments);
 }
 
 // --------------------------------------------------------------------- feed
@@ -213,24 +195,6 @@ void Updater::gotReply(QNetworkReply* reply)
     }
     setAvailable(int(versions_.size()));
     reply->deleteLater();
-}
-
-QList<Updater::Offer> Updater::newerVersions_(const QByteArray& body, const QVersionNumber& reference)
-{
-    QList<Offer> offers;
-    const QJsonArray items = QJsonDocument::fromJson(body).object().value(QLatin1String("items")).toArray();
-    for (const QJsonValue& value : items) {
-        const QJsonObject item = value.toObject();
-        Offer offer{item.value(QLatin1String("version")).toString(), item.value(QLatin1String("name")).toString(),
-                    item.value(QLatin1String("url")).toString(), item.value(QLatin1String("notes")).toString()};
-        const QVersionNumber version = stringToVersion_(offer.version);
-        qDebug("version %s, installer %s", qUtf8Printable(version.toString()), qUtf8Printable(offer.installer));
-        if (!(reference < version))
-            continue;
-        qDebug("found new version %s!", qUtf8Printable(offer.version));
-        offers.append(std::move(offer));
-    }
-    return offers;
 }
 
 // ----------------------------------------------------------------- download

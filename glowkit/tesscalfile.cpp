@@ -20,6 +20,9 @@ namespace {
 constexpr uint32_t MeshSet = 7;
 constexpr uint32_t CubeSet = 0;
 constexpr uint64_t MaxSide = 0xFFFF; // the header holds 16-bit sizes
+// Largest mesh read back, per side: 4096 x 4096 cells (16 M) per plane, far
+// beyond the few tens of cells a wall module's mesh has.
+constexpr uint32_t MaxMeshSide = 4096;
 const std::string Suffix = ".klv";
 
 void writeFailed(std::ostream& os)
@@ -118,6 +121,8 @@ void Handler::writeStream(const Mesh& mesh, std::ostream& os) const
 
 Mesh Handler::readStreamMesh(std::istream& is) const
 {
+    // Memory: the samples as read (about the stream's size), then four bytes
+    // per cell and one list per row of the mesh's planes.
     TessCal::CalData d;
     TessCal::CalSets sets;
     if (TessCal::ReadCalData(is, d, sets, 0) != 0) {
@@ -129,22 +134,45 @@ Mesh Handler::readStreamMesh(std::istream& is) const
         return {};
     }
 
-    const TessCal::MeshCorr& m = d.mesh;
+    TessCal::MeshCorr& m = d.mesh;
+    // Checked before the planes are built: each row is a list of its own, so
+    // a tall, narrow mesh costs far more than its samples.
+    if (m.width > MaxMeshSide || m.height > MaxMeshSide) {
+        std::cerr << "TessCal mesh of " << m.width << " x " << m.height << " cells is larger than " << MaxMeshSide
+                  << " x " << MaxMeshSide << '\n';
+        return {};
+    }
+
+    // A plane keeps its place: one that the stream marks absent (no samples)
+    // may only be followed by absent planes, as when a mesh of two planes is
+    // written with pixel format 3. A present plane after an absent one could
+    // only be handed back in the absent plane's place, so such a mesh is
+    // refused.
+    const uint32_t count = std::min<uint32_t>(TessCal::PixFmtSubPix(d.header.pixfmt), 5);
+    const uint64_t cells = uint64_t(m.width) * m.height;
+    uint32_t present = 0;
+    for (uint32_t p = 0; p < count; ++p) {
+        const bool here = !m.planes[p].empty() && m.planes[p].size() == cells;
+        if (here && present < p) {
+            std::cerr << "TessCal mesh plane " << p << " follows an absent plane" << '\n';
+            return {};
+        }
+        if (here)
+            present = p + 1;
+    }
+
     Mesh mesh;
     mesh.name = m.name;
     mesh.geometry = m.geometry;
     mesh.value = m.value[1] < m.value[0] ? m.value[1] : m.value[0];
-
-    const uint32_t count = std::min<uint32_t>(TessCal::PixFmtSubPix(d.header.pixfmt), 5);
-    const uint64_t cells = uint64_t(m.width) * m.height;
-    for (uint32_t p = 0; p < count; ++p) {
-        const auto& samples = m.planes[p];
-        if (samples.empty() || samples.size() != cells)
-            continue; // absent
+    mesh.planes.reserve(present);
+    for (uint32_t p = 0; p < present; ++p) {
+        auto& samples = m.planes[p];
         std::vector<std::vector<float>> plane(m.height, std::vector<float>(m.width));
         for (uint32_t r = 0; r < m.height; ++r)
             for (uint32_t c = 0; c < m.width; ++c)
                 plane[r][c] = float(samples[size_t(r) * m.width + c]) / 32768.0f;
+        std::vector<uint16_t>().swap(samples); // its gains are copied: let it go
         mesh.planes.push_back(std::move(plane));
     }
     return mesh;

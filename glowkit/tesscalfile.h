@@ -39,7 +39,12 @@ public:
 
     // Reads the mesh of a TessCal stream, with the planes present in it; an
     // empty mesh (and a line on standard error) when the stream cannot be
-    // read or holds no mesh.
+    // read or holds no mesh. Planes that the stream marks absent may only
+    // follow the present ones (a mesh of two planes is written with three
+    // plane places); a present plane after an absent one, or a mesh more
+    // than 4096 cells wide or high, is refused the same way. Reading holds about
+    // three times the stream's size in memory, plus at most 4096 row lists
+    // per plane.
     Mesh readStreamMesh(std::istream& is) const;
 
     // Writes the cube as one module: per-pixel XYZ of its first three

@@ -76,10 +76,14 @@ void Read::CBUnknown(const UnknownKLV&) {}
 
 int Read::read_buf(void* dst, uint64_t n)
 {
-    auto fail = [this] {
+    // The position moves on by n whatever the stream delivers: the numbers of
+    // the lines that follow a short read count the bytes asked for.
+    uint64_t done = 0;
+    auto fail = [this, n, &done] {
         if (!eof_)
             std::fprintf(stderr, "*** ERROR L%d: EOF\n", 1007);
         eof_ = true;
+        pos_ += n - done;
         return 3;
     };
     if (n == 0)
@@ -94,13 +98,14 @@ int Read::read_buf(void* dst, uint64_t n)
             crc_ = crc32_update(crc_, p + got, g);
             got += g;
             pos_ += g;
+            done = got;
             if (g < static_cast<uint64_t>(want))
                 return fail();
         }
         return 0;
     }
     std::streambuf* sb = is_.rdbuf();
-    for (uint64_t i = 0; i < n; ++i) {
+    for (; done < n; ++done) {
         const auto c = is_.good() && sb ? sb->sbumpc() : std::char_traits<char>::eof();
         if (c == std::char_traits<char>::eof()) {
             is_.setstate(std::ios::eofbit | std::ios::failbit);
@@ -171,8 +176,10 @@ std::string Read::read_raw(uint64_t n)
         const size_t old = s.size();
         const size_t k = static_cast<size_t>(std::min<uint64_t>(n - old, Chunk));
         s.resize(old + k);
-        if (read_buf(s.data() + old, k))
+        if (read_buf(s.data() + old, k)) {
+            pos_ += n - old - k; // read piecewise, counted as one read of n
             return {};
+        }
     }
     return s;
 }
@@ -184,8 +191,10 @@ void Read::read_samples(std::vector<uint16_t>& v, uint64_t n)
     while (v.size() < n) {
         const size_t k = static_cast<size_t>(std::min<uint64_t>(n - v.size(), Chunk));
         buf.resize(2 * k);
-        if (read_buf(buf.data(), buf.size()))
+        if (read_buf(buf.data(), buf.size())) {
+            pos_ += 2 * (n - v.size() - k); // read piecewise, counted as one read of 2n
             return;
+        }
         for (size_t i = 0; i < k; ++i)
             v.push_back(static_cast<uint16_t>((buf[2 * i] << 8) | buf[2 * i + 1]));
     }

@@ -539,9 +539,9 @@ int Write::CBDone()
     write_u32(~crc_);
     os_.flush();
     if (os_.fail()) {
-        if (!quiet_)
-            std::fprintf(stderr, "*** ERROR L%d: Write Error\n", 989);
-        quiet_ = true;
+        // Printed even when an earlier write failure was reported: the quiet
+        // flag covers the write primitive's own line only.
+        std::fprintf(stderr, "*** ERROR L%d: Write Error\n", 989);
         return fail();
     }
     return error_ ? 3 : 0;

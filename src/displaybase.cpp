@@ -300,36 +300,25 @@ ErrorType DisplayBase::setDisplayGainRGB(double red, double green, double blue)
 
 QString DisplayBase::colorStr()
 {
-    double r, g, b;
-    {
-        Locker lock(&modelMutex_);
-        r = red_ * 0.75 * displayGainRed_;
-        g = green_ * 0.75 * displayGainGreen_;
-        b = blue_ * 0.75 * displayGainBlue_;
-    }
     // The level has an upper bound of full scale and no lower bound.
     auto value = [](double level) { return std::lround(std::min(1.0, level) * 255.0); };
     const QChar zero(QLatin1Char('0'));
+    // Built and stored under the lock: QML and the Calibrator thread both ask.
+    Locker lock(&modelMutex_);
     colorStr_ = QStringLiteral("#%1%2%3")
-                    .arg(value(r), 2, 16, zero)
-                    .arg(value(g), 2, 16, zero)
-                    .arg(value(b), 2, 16, zero);
+                    .arg(value(red_ * 0.75 * displayGainRed_), 2, 16, zero)
+                    .arg(value(green_ * 0.75 * displayGainGreen_), 2, 16, zero)
+                    .arg(value(blue_ * 0.75 * displayGainBlue_), 2, 16, zero);
     return colorStr_;
 }
 
 QString DisplayBase::colorReadout()
 {
-    double r, g, b;
-    {
-        Locker lock(&modelMutex_);
-        r = red_;
-        g = green_;
-        b = blue_;
-    }
+    Locker lock(&modelMutex_);
     colorReadout_ = QStringLiteral("red:%1  green:%2  blue:%3")
-                        .arg(r, 8, 'f', 6)
-                        .arg(g, 8, 'f', 6)
-                        .arg(b, 8, 'f', 6);
+                        .arg(red_, 8, 'f', 6)
+                        .arg(green_, 8, 'f', 6)
+                        .arg(blue_, 8, 'f', 6);
     return colorReadout_;
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -151,47 +152,58 @@ void Vantor::setPassword(const QString& password)
 
 // ------------------------------------------------------- display settings
 
+template <typename T>
+bool Vantor::storeSetting_(T& field, const T& value)
+{
+    Locker lock(&modelMutex_);
+    if constexpr (std::is_same_v<T, double>) {
+        if (fuzzyEqual_(value, field))
+            return false;
+    } else if (value == field) {
+        return false;
+    }
+    field = value;
+    return true;
+}
+
+// Each writer stores, sends the settings (the result is dropped) and then
+// announces the change.
 void Vantor::setCct(uint cct)
 {
-    if (cct == cct_)
+    if (!storeSetting_(cct_, cct))
         return;
-    cct_ = cct;
     updateVantor();
     Q_EMIT cctChanged(cct);
 }
 
 void Vantor::setDuv(double duv)
 {
-    if (fuzzyEqual_(duv, duv_))
+    if (!storeSetting_(duv_, duv))
         return;
-    duv_ = duv;
     updateVantor();
     Q_EMIT duvChanged();
 }
 
 void Vantor::setEotfType(const QString& eotfType)
 {
-    if (eotfType == eotfType_)
+    if (!storeSetting_(eotfType_, eotfType))
         return;
-    eotfType_ = eotfType;
     updateVantor();
     Q_EMIT eotfTypeChanged();
 }
 
 void Vantor::setGamma(double gamma)
 {
-    if (fuzzyEqual_(gamma, gamma_))
+    if (!storeSetting_(gamma_, gamma))
         return;
-    gamma_ = gamma;
     updateVantor();
     Q_EMIT gammaChanged(gamma);
 }
 
 void Vantor::setPercentBrightness(double percentBrightness)
 {
-    if (fuzzyEqual_(percentBrightness, percentBrightness_))
+    if (!storeSetting_(percentBrightness_, percentBrightness))
         return;
-    percentBrightness_ = percentBrightness;
     updateVantor();
     Q_EMIT percentBrightnessChanged(percentBrightness);
 }
@@ -199,27 +211,24 @@ void Vantor::setPercentBrightness(double percentBrightness)
 void Vantor::setLumaMax(double lumaMax)
 {
     lumaMax = std::max(lumaMax, 100.0);
-    if (fuzzyEqual_(lumaMax, lumaMax_))
+    if (!storeSetting_(lumaMax_, lumaMax))
         return;
-    lumaMax_ = lumaMax;
     updateVantor();
     Q_EMIT lumaMaxChanged(lumaMax);
 }
 
 void Vantor::setTestPatternEnabled(bool enabled)
 {
-    if (enabled == testPatternEnabled_)
+    if (!storeSetting_(testPatternEnabled_, enabled))
         return;
-    testPatternEnabled_ = enabled;
     updateVantor();
     Q_EMIT testPatternEnabledChanged();
 }
 
 void Vantor::setCurvesEnabled(bool enabled)
 {
-    if (enabled == curvesEnabled_)
+    if (!storeSetting_(curvesEnabled_, enabled))
         return;
-    curvesEnabled_ = enabled;
     updateVantor();
     Q_EMIT curvesEnabledChanged();
 }
@@ -229,7 +238,11 @@ ErrorType Vantor::updateVantor()
     if (!updatesEnabled)
         return {};
 
-    double red, green, blue, gainRed, gainGreen, gainBlue;
+    // One snapshot of the colour, the gains and the settings; the lock is
+    // released before the exchange waits.
+    double red, green, blue, gainRed, gainGreen, gainBlue, brightness, gamma;
+    uint cct;
+    bool curves, testPattern;
     {
         Locker lock(&modelMutex_);
         red = red_;
@@ -238,6 +251,11 @@ ErrorType Vantor::updateVantor()
         gainRed = displayGainRed_;
         gainGreen = displayGainGreen_;
         gainBlue = displayGainBlue_;
+        brightness = percentBrightness_;
+        gamma = gamma_;
+        cct = cct_;
+        curves = curvesEnabled_;
+        testPattern = testPatternEnabled_;
     }
 
     const QJsonObject adjust {
@@ -250,17 +268,17 @@ ErrorType Vantor::updateVantor()
         {QStringLiteral("saturation"), 1},
     };
     const QJsonObject display {
-        {QStringLiteral("brightness"), percentBrightness_},
-        {QStringLiteral("cct"), qint32(cct_)},
+        {QStringLiteral("brightness"), brightness},
+        {QStringLiteral("cct"), qint32(cct)},
         {QStringLiteral("gains"), rgb(gainRed, gainGreen, gainBlue)},
-        {QStringLiteral("gamma"), gamma_},
+        {QStringLiteral("gamma"), gamma},
         {QStringLiteral("out"),
          QJsonObject {{QStringLiteral("adjust"), adjust},
-                      {QStringLiteral("curves"), QJsonObject {{QStringLiteral("enabled"), curvesEnabled_}}}}},
+                      {QStringLiteral("curves"), QJsonObject {{QStringLiteral("enabled"), curves}}}}},
     };
     const QJsonObject ingest {
         {QStringLiteral("testPattern"),
-         QJsonObject {{QStringLiteral("enabled"), testPatternEnabled_},
+         QJsonObject {{QStringLiteral("enabled"), testPattern},
                       {QStringLiteral("type"), QStringLiteral("white")}}},
     };
     const QJsonDocument document(QJsonObject {
@@ -394,22 +412,19 @@ ErrorType Vantor::read()
 
     if (display.contains(QStringLiteral("brightness"))) {
         const double value = display.value(QStringLiteral("brightness")).toDouble();
-        if (!fuzzyEqual_(value, percentBrightness_)) {
-            percentBrightness_ = value;
+        if (storeSetting_(percentBrightness_, value)) {
             Q_EMIT percentBrightnessChanged(value);
         }
     }
     if (display.contains(QStringLiteral("cct"))) {
         const uint value = uint(display.value(QStringLiteral("cct")).toInt());
-        if (value != cct_) {
-            cct_ = value;
+        if (storeSetting_(cct_, value)) {
             Q_EMIT cctChanged(value);
         }
     }
     if (display.contains(QStringLiteral("cctDuv"))) {
         const double value = display.value(QStringLiteral("cctDuv")).toDouble();
-        if (!fuzzyEqual_(value, duv_)) {
-            duv_ = value;
+        if (storeSetting_(duv_, value)) {
             Q_EMIT duvChanged();
         }
     }
@@ -417,15 +432,13 @@ ErrorType Vantor::read()
         setEotfType(display.value(QStringLiteral("eotfType")).toString());
     if (display.contains(QStringLiteral("gamma"))) {
         const double value = display.value(QStringLiteral("gamma")).toDouble();
-        if (!fuzzyEqual_(value, gamma_)) {
-            gamma_ = value;
+        if (storeSetting_(gamma_, value)) {
             Q_EMIT gammaChanged(value);
         }
     }
     if (display.contains(QStringLiteral("lumaMax"))) {
         const double value = std::max(display.value(QStringLiteral("lumaMax")).toDouble(), 100.0);
-        if (!fuzzyEqual_(value, lumaMax_)) {
-            lumaMax_ = value;
+        if (storeSetting_(lumaMax_, value)) {
             Q_EMIT lumaMaxChanged(value);
         }
     }
@@ -456,8 +469,7 @@ ErrorType Vantor::read()
     const QJsonObject testPattern = ingest.value(QStringLiteral("testPattern")).toObject();
     if (testPattern.contains(QStringLiteral("enabled"))) {
         const bool value = testPattern.value(QStringLiteral("enabled")).toBool();
-        if (value != testPatternEnabled_) {
-            testPatternEnabled_ = value;
+        if (storeSetting_(testPatternEnabled_, value)) {
             Q_EMIT testPatternEnabledChanged();
         }
     }

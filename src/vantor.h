@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutexLocker>
 #include <QString>
 
 #include <boost/asio/io_context.hpp>
@@ -56,14 +57,16 @@ public:
 
     QString username() const;
     QString password() const;
-    uint cct() const { return cct_; }
-    double duv() const { return duv_; }
-    QString eotfType() const { return eotfType_; }
-    double gamma() const { return gamma_; }
-    double lumaMax() const { return lumaMax_; }
-    double percentBrightness() const { return percentBrightness_; }
-    bool testPatternEnabled() const { return testPatternEnabled_; }
-    bool curvesEnabled() const { return curvesEnabled_; }
+    // The display settings are written by QML on the GUI thread and read by
+    // updateVantor on its caller's thread: both under modelMutex().
+    uint cct() const { return setting_(cct_); }
+    double duv() const { return setting_(duv_); }
+    QString eotfType() const { return setting_(eotfType_); }
+    double gamma() const { return setting_(gamma_); }
+    double lumaMax() const { return setting_(lumaMax_); }
+    double percentBrightness() const { return setting_(percentBrightness_); }
+    bool testPatternEnabled() const { return setting_(testPatternEnabled_); }
+    bool curvesEnabled() const { return setting_(curvesEnabled_); }
 
     void setUsername(const QString& username);
     void setPassword(const QString& password);
@@ -136,6 +139,18 @@ private:
     void sendAllLdmGains_();
     // The address as requests see it (taken under the endpoint cache's lock).
     QString requestAddress_() const;
+    // A display setting read under modelMutex().
+    template <typename T>
+    T setting_(const T& field) const
+    {
+        QMutexLocker lock(&modelMutex_);
+        return field;
+    }
+    // Stores a display setting under modelMutex() unless it equals the held
+    // value (exactly, or under the model's relative comparison for doubles);
+    // true when it was stored.
+    template <typename T>
+    bool storeSetting_(T& field, const T& value);
 
     boost::asio::io_context& io_;
     http_client::registry cancellers;

@@ -784,6 +784,17 @@ private Q_SLOTS:
         log.take();
         d.setLitExtents();
         QVERIFY(log.names.isEmpty());
+
+        // Only an LDM both lit and adjustable counts as adjustable.
+        const bool litAndAdjustable[4][2] = {{true, true}, {true, false}, {false, true}, {false, true}};
+        for (int i = 0; i < 4; ++i) {
+            d.ldms()[i].lit = litAndAdjustable[i][0];
+            d.ldms()[i].adjustable = litAndAdjustable[i][1];
+        }
+        d.setLitExtents();
+        QCOMPARE(d.litLdmCount(), 2u);
+        QCOMPARE(d.adjustableLdmCount(), 1u);
+        QCOMPARE(QList<int>({d.minLitLdmX(), d.maxLitLdmX()}), QList<int>({0, 200}));
     }
 
     void litTilesAreRecalled()
@@ -916,6 +927,8 @@ private Q_SLOTS:
                 d.setLdmRGBObserved(uint(1 + k % 150), k, k, k);
                 d.getLdmObservedRGBs(entries);
                 d.setDisplayGainRGB(1.0, 1.0, 1.0);
+                d.colorStr(); // the cached texts are written from both threads
+                d.colorReadout();
                 ++passes;
             }
         });
@@ -928,7 +941,7 @@ private Q_SLOTS:
             d.lightSelectedLdms();
             for (uint n = 0; n <= 150; ++n)
                 sink += d.ldmX(n) + d.ldmRedGain(n) + d.ldmGreenObserved(n) + (d.ldmIsLit(n) ? 1 : 0);
-            sink += d.colorStr().size();
+            sink += d.colorStr().size() + d.colorReadout().size();
         }
         stop = true;
         writer->wait();

@@ -20,7 +20,7 @@ private Q_SLOTS:
         mesh.name = "Veltrano continuous";
         for (int plane = 0; plane < 3; ++plane) {
             std::vector<std::vector<float>> rows(ny + 2, std::vector<float>(nx + 2, 1.0f));
-            rows[1][2] = 0.5f + 0.25f * float(plane);
+            rows[1][2] = 0.5f + 0.375f * float(plane); // 0.5, 0.875, 1.25
             mesh.planes.push_back(rows);
         }
         mesh.geometry = {0.5f, 0.5f, float(nx), float(ny)};
@@ -37,7 +37,9 @@ private Q_SLOTS:
         const TessCalFile::Mesh back = TessCalFile::Handler().readStreamMesh(in);
         QCOMPARE(back.name, mesh.name);
         QCOMPARE(back.planes.size(), size_t(3));
-        QCOMPARE(back.planes[2][1][2], 1.0f);
+        // A cell whose gain differs per plane: each plane comes back in its place.
+        for (size_t plane = 0; plane < 3; ++plane)
+            QCOMPARE(back.planes[plane][1][2], mesh.planes[plane][1][2]);
         QCOMPARE(back.planes[0][0][0], 1.0f);
         QCOMPARE(back.geometry[2], float(nx));
     }

@@ -3,6 +3,7 @@
 #include "simplecrypt.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -168,6 +169,28 @@ private Q_SLOTS:
         const QByteArray shortOne = crypt.encryptToByteArray(QStringLiteral("password1"));
         QCOMPARE(int(shortOne.at(1)), SimpleCrypt::CryptoFlagChecksum);
         QCOMPARE(shortOne.size(), 2 + 1 + 2 + 9);
+
+        // At break-even the plain form is kept: compressed must be strictly shorter.
+        // A run of 'a' ahead of fixed noise moves the compressed size one byte
+        // at a time past the plain size.
+        QByteArray noise;
+        QRandomGenerator noiseSource(7);
+        for (int i = 0; i < 40; ++i)
+            noise.append(char(noiseSource.generate()));
+        bool evenSeen = false, shorterSeen = false;
+        for (int run = 0; run < 80; ++run) {
+            const QByteArray data = QByteArray(run, 'a') + noise;
+            const qsizetype margin = qCompress(data, 9).size() - data.size();
+            if (margin != 0 && margin != -1)
+                continue;
+            (margin == 0 ? evenSeen : shorterSeen) = true;
+            const QByteArray cypher = crypt.encryptToByteArray(data);
+            const int compressed = margin < 0 ? int(SimpleCrypt::CryptoFlagCompression) : 0;
+            QCOMPARE(int(cypher.at(1)), int(SimpleCrypt::CryptoFlagChecksum) | compressed);
+            QCOMPARE(cypher.size(), 2 + 1 + 2 + data.size() + std::min<qsizetype>(margin, 0));
+            QCOMPARE(crypt.decryptToByteArray(cypher), data);
+        }
+        QVERIFY(evenSeen && shorterSeen);
 
         // A long repetitive text is kept compressed.
         const QByteArray longOne = crypt.encryptToByteArray(QString(QStringLiteral("ab")).repeated(100));

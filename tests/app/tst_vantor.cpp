@@ -316,6 +316,35 @@ private Q_SLOTS:
         QVERIFY(!body(requests.at(0)).contains("eotfType"));
         QVERIFY(!body(requests.at(1)).contains("lumaMax"));
         QVERIFY(body(requests.at(2)).contains(R"("cct":6500)"));
+
+        // Every writer has sent the settings by the time it announces the change.
+        int sentWhenSignalled = -1;
+        const auto note = [&] { sentWhenSignalled = int(log().size()); };
+        QObject receiver;
+        connect(vantor.get(), &Vantor::cctChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::duvChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::eotfTypeChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::gammaChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::percentBrightnessChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::lumaMaxChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::testPatternEnabledChanged, &receiver, note);
+        connect(vantor.get(), &Vantor::curvesEnabledChanged, &receiver, note);
+        const std::function<void()> writers[] = {
+            [&] { vantor->setCct(3200); },
+            [&] { vantor->setDuv(0.004); },
+            [&] { vantor->setEotfType(QStringLiteral("sdrPreserve")); },
+            [&] { vantor->setGamma(2.6); },
+            [&] { vantor->setPercentBrightness(75.0); },
+            [&] { vantor->setLumaMax(1000); },
+            [&] { vantor->setTestPatternEnabled(false); },
+            [&] { vantor->setCurvesEnabled(false); },
+        };
+        for (const auto& write : writers) {
+            fake_.clearLog();
+            sentWhenSignalled = -1;
+            write();
+            QCOMPARE(sentWhenSignalled, 1);
+        }
     }
 
     // The colour operations: equal components send nothing through the single

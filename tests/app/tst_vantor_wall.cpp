@@ -14,7 +14,10 @@
 #include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QThread>
 
+#include <functional>
+#include <iterator>
 #include <memory>
 
 using testsupport::MessageCapture;
@@ -560,6 +563,63 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtDebugMsg, "sendCalibration: error HTTP error 500: boom");
         const ErrorType failed = vantor_->sendCalibration({p1}, 1, 1, 1);
         QCOMPARE(failed.code, 1);
+    }
+
+    // The correction engine's thread waits for the processor while QML reads
+    // the model on the GUI thread: no operation may keep the model's lock
+    // through its wait.
+    void modelReadableWhileWaiting_data()
+    {
+        QTest::addColumn<int>("operation");
+        const char* names[] = {"setLdmRGBs", "setLdmRGB", "lightSelectedLdms", "resetLdms",
+                               "setRGB 0", "setDisplayGainRGB", "updateVantor", "read",
+                               "fetchLdms", "sendCalibration", "displayTestPattern"};
+        for (int i = 0; i < int(std::size(names)); ++i)
+            QTest::newRow(names[i]) << i;
+    }
+
+    void modelReadableWhileWaiting()
+    {
+        QFETCH(int, operation);
+        fetchWall();
+        Vantor& v = *vantor_;
+        Macropixel entry;
+        entry.number = 2;
+        entry.redGain = 0.5;
+        QList<Macropixel*> entries {&entry};
+        const std::function<void()> operations[] = {
+            [&] { v.setLdmRGBs(entries); },
+            [&] { v.setLdmRGB(2, 0.1, 0.2, 0.3, 0.0); },
+            [&] { v.lightSelectedLdms(); },
+            [&] { v.resetLdms(true, true); },
+            [&] { v.setRGB(0, 0.3, 0.4, 0.5); },
+            [&] { v.setDisplayGainRGB(0.9, 0.9, 0.9); },
+            [&] { v.updateVantor(); },
+            [&] { v.read(); },
+            [&] { v.fetchLdms(); },
+            [&] { v.sendCalibration({DisplayBase::CalibrationPoint()}, 1, 1, 1); },
+            [&] { v.displayTestPattern(DisplayBase::TestPatternWhite, 0, 0); },
+        };
+        fake_.addRule(QJsonObject {{QStringLiteral("action"), QStringLiteral("hang")}});
+        QThread* worker = QThread::create(operations[operation]);
+        worker->start();
+        // Its request has reached the processor, which holds the answer back.
+        QVERIFY(fake_.waitForRequests(1));
+
+        const bool free = v.modelMutex().tryLock(5000);
+        double sink = 1;
+        if (free) {
+            v.modelMutex().unlock();
+            sink = v.ldmRedGain(2) + double(v.colorStr().size()) + v.litLdmCount() + v.cct();
+        }
+
+        int released = 0; // once the stand-in holds it
+        QTRY_VERIFY_WITH_TIMEOUT((released += fake_.releaseHung()) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
+        worker->wait();
+        delete worker;
+        QVERIFY2(free, "the model's lock is held while the processor is awaited");
+        QVERIFY(sink > 0);
     }
 };
 

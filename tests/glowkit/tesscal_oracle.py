@@ -208,6 +208,30 @@ def cases():
 
     c["procinfo"] = stream([rec("CalProcInfo", procinfo(1, 2, 3, 4) + b"\xff" * 4),
                             rec("OLUTProcInfo", procinfo(5, 6, 7, 8, short=True))])
+    # Lengths 13..19: the first two words, the rest skipped.
+    for n in range(13, 20):
+        c["procinfo_%d" % n] = stream([rec("CalProcInfo", procinfo(1, 2, 3, 4)[:n]),
+                                       rec("CalBrightness", f32(2.0))])
+
+    # Streams that end early: the position moves on by every byte asked for.
+    good = stream(bright)
+    c["cut_header"] = good[:6]
+    errs["cut_header"] = "*** ERROR L1007: EOF\n*** ERROR L195: EOF on header\n"
+    c["cut_header_end"] = good[:21]
+    errs["cut_header_end"] = "*** ERROR L1007: EOF\n*** ERROR L215: EOF on header end\n"
+    c["cut_klv_header"] = good[:23 + 5]
+    errs["cut_klv_header"] = "*** ERROR L1007: EOF\n*** ERROR L274: EOF on KLV header\n"
+    c["cut_payload"] = good[:23 + 9 + 2]
+    errs["cut_payload"] = ("*** ERROR L1007: EOF\n"
+                           "*** ERROR L640: Invalid KLV 0x00000006 length: 4, 4, eof: 1\n")
+    c["cut_skipped"] = stream([rec("xPixelXYZCmd", b"\x00" * 5)])[:23 + 9 + 2]
+    errs["cut_skipped"] = ("*** INFO L588: Dropping deleted KLV ID: 0x00030003, xPixelXYZCmd\n"
+                           "*** ERROR L1007: EOF\n*** ERROR L246: EOF on CRC\n")
+    # A total length that ends inside the record block.
+    short = bytearray(good)
+    short[4:8] = u32(15 + 13 - 1)
+    c["totlen_short"] = bytes(short)
+    errs["totlen_short"] = "*** ERROR L236: Invalid total length: 27, 36\n"
 
     # Markers: two before any set-0 record are both first; one after is not.
     # A record of bank 1 is skipped and does not count as data of its set.
@@ -301,6 +325,11 @@ def mesh_cases(c):
     c["mesh_one"] = mesh_stream("m", MESH_ONE, (0.5, 0.5, 3, 2), 0.25)
     c["mesh_two"] = mesh_stream("two", MESH_TWO, (1, 2, 3, 4), 0.05)
     c["mesh_three"] = mesh_stream("Veltrano continuous", MESH_THREE, (0.5, 0.5, 2, 1), 1.0)
+    # Absent plane places before a present plane.
+    for name, planes in (("mesh_gap_middle", [[0x4000], None, [0x8000]]),
+                         ("mesh_gap_first", [None, [0x4000], None])):
+        body = mesh("gap", 1, 1, (0, 0, 1, 1), (1, 1), 0, planes)
+        c[name] = stream([marker(7), rec("CalMeshCorr", body)], pixfmt=3)
 
 
 # ---------------------------------------------------------------------------

@@ -215,6 +215,29 @@ TEST(TessCalFileMesh, UnreadableStreamsGiveAnEmptyMesh)
     // A stream without the set-7 marker holds no mesh for this purpose.
     expectEmpty(readMesh(oracle("w_empty_set0"), &o));
     EXPECT_EQ(o.err, "TessCal does not contain a mesh\n");
+
+    // A present plane after an absent one would move into its place.
+    expectEmpty(readMesh(oracle("mesh_gap_middle"), &o));
+    EXPECT_EQ(o.err, "TessCal mesh plane 2 follows an absent plane\n");
+    expectEmpty(readMesh(oracle("mesh_gap_first"), &o));
+    EXPECT_EQ(o.err, "TessCal mesh plane 1 follows an absent plane\n");
+
+    // Meshes are read up to 4096 cells a side.
+    struct Size {
+        size_t width, height;
+        const char* err;
+    };
+    for (const Size& size : {Size{1, 4096, ""}, Size{4096, 2, ""},
+                             Size{1, 4097, "TessCal mesh of 1 x 4097 cells is larger than 4096 x 4096\n"},
+                             Size{4097, 1, "TessCal mesh of 4097 x 1 cells is larger than 4096 x 4096\n"}}) {
+        SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+        const Mesh big{"big", {Plane(size.height, std::vector<float>(size.width, 0.5f))}, {}, 1};
+        const Mesh back = readMesh(write(big).bytes, &o);
+        EXPECT_EQ(o.err, size.err);
+        EXPECT_EQ(back.planes.size(), *size.err ? 0u : 1u);
+        if (!*size.err)
+            EXPECT_EQ(back.planes, big.planes);
+    }
 }
 
 // ---------------------------------------------------------------------------

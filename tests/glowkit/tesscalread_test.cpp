@@ -129,7 +129,9 @@ TEST(TessCalRead, FailuresGiveTheirStatusAndExactLine)
     };
     for (const Case& c : {Case{"hdr8", 1}, Case{"badmagic", 2}, Case{"empty", 1}, Case{"pixfmt2", 4},
                           Case{"pixfmt6", 4}, Case{"crcbad", 1}, Case{"filler_flipped", 1}, Case{"mesh_huge", 1},
-                          Case{"mesh_short", 1}, Case{"endtag", 3}}) {
+                          Case{"mesh_short", 1}, Case{"endtag", 3}, Case{"cut_header", 1},
+                          Case{"cut_header_end", 1}, Case{"cut_klv_header", 1}, Case{"cut_payload", 1},
+                          Case{"cut_skipped", 1}, Case{"totlen_short", 1}}) {
         SCOPED_TRACE(c.name);
         Output o;
         std::istringstream is(oracle(c.name));
@@ -236,6 +238,17 @@ TEST(TessCalRead, ProcessInformationLengths)
     EXPECT_EQ(r.data.olutProcInfo.w2, 6u);
     EXPECT_EQ(r.data.olutProcInfo.w3, 0u);
     EXPECT_EQ(r.data.olutProcInfo.w4, 0u);
+
+    // 13 to 19 bytes: the first two words; the rest is skipped.
+    for (int n = 13; n <= 19; ++n) {
+        const Result p = readBytes(oracle("procinfo_" + std::to_string(n)));
+        ASSERT_EQ(p.status, 0) << n << p.printed.err;
+        EXPECT_EQ(p.printed.err, "") << n;
+        EXPECT_EQ(p.data.procInfo.w1, 1u) << n;
+        EXPECT_EQ(p.data.procInfo.w2, 2u) << n;
+        EXPECT_EQ(p.data.procInfo.w3 + p.data.procInfo.w4, 0u) << n;
+        EXPECT_EQ(p.data.brightness, 2.0f) << n;
+    }
 }
 
 TEST(TessCalRead, FirstMarkerOfASetClearsIt)

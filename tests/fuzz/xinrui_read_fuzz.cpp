@@ -1,0 +1,28 @@
+// libFuzzer target: arbitrary bytes as a XinRui measurement table. A table
+// that reads is written and read again; its grid must keep its shape.
+// Build with GLOWKIT_XINRUI_MAX_PIXELS set low, so that large (legal) grids do
+// not hit the fuzzer's memory limits.
+
+#include "glowkit/xinrui.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const XinRui_Raw::Handler handler;
+    std::istringstream is(std::string(reinterpret_cast<const char*>(data), size));
+    const Cal::Data d = handler.readStream(is);
+    if (d.pixels.empty())
+        return 0;
+    std::ostringstream os;
+    handler.writeStream(d, os, 3);
+    std::istringstream again(os.str());
+    const Cal::Data back = handler.readStream(again);
+    // Only named pixels are written, so the grid can only shrink to what they span.
+    if (back.pixels.size() > d.pixels.size())
+        std::abort();
+    return 0;
+}

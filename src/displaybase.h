@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QPoint>
+#include <QMutexLocker>
 #include <QRecursiveMutex>
 #include <QRect>
 #include <QString>
@@ -153,10 +154,46 @@ public:
     // The record lock (see the class comment).
     QRecursiveMutex& modelMutex() const { return modelMutex_; }
 
+    // Scoped access to the records from any thread: holds modelMutex() for as
+    // long as it lives, so the references it hands out stay valid (no fetch
+    // can replace the lists meanwhile). Keep it short: never across a wait,
+    // a network request or event processing. Out-of-range lookups give
+    // nullptr, never a shared default record.
+    class Records
+    {
+    public:
+        explicit Records(const DisplayBase& display);
+        Records(const Records&) = delete;
+        Records& operator=(const Records&) = delete;
+
+        Macropixel* ldm(uint number);
+        Macropixel* litLdm(uint index);
+        Macropixel* adjustableLdm(uint index);
+        Tile* tile(uint number);
+        Tile* litTile(uint index);
+        Tile* adjustableTile(uint index);
+        // The LDM of that tile that covers the point, or nullptr. Same lock rule
+    // as ldm(): off the GUI thread hold modelMutex() while using the result.
+    const Macropixel* findLdm(uint tileNumber, int x, int y);
+        qsizetype ldmCount() const { return display_.ldmList.size(); }
+        qsizetype tileCount() const { return display_.tileList.size(); }
+
+    private:
+        DisplayBase& display_;
+        QMutexLocker<QRecursiveMutex> lock_;
+    };
+
 public Q_SLOTS:
     virtual ErrorType setRGB(uint number, double red, double green, double blue);
     virtual ErrorType setDisplayGainRGB(double red, double green, double blue);
 
+    // Record lookups. Each takes modelMutex() only while it searches: the
+    // reference (or pointer) it returns points into a list that a fetch on
+    // the GUI thread may replace at any time after that. A caller on the GUI
+    // thread may use it until it next lets a fetch run; a caller on any other
+    // thread must hold modelMutex() from the lookup to its last use of the
+    // record, or use Records. Out-of-range lookups return a per-operation
+    // default record that the next out-of-range lookup resets.
     virtual Macropixel& ldm(uint number);
     virtual Macropixel& litLdm(uint index);
     virtual Macropixel& adjustableLdm(uint index);
@@ -167,6 +204,7 @@ public Q_SLOTS:
     QString dumpLdm(uint number);
     void dumpLdms();
 
+    // Same lock rule as ldm().
     virtual Tile& tile(uint number);
     virtual Tile& litTile(uint index);
     virtual Tile& adjustableTile(uint index);
@@ -177,6 +215,8 @@ public Q_SLOTS:
     QString dumpTile(uint number);
     void dumpTiles();
 
+    // The LDM of that tile that covers the point, or nullptr. Same lock rule
+    // as ldm(): off the GUI thread hold modelMutex() while using the result.
     const Macropixel* findLdm(uint tileNumber, int x, int y);
 
     virtual double ldmRedGain(uint number);

@@ -178,12 +178,6 @@ private Q_SLOTS:
         QCOMPARE(vantor->blue(), 0.0);
         QVERIFY(vantor->updatesEnabled);
 
-        // The mesh upload is not part of this client yet: it must not claim success.
-        QList<Macropixel*> none;
-        QCOMPARE(vantor->setMeshRGBs(none, 1.0f).code, 2);
-        QCOMPARE(vantor->commitMeshRGBs(none).code, 2);
-        QCOMPARE(vantor->resetMesh().code, 2);
-
         // The address comes back from the settings store.
         vantor->setAddress(fakeAddress());
         vantor.reset();

@@ -31,6 +31,8 @@ Control resources (never authenticated, never logged), JSON in and out:
   POST /__script/clear   drop all rules
   POST /__calbusy        {"tile": [reply, ...]} queued calBusy replies; a reply
                          is a text body (status 200) or {"status", "body"}
+  POST /__calbusy/clear  drop the queued calBusy replies and the pending
+                         busy/idle handshakes
   POST /__release        let every hung request go (its connection is closed)
 
 A rule answers the first requests that match it, before the normal handling:
@@ -526,6 +528,10 @@ class Handler(BaseHTTPRequestHandler):
             elif target == "/__calbusy" and method == "POST" and isinstance(data, dict):
                 for tile, replies in data.items():
                     proc.calbusy.setdefault(tile, []).extend(replies)
+                reply = {}
+            elif target == "/__calbusy/clear" and method == "POST":
+                proc.calbusy = {}
+                proc.pending_idle = {}
                 reply = {}
             elif target == "/__release" and method == "POST":
                 for event in proc.hung:

@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sstream>
+
 ProcessorStandin::ProcessorStandin() = default;
 
 ProcessorStandin::ProcessorStandin(const QString& script)
@@ -129,6 +131,11 @@ void ProcessorStandin::queueCalBusy(const QString& tile, const QJsonArray& repli
     control("POST", "/__calbusy", QJsonObject{{tile, replies}});
 }
 
+void ProcessorStandin::clearCalBusy()
+{
+    control("POST", "/__calbusy/clear");
+}
+
 int ProcessorStandin::releaseHung()
 {
     return control("POST", "/__release").toObject().value(QStringLiteral("released")).toInt();
@@ -163,6 +170,12 @@ QByteArray ProcessorStandin::raw(const QJsonObject& record)
 QByteArray ProcessorStandin::body(const QJsonObject& record)
 {
     return QByteArray::fromBase64(record.value(QStringLiteral("body64")).toString().toLatin1());
+}
+
+TessCalFile::Mesh ProcessorStandin::uploadedMesh(const QJsonObject& record)
+{
+    std::istringstream in(body(record).toStdString());
+    return TessCalFile::Handler().readStreamMesh(in);
 }
 
 QList<QPair<QString, QString>> ProcessorStandin::headers(const QJsonObject& record)

@@ -2,7 +2,6 @@
 
 #include "fakedisplay.h"
 
-#include <QMutexLocker>
 
 PlantMeter::PlantMeter(FakeDisplay& display, QObject* parent)
     : Colorimeter(QStringLiteral("plant"), parent)
@@ -20,7 +19,7 @@ void PlantMeter::setDefaultPlant()
 
 void PlantMeter::setPlant(const double matrix[3][3], const double offset[3])
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     for (int q = 0; q < 3; ++q) {
         offset_[q] = offset[q];
         for (int c = 0; c < 3; ++c)
@@ -30,20 +29,20 @@ void PlantMeter::setPlant(const double matrix[3][3], const double offset[3])
 
 void PlantMeter::setNoise(double relative)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     noise_ = relative;
 }
 
 void PlantMeter::failFrom(int read, int code)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     failFrom_ = read;
     failCode_ = code;
 }
 
 int PlantMeter::reads() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return reads_;
 }
 
@@ -74,7 +73,7 @@ void PlantMeter::read()
     double v[3];
     int code = 0;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         ++reads_;
         std::uniform_real_distribution<double> spread(-noise_, noise_);
         for (int q = 0; q < 3; ++q) {

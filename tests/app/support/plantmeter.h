@@ -2,8 +2,8 @@
 
 #include "colorimeter.h"
 
-#include <QMutex>
 
+#include <mutex>
 #include <random>
 
 class FakeDisplay;
@@ -35,7 +35,7 @@ public Q_SLOTS:
 
 private:
     FakeDisplay& display_;
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_;
     double matrix_[3][3] = {};
     double offset_[3] = {};
     double noise_ = 0.0;

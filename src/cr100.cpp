@@ -182,7 +182,8 @@ void CR100::readData()
             setError(QStringLiteral("readData error"));
             setErrorType(ErrorType(2));
             Q_EMIT dataAvailable(this);
-            continue;
+            // A device that cannot be read would fail again at once.
+            break;
         }
         handleLine_(QByteArray(lineBuffer, qsizetype(n)));
     }

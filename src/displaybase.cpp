@@ -11,7 +11,7 @@
 
 namespace {
 
-using Locker = QMutexLocker<QRecursiveMutex>;
+using Locker = QMutexLocker<ModelMutex>;
 
 // Float to int toward zero, kept inside the int range (NaN gives 0).
 int trunc_(float v)

@@ -8,11 +8,24 @@
 #include <QObject>
 #include <QPoint>
 #include <QMutexLocker>
-#include <QRecursiveMutex>
 #include <QRect>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+
+// The lock of the display model's lists: a standard recursive mutex, whose
+// locking the thread checker of the sanitizer build can follow (Debian's Qt is
+// not instrumented, so it cannot see through QRecursiveMutex), with the Qt
+// names callers use.
+class ModelMutex : public std::recursive_timed_mutex {
+public:
+    bool tryLock(int timeoutMs = 0)
+    {
+        return timeoutMs <= 0 ? try_lock() : try_lock_for(std::chrono::milliseconds(timeoutMs));
+    }
+};
 
 // The abstract model of one LED wall: its receiver tiles and their LDMs with
 // position, selection, gains and observed colour; the global test colour and
@@ -27,10 +40,10 @@
 // Threads: QML reads the model on the GUI thread while the correction engine
 // writes gains from its own thread. Every access to the two lists (and to the
 // counts and extents derived from them) is made under modelMutex(), a
-// recursive mutex. Subclasses must take it around their own list work and must
-// never hold it across a wait for the network: the exchange of a request made
-// on the Calibrator thread advances in the GUI thread's poll, which may need
-// the lock.
+// recursive mutex (ModelMutex). Subclasses must take it around their own list
+// work and must never hold it across a wait for the network: the exchange of a
+// request made on the Calibrator thread advances in the GUI thread's poll,
+// which may need the lock.
 class DisplayBase : public QObject
 {
     Q_OBJECT
@@ -152,7 +165,7 @@ public:
     virtual void cancel() = 0;
 
     // The record lock (see the class comment).
-    QRecursiveMutex& modelMutex() const { return modelMutex_; }
+    ModelMutex& modelMutex() const { return modelMutex_; }
 
     // Scoped access to the records from any thread: holds modelMutex() for as
     // long as it lives, so the references it hands out stay valid (no fetch
@@ -180,7 +193,7 @@ public:
 
     private:
         DisplayBase& display_;
-        QMutexLocker<QRecursiveMutex> lock_;
+        QMutexLocker<ModelMutex> lock_;
     };
 
 public Q_SLOTS:
@@ -304,7 +317,7 @@ protected:
     // The relative comparison of doubles used by the setters.
     static bool fuzzyEqual_(double a, double b);
 
-    mutable QRecursiveMutex modelMutex_;
+    mutable ModelMutex modelMutex_;
 
     QString name_;
     double red_ = 0.0;

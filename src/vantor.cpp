@@ -21,7 +21,7 @@
 
 namespace {
 
-using Locker = QMutexLocker<QRecursiveMutex>;
+using Locker = QMutexLocker<ModelMutex>;
 using boost::beast::http::verb;
 
 const QString kUserKey = QStringLiteral("VantorU");

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The network colour meter against a loopback stand-in of the phone app.
 
 #include "cinemeterii.h"

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The serial colour meter against a fake instrument on a pseudo-terminal.
 
 #include "cr100.h"

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "testsupport.h"
 
 #include "displaybase.h"
@@ -603,8 +604,9 @@ private Q_SLOTS:
         d.lightSelectedLdms();
         d.adjustSelectedLdms(0);
 
-        uint found = 99;
-        bool lockedMeanwhile = true;
+        // Atomic: QThread::wait() is no join that the thread checker can see.
+        std::atomic<uint> found {99};
+        std::atomic<bool> lockedMeanwhile {true};
         QThread* reader = QThread::create([&] {
             DisplayBase::Records records(d);
             const void* record = nullptr;
@@ -638,8 +640,8 @@ private Q_SLOTS:
         reader->start();
         reader->wait();
         delete reader;
-        QCOMPARE(found, number);
-        QVERIFY(lockedMeanwhile);
+        QCOMPARE(found.load(), number);
+        QVERIFY(lockedMeanwhile.load());
         QVERIFY(d.modelMutex().tryLock());
         d.modelMutex().unlock();
     }

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The processor client against the stand-in processor on loopback: the object
 // and its credentials, the request layer and its error codes, the state read,
 // the display settings document and its batching, the colour operations and

@@ -9,6 +9,11 @@
 
 ProcessorStandin::ProcessorStandin() = default;
 
+ProcessorStandin::ProcessorStandin(const QString& script)
+    : script_(script)
+{
+}
+
 ProcessorStandin::~ProcessorStandin()
 {
     stop();
@@ -19,7 +24,7 @@ bool ProcessorStandin::start(const QStringList& arguments)
     stop();
     error_.clear();
     process_.setProgram(QStringLiteral("python3"));
-    process_.setArguments(QStringList{QStringLiteral(VELTRANO_STANDINS_DIR "/fake_processor.py")} + arguments);
+    process_.setArguments(QStringList{QStringLiteral(VELTRANO_STANDINS_DIR "/") + script_} + arguments);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.setReadChannel(QProcess::StandardOutput);
     process_.start();

@@ -21,6 +21,9 @@
 class ProcessorStandin {
 public:
     ProcessorStandin();
+    // Another stand-in of tests/standins with the same start and control
+    // conventions (port on the first stdout line, JSON control resources).
+    explicit ProcessorStandin(const QString& script);
     ~ProcessorStandin();
     ProcessorStandin(const ProcessorStandin&) = delete;
     ProcessorStandin& operator=(const ProcessorStandin&) = delete;
@@ -62,6 +65,7 @@ public:
     static TessCalFile::Mesh uploadedMesh(const QJsonObject& record);
 
 private:
+    QString script_ = QStringLiteral("fake_processor.py");
     QProcess process_;
     quint16 port_ = 0;
     QString error_;

@@ -96,17 +96,22 @@ void Calibrator::beginTask_()
     Q_EMIT runningChanged(true);
 }
 
-void Calibrator::endTask_(bool completed)
+void Calibrator::stopRunning_()
 {
     if (usingCoroutines && number_ != 0) {
         running_ = false;
-    } else {
-        RunLocker lock(&runMutex);
-        if (running_) {
-            running_ = false;
-            Q_EMIT runningChanged(false);
-        }
+        return;
     }
+    RunLocker lock(&runMutex);
+    if (running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+}
+
+void Calibrator::endTask_(bool completed)
+{
+    stopRunning_();
     Q_EMIT done(number_, completed);
 }
 

@@ -26,6 +26,9 @@ class DisplayBase;
 // ("2025-07-01T14:03:07.125+02:00"; a zero offset is written "Z").
 QString timestamp();
 
+// The step spacing: fraction raised to the power spacing.
+double pxForIndexAndSpacing(double fraction, double spacing);
+
 // Estimate of the time a run still needs, as a text to append to a status
 // line; empty while less than 2 % is done.
 QString remainingTime(const QDateTime& start, double fraction);
@@ -106,6 +109,11 @@ public:
         double duv = 0.0;
         double luminance = 0.0;
         QString timestamp;
+
+        // The measured quantities by slot: 0 cct, 1 duv, 2 luminance (in
+        // the camera modes observed red, green, blue).
+        double& operator[](int slot) { return slot == 0 ? cct : slot == 1 ? duv : luminance; }
+        double operator[](int slot) const { return slot == 0 ? cct : slot == 1 ? duv : luminance; }
     };
 
     struct RGBValues
@@ -113,6 +121,9 @@ public:
         double red = 0.0;
         double green = 0.0;
         double blue = 0.0;
+
+        double& operator[](int c) { return c == Red ? red : c == Green ? green : blue; }
+        double operator[](int c) const { return c == Red ? red : c == Green ? green : blue; }
     };
 
     Calibrator(Mode mode, uint number, QObject* parent = nullptr);
@@ -223,7 +234,32 @@ public:
     void balance();
     void setBalanceTargets(double red, double green, double blue);
     void setInitialDisplayGains(double red, double green, double blue);
+
+    // Adjuster coroutines: created parked before their first statement and
+    // driven by resume (see AdjustTask). Each leaf records gains with
+    // coSetRGBGains_ and suspends until its driver has sent them and put the
+    // new observation into `reading`.
+    AdjustTask coCalibrateForBrightness_(double luminance);
     AdjustTask coSetGains_();
+    AdjustTask coSetGain_(Color c);
+    AdjustTask coChangeColor_(Color c, double delta);
+    AdjustTask& renewCoAdjust_(double luminance);
+    AdjustTask& renewCoGainSet_();
+    // Records gains for the driver (no clamping; out-of-range values are
+    // logged). The control type is not used.
+    bool coSetRGBGains_(double red, double green, double blue, ControlType type = ControlDefault);
+    // Linearity driver of the gain-set coroutine, from the initial gains.
+    bool coSetInitialGains_();
+
+    // ---- linearity correction
+    CalibrationPoint& captureCalibration(CalibrationPoint& point, double target);
+    void formatStepTable_(double black);
+    double getAmbientLevel_();
+    double getBrightestPoint_();
+    bool setAndReadVantorRGB_();
+    // Averages count readings into `reading`; on a failed reading or a stop
+    // the previous values stay.
+    bool averageReadings_(int count);
 
     // ---- state (see the members table of the engine; public for the tasks)
     QList<CalibrationPoint> points;
@@ -329,6 +365,10 @@ protected:
     // The common end of every task: `running` cleared (with runningChanged
     // unless this is an adjuster driven by coroutines), then done().
     void endTask_(bool completed);
+    // The first half of endTask_: `running` cleared, without done().
+    void stopRunning_();
+    // Records (with coroutines) or sends gains for a black or white reading.
+    void setMeasuringGains_(double value);
     // One send loop of sendRGBGains_ / setRGBGains_; `who` names the caller
     // in the log lines.
     int sendGainsLoop_(double r, double g, double b, ControlType type, const char* who);

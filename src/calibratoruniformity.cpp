@@ -8,12 +8,6 @@ void Calibrator::balance()
     endTask_(true);
 }
 
-bool Calibrator::setFinalRGB(double maxError)
-{
-    Q_UNUSED(maxError)
-    return false;
-}
-
 void Calibrator::macropixelsObserved(QList<Macropixel*> list)
 {
     Q_UNUSED(list)

@@ -1,6 +1,5 @@
 #include "fakedisplay.h"
 
-#include <QMutexLocker>
 
 FakeDisplay::FakeDisplay(QObject* parent)
     : DisplayBase(QStringLiteral("fake"), parent)
@@ -9,19 +8,19 @@ FakeDisplay::FakeDisplay(QObject* parent)
 
 void FakeDisplay::script(const QList<ErrorType>& results)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     script_ = results;
 }
 
 QList<FakeDisplay::Call> FakeDisplay::calls() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return calls_;
 }
 
 ErrorType FakeDisplay::record_(const Call& call)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     calls_ << call;
     return script_.isEmpty() ? ErrorType() : script_.takeFirst();
 }

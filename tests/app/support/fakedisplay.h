@@ -3,8 +3,9 @@
 #include "displaybase.h"
 
 #include <QList>
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 // A display that records the gain calls made on it (from any thread) and
 // answers them with scripted results: the next scripted ErrorType for each
@@ -37,7 +38,7 @@ public:
 private:
     ErrorType record_(const Call& call);
 
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_; // a standard mutex: the thread sanitizer follows it
     QList<Call> calls_;
     QList<ErrorType> script_;
 };

@@ -72,14 +72,16 @@ class Calibrator : public QObject
     Q_PROPERTY(QList<Tile*> tiles READ tiles WRITE setTiles NOTIFY tilesChanged)
 
 public:
-    enum Mode {
+    // Fixed underlying types: a task or mode number from outside (a stored
+    // setting, QML) may hold any int, and only a known value is acted on.
+    enum Mode : int {
         ModeLinearity = 0, // colour meter readings, white point and gamma
         ModeBalance = 1,   // per-LDM gains from camera observations
         ModeTemplate = 2,  // per-tile mesh gains from camera observations
     };
     Q_ENUM(Mode)
 
-    enum TaskType {
+    enum TaskType : int {
         TaskNothing = 0,      // running stays true until cleared; no work
         TaskCalibrate = 1,    // linearity correction from the start
         TaskMeasure = 2,      // one averaged measurement
@@ -90,7 +92,7 @@ public:
     };
     Q_ENUM(TaskType)
 
-    enum ControlType {
+    enum ControlType : int {
         ControlDefault = 0,     // the Calibrator's current default
         ControlRGB = 1,         // numbered RGB (any value but 0 and 2 acts so)
         ControlDisplayGain = 2, // display-wide gains

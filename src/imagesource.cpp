@@ -1,7 +1,6 @@
 #include "imagesource.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 #include <QThread>
 
 ImageSource::ImageSource(QObject* parent)
@@ -17,56 +16,56 @@ ImageSource::~ImageSource() = default;
 
 QString ImageSource::statusMessage() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return statusMessage_;
 }
 
 ErrorType ImageSource::errorType() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return errorType_;
 }
 
 bool ImageSource::cameraReady() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return cameraReady_;
 }
 
 bool ImageSource::cameraBusy() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return cameraBusy_;
 }
 
 QString ImageSource::imagePath() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return imagePath_;
 }
 
 QImage ImageSource::liveViewImage() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return liveViewImage_;
 }
 
 QString ImageSource::cameraName() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return cameraName_;
 }
 
 bool ImageSource::verbose() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return verbose_;
 }
 
 // Stores `value` into `field` under the lock; true when it changed.
 #define VELTRANO_STORE(field, value)                                                               \
     do {                                                                                           \
-        QMutexLocker lock(&mutex_);                                                                \
+        std::lock_guard lock(mutex_);                                                                \
         if (field == value)                                                                        \
             return;                                                                                \
         field = value;                                                                             \
@@ -125,7 +124,7 @@ void ImageSource::setVerbose(bool verbose)
 void ImageSource::clearImagePathFromAnyThread_()
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         if (imagePath_.isEmpty())
             return;
         imagePath_.clear();
@@ -133,7 +132,7 @@ void ImageSource::clearImagePathFromAnyThread_()
     if (QThread::currentThread() == thread())
         Q_EMIT imagePathChanged();
     else
-        QMetaObject::invokeMethod(this, &ImageSource::imagePathChanged, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "imagePathChanged", Qt::QueuedConnection);
 }
 
 // ------------------------------------------------------------- dummy camera

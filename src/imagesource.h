@@ -3,10 +3,11 @@
 #include "errortype.h"
 
 #include <QImage>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <mutex>
 
 // The camera interface: its properties carry one camera's state to QML and
 // to the grab worker, its virtual slots are the only way to drive a camera.
@@ -101,7 +102,8 @@ protected:
     bool isDummy_ = true;
 
 private:
-    mutable QMutex mutex_;
+    // A standard mutex, so that the thread checker follows it.
+    mutable std::mutex mutex_;
     QString statusMessage_;
     bool cameraReady_ = false;
     bool cameraBusy_ = false;

@@ -206,7 +206,26 @@ void SonyCamera::wait_(const std::function<bool()>& done)
 
 void SonyCamera::post_(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(inboxMutex_);
+        inbox_.push_back(std::move(work));
+    }
+    QMetaObject::invokeMethod(this, "drainInbox_", Qt::QueuedConnection);
+}
+
+void SonyCamera::drainInbox_()
+{
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard lock(inboxMutex_);
+            if (inbox_.empty())
+                return;
+            work = std::move(inbox_.front());
+            inbox_.pop_front();
+        }
+        work();
+    }
 }
 
 // -------------------------------------------------------------- connection

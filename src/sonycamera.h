@@ -3,7 +3,9 @@
 #include "camerasdk.h"
 #include "errortype.h"
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <vector>
@@ -137,9 +139,14 @@ private:
     // Processes the camera thread's events in 50 ms steps, at most 200 times,
     // until `done` holds.
     void wait_(const std::function<bool()>& done);
-    // Runs `work` on the camera thread.
+    // Runs `work` on the camera thread: queued in the inbox under its lock,
+    // and the camera thread woken to drain it.
     void post_(std::function<void()> work);
+    Q_INVOKABLE void drainInbox_();
     void download_(QString path);
+
+    std::mutex inboxMutex_;
+    std::deque<std::function<void()>> inbox_;
 
     std::shared_ptr<camerasdk::CameraSdk> sdk;
     std::unique_ptr<camerasdk::CameraObjectInfo> cameraInfo;

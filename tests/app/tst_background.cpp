@@ -123,6 +123,9 @@ private Q_SLOTS:
             answers.append({ok, list ? list->size() : -1});
         });
         thread.start(QThread::HighestPriority);
+        // Requests posted before the thread's event loop exists would be
+        // handed over unseen by the thread checker.
+        QTRY_VERIFY(thread.eventDispatcher());
     }
     void cleanupTestCase()
     {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs, then configures and builds
-# into ./build. Safe to run again.
+# into ./build. Safe to run again. VELTRANO_JOBS sets the build parallelism
+# (default: all cores); ccache is used when installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,5 +14,10 @@ if [ "${VELTRANO_SKIP_APT:-0}" != "1" ]; then
   $SUDO apt-get install -y $(grep -v '^#' scripts/packages.txt)
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${VELTRANO_CMAKE_ARGS:-}
-cmake --build build --parallel "$(nproc)"
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+# shellcheck disable=SC2086
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" ${VELTRANO_CMAKE_ARGS:-}
+cmake --build build --parallel "${VELTRANO_JOBS:-$(nproc)}"

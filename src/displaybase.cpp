@@ -11,7 +11,7 @@
 
 namespace {
 
-using Locker = QMutexLocker<QRecursiveMutex>;
+using Locker = QMutexLocker<ModelMutex>;
 
 // Float to int toward zero, kept inside the int range (NaN gives 0).
 int trunc_(float v)
@@ -641,6 +641,49 @@ int DisplayBase::tileHeight(uint number)
 {
     Locker lock(&modelMutex_);
     return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).height) : 0;
+}
+
+// ---------------------------------------------------------------- scoped access
+
+DisplayBase::Records::Records(const DisplayBase& display)
+    : display_(const_cast<DisplayBase&>(display))
+    , lock_(&display.modelMutex_)
+{
+}
+
+Macropixel* DisplayBase::Records::ldm(uint number)
+{
+    return number - 1 < uint(display_.ldmList.size()) ? &display_.ldmList[number - 1] : nullptr;
+}
+
+Macropixel* DisplayBase::Records::litLdm(uint index)
+{
+    return nthFlagged(display_.ldmList, &Macropixel::lit, index);
+}
+
+Macropixel* DisplayBase::Records::adjustableLdm(uint index)
+{
+    return nthFlagged(display_.ldmList, &Macropixel::adjustable, index);
+}
+
+Tile* DisplayBase::Records::tile(uint number)
+{
+    return number - 1 < uint(display_.tileList.size()) ? &display_.tileList[number - 1] : nullptr;
+}
+
+Tile* DisplayBase::Records::litTile(uint index)
+{
+    return nthFlagged(display_.tileList, &Tile::lit, index);
+}
+
+Tile* DisplayBase::Records::adjustableTile(uint index)
+{
+    return nthFlagged(display_.tileList, &Tile::adjustable, index);
+}
+
+const Macropixel* DisplayBase::Records::findLdm(uint tileNumber, int x, int y)
+{
+    return display_.findLdm(tileNumber, x, y);
 }
 
 const Macropixel* DisplayBase::findLdm(uint tileNumber, int x, int y)

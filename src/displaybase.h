@@ -7,11 +7,25 @@
 #include <QList>
 #include <QObject>
 #include <QPoint>
-#include <QRecursiveMutex>
+#include <QMutexLocker>
 #include <QRect>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+
+// The lock of the display model's lists: a standard recursive mutex, whose
+// locking the thread checker of the sanitizer build can follow (Debian's Qt is
+// not instrumented, so it cannot see through QRecursiveMutex), with the Qt
+// names callers use.
+class ModelMutex : public std::recursive_timed_mutex {
+public:
+    bool tryLock(int timeoutMs = 0)
+    {
+        return timeoutMs <= 0 ? try_lock() : try_lock_for(std::chrono::milliseconds(timeoutMs));
+    }
+};
 
 // The abstract model of one LED wall: its receiver tiles and their LDMs with
 // position, selection, gains and observed colour; the global test colour and
@@ -26,10 +40,10 @@
 // Threads: QML reads the model on the GUI thread while the correction engine
 // writes gains from its own thread. Every access to the two lists (and to the
 // counts and extents derived from them) is made under modelMutex(), a
-// recursive mutex. Subclasses must take it around their own list work and must
-// never hold it across a wait for the network: the exchange of a request made
-// on the Calibrator thread advances in the GUI thread's poll, which may need
-// the lock.
+// recursive mutex (ModelMutex). Subclasses must take it around their own list
+// work and must never hold it across a wait for the network: the exchange of a
+// request made on the Calibrator thread advances in the GUI thread's poll,
+// which may need the lock.
 class DisplayBase : public QObject
 {
     Q_OBJECT
@@ -151,12 +165,48 @@ public:
     virtual void cancel() = 0;
 
     // The record lock (see the class comment).
-    QRecursiveMutex& modelMutex() const { return modelMutex_; }
+    ModelMutex& modelMutex() const { return modelMutex_; }
+
+    // Scoped access to the records from any thread: holds modelMutex() for as
+    // long as it lives, so the references it hands out stay valid (no fetch
+    // can replace the lists meanwhile). Keep it short: never across a wait,
+    // a network request or event processing. Out-of-range lookups give
+    // nullptr, never a shared default record.
+    class Records
+    {
+    public:
+        explicit Records(const DisplayBase& display);
+        Records(const Records&) = delete;
+        Records& operator=(const Records&) = delete;
+
+        Macropixel* ldm(uint number);
+        Macropixel* litLdm(uint index);
+        Macropixel* adjustableLdm(uint index);
+        Tile* tile(uint number);
+        Tile* litTile(uint index);
+        Tile* adjustableTile(uint index);
+        // The LDM of that tile that covers the point, or nullptr. Same lock rule
+    // as ldm(): off the GUI thread hold modelMutex() while using the result.
+    const Macropixel* findLdm(uint tileNumber, int x, int y);
+        qsizetype ldmCount() const { return display_.ldmList.size(); }
+        qsizetype tileCount() const { return display_.tileList.size(); }
+
+    private:
+        DisplayBase& display_;
+        QMutexLocker<ModelMutex> lock_;
+    };
 
 public Q_SLOTS:
     virtual ErrorType setRGB(uint number, double red, double green, double blue);
     virtual ErrorType setDisplayGainRGB(double red, double green, double blue);
 
+    // Record lookups. Each takes modelMutex() only while it searches: the
+    // reference (or pointer) it returns points into a list that a fetch on
+    // the GUI thread may replace at any time after that. A caller on the GUI
+    // thread may use it until it next lets a fetch run; a caller on any other
+    // thread must hold modelMutex() from the lookup to its last use of the
+    // record, or use Records. Out-of-range lookups return a per-operation
+    // default record that the next out-of-range lookup resets.
     virtual Macropixel& ldm(uint number);
     virtual Macropixel& litLdm(uint index);
     virtual Macropixel& adjustableLdm(uint index);
@@ -167,6 +217,7 @@ public Q_SLOTS:
     QString dumpLdm(uint number);
     void dumpLdms();
 
+    // Same lock rule as ldm().
     virtual Tile& tile(uint number);
     virtual Tile& litTile(uint index);
     virtual Tile& adjustableTile(uint index);
@@ -177,6 +228,8 @@ public Q_SLOTS:
     QString dumpTile(uint number);
     void dumpTiles();
 
+    // The LDM of that tile that covers the point, or nullptr. Same lock rule
+    // as ldm(): off the GUI thread hold modelMutex() while using the result.
     const Macropixel* findLdm(uint tileNumber, int x, int y);
 
     virtual double ldmRedGain(uint number);
@@ -264,7 +317,7 @@ protected:
     // The relative comparison of doubles used by the setters.
     static bool fuzzyEqual_(double a, double b);
 
-    mutable QRecursiveMutex modelMutex_;
+    mutable ModelMutex modelMutex_;
 
     QString name_;
     double red_ = 0.0;

@@ -123,6 +123,25 @@ std::string quoted(std::string_view text)
     return out;
 }
 
+// CR, LF and NUL end or cut a header line.
+bool breaksHeaderLine(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+class ClientCategory : public boost::system::error_category {
+public:
+    const char* name() const noexcept override { return "http_client"; }
+    std::string message(int value) const override
+    {
+        switch (static_cast<client_error>(value)) {
+        case client_error::unsafe_credentials:
+            return "User name or password holds a line break";
+        }
+        return "Unknown HTTP client error";
+    }
+};
+
 // Caller holds ctx.mutex.
 std::string responseLocked(context& ctx, std::string_view method, std::string_view target)
 {
@@ -139,6 +158,12 @@ std::string responseLocked(context& ctx, std::string_view method, std::string_vi
 }
 
 } // namespace
+
+const boost::system::error_category& client_category() noexcept
+{
+    static const ClientCategory category;
+    return category;
+}
 
 // ---- Registry ---------------------------------------------------------------
 
@@ -176,6 +201,12 @@ error_code parse_authenticate(context& ctx, std::string value)
 {
     const error_code failure = http::error::need_more;
     if (value.size() < 7 || value.compare(0, 7, "Digest ") != 0) {
+        qCritical("Invalid WWW-Authenticate header: %s", value.c_str());
+        return failure;
+    }
+    // A challenge value is one header line: a line break or NUL inside it
+    // would end up in our own Authorization header.
+    if (breaksHeaderLine(value)) {
         qCritical("Invalid WWW-Authenticate header: %s", value.c_str());
         return failure;
     }
@@ -253,6 +284,16 @@ template <typename Body>
 QCoro::Task<expected<response, error_code>> http_request(context& ctx, resolver_results results,
                                                          http::request<Body> request)
 {
+    {
+        std::unique_lock lock(ctx.mutex);
+        if (breaksHeaderLine(ctx.user) || breaksHeaderLine(ctx.password)) {
+            lock.unlock();
+            qCritical("Digest user name or password holds a line break; request to %s not sent",
+                      std::string(view(request.target())).c_str());
+            co_return request_result(error_code(client_error::unsafe_credentials));
+        }
+    }
+
     beast::tcp_stream stream(ctx.io);
     cancel_registration registration(ctx, [&stream] { stream.cancel(); });
 

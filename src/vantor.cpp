@@ -1,5 +1,9 @@
 #include "vantor.h"
 
+#include "calupdater.h"
+
+#include "glowkit/tesscalfile.h"
+
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonValue>
@@ -10,13 +14,14 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <sstream>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace {
 
-using Locker = QMutexLocker<QRecursiveMutex>;
+using Locker = QMutexLocker<ModelMutex>;
 using boost::beast::http::verb;
 
 const QString kUserKey = QStringLiteral("VantorU");
@@ -839,19 +844,180 @@ ErrorType Vantor::fetchLdms()
 
 // ------------------------------------------------------------- mesh upload
 
-// The per-LDM correction-mesh upload arrives with the calibration uploader;
-// until then these report that they cannot do it rather than pretend success.
-ErrorType Vantor::setMeshRGBs(QList<Macropixel*>&, float)
+namespace {
+
+// The largest mesh value the processor's 16-bit samples hold (1.0 is 32768).
+constexpr double kMaxMeshValue = 1.999;
+
+// One LDM's mesh as the upload needs it.
+struct LdmMesh {
+    std::string tile; // receiver MAC text
+    std::string key;  // the LDM's index within its tile
+    TessCalFile::Mesh mesh;
+};
+
+// The rounded grid position of a coordinate, 1-based; 0 when it cannot be
+// placed (a reference of zero size gives an infinite or undefined quotient).
+int gridPosition(float coordinate, float origin, float cell)
 {
-    return ErrorType(2, tr("not available"));
+    const float q = (coordinate - origin) / cell + 1.0f;
+    if (!std::isfinite(q) || std::fabs(q) > 1.0e6f)
+        return 0;
+    return int(std::lround(q));
 }
 
-ErrorType Vantor::commitMeshRGBs(QList<Macropixel*>&)
+} // namespace
+
+ErrorType Vantor::setMeshRGBs(QList<Macropixel*>& macropixels, float value)
 {
-    return ErrorType(2, tr("not available"));
+    const QString address = requestAddress_();
+    if (address.isEmpty())
+        return ErrorType(2, tr("No network address"));
+    if (endpoints().empty())
+        resolveAddress();
+
+    // The points of one LDM: same tile number, same containing-LDM number.
+    std::map<std::pair<int, int>, QList<const Macropixel*>> groups;
+    for (const Macropixel* point : std::as_const(macropixels))
+        if (point)
+            groups[{int(point->tile), point->index}].append(point);
+    qDebug("setMeshRGBs: %ld LDMs", long(groups.size()));
+
+    const std::string host = address.split(QLatin1Char(':'), Qt::KeepEmptyParts).constFirst().toUtf8().toStdString();
+
+    std::vector<LdmMesh> meshes;
+    meshes.reserve(groups.size());
+    int skipped = 0;
+    for (const auto& [numbers, points] : groups) {
+        Macropixel ref;
+        QString tileName;
+        {
+            Locker lock(&modelMutex_);
+            ref = ldm(uint(numbers.second));
+            tileName = tile(uint(numbers.first)).name;
+        }
+
+        QList<float> xs, ys;
+        for (const Macropixel* point : points) {
+            if (!xs.contains(point->x))
+                xs.append(point->x);
+            if (!ys.contains(point->y))
+                ys.append(point->y);
+        }
+        const int nx = int(xs.size());
+        const int ny = int(ys.size());
+        const float cellWidth = ref.width / float(nx);
+        const float cellHeight = ref.height / float(ny);
+
+        LdmMesh entry;
+        entry.tile = tileName.toUtf8().toStdString();
+        entry.key = QString::number(ref.index).toStdString();
+        TessCalFile::Mesh& mesh = entry.mesh;
+        mesh.name = "Veltrano continuous";
+        mesh.planes.assign(3, std::vector<std::vector<float>>(size_t(ny + 2), std::vector<float>(size_t(nx + 2), 0.0f)));
+        mesh.geometry = {0.5f, 0.5f, float(nx), float(ny)};
+        mesh.value = value;
+
+        // A point off the reference LDM's cell grid (or of an LDM or tile
+        // that the display does not hold) has no cell: it is left out.
+        int placed = 0;
+        for (const Macropixel* point : points) {
+            const int column = gridPosition(point->x, ref.x, cellWidth);
+            const int row = gridPosition(point->y, ref.y, cellHeight);
+            if (tileName.isEmpty() || column < 1 || column > nx || row < 1 || row > ny) {
+                ++skipped;
+                continue;
+            }
+            const double gains[3] = {point->redGain, point->greenGain, point->blueGain};
+            for (size_t plane = 0; plane < 3; ++plane)
+                mesh.planes[plane][size_t(row)][size_t(column)] =
+                    float(std::clamp(gains[plane] + 1.0, 0.0, kMaxMeshValue));
+            ++placed;
+        }
+        if (placed == 0)
+            continue; // nothing of this LDM to write: an all-zero mesh would switch it dark
+
+        for (auto& plane : mesh.planes) {
+            for (int r = 1; r <= ny; ++r) {
+                plane[size_t(r)][0] = plane[size_t(r)][1];
+                plane[size_t(r)][size_t(nx + 1)] = plane[size_t(r)][size_t(nx)];
+            }
+            plane[0] = plane[1];
+            plane[size_t(ny + 1)] = plane[size_t(ny)];
+        }
+        meshes.push_back(std::move(entry));
+    }
+    if (skipped > 0)
+        qWarning("setMeshRGBs: %d mesh points outside their LDM's cell grid skipped", skipped);
+
+    CalUpdater updater(httpContext, host, endpoints());
+    for (LdmMesh& entry : meshes) {
+        std::ostringstream out;
+        TessCalFile::Handler().writeStream(entry.mesh, out);
+        if (!out) {
+            // Nothing is uploaded: a partial stream would corrupt the LDM's correction.
+            const QString message = QStringLiteral("setMeshRGBs: the mesh of tile %1, LDM %2 could not be written")
+                                        .arg(QString::fromStdString(entry.tile), QString::fromStdString(entry.key));
+            qCritical() << message;
+            return ErrorType(2, message);
+        }
+        const std::string bytes = std::move(out).str();
+        CalUpdater::Stream stream;
+        stream.commit(boost::asio::buffer_copy(stream.prepare(bytes.size()), boost::asio::buffer(bytes)));
+        updater.addLDM(entry.tile, entry.key, std::move(stream));
+    }
+
+    auto task = updater.UploadTiles();
+    const CalUpdater::Result result = http_client::sync_wait(io_, task);
+    if (!result) {
+        qDebug("Vantor::setMeshRGBs: update finished, no errors");
+        return {};
+    }
+    qCritical("Vantor::setMeshRGBs: update finished, errors: %s", qUtf8Printable(*result));
+    return ErrorType(2, *result);
+}
+
+ErrorType Vantor::commitMeshRGBs(QList<Macropixel*>& macropixels)
+{
+    std::set<QString> names;
+    {
+        Locker lock(&modelMutex_);
+        for (const Macropixel* point : std::as_const(macropixels))
+            if (point) {
+                const QString name = tile(point->tile).name;
+                if (!name.isEmpty()) // not a tile of this display
+                    names.insert(name);
+            }
+    }
+
+    for (const QString& name : names) {
+        const QByteArray target = "/api/v1/tile/" + name.toUtf8() + "/calSave?type=user";
+        const JsonResult result = exchange_(QJsonDocument(), verb::post, target.constData());
+        if (!result.has_value()) {
+            qCritical() << QStringLiteral("commitMeshRGBs: tile %1, network error %2").arg(name, result.error().message);
+            return result.error();
+        }
+    }
+    qDebug("commitMeshRGBs finished!");
+    return {};
 }
 
 ErrorType Vantor::resetMesh()
 {
-    return ErrorType(2, tr("not available"));
+    // Each LDM becomes the one point of its own mesh, at its own gains.
+    QList<Macropixel> copies;
+    {
+        Locker lock(&modelMutex_);
+        copies = ldmList;
+    }
+    QList<Macropixel*> points;
+    points.reserve(copies.size());
+    for (Macropixel& copy : copies) {
+        copy.index = int(copy.number);
+        points.append(&copy);
+    }
+    const ErrorType uploaded = setMeshRGBs(points, 1.0f);
+    if (uploaded.code != 0)
+        return uploaded;
+    return commitMeshRGBs(points);
 }

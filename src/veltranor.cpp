@@ -1,6 +1,7 @@
 #include "veltranor.h"
 
 #include "displaybase.h"
+#include "updater.h"
 
 #include <QDebug>
 
@@ -9,6 +10,7 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     , context_(context)
 {
     appLog_ = GetAppLog();
+    updater_ = new Updater(this);
     calibratorThread_.setObjectName(QStringLiteral("Calibrator"));
     backgroundThread_.setObjectName(QStringLiteral("Background"));
 
@@ -32,7 +34,42 @@ void Veltranor::setRunning(bool running)
     if (running_ == running)
         return;
     running_ = running;
+    if (running_)
+        setStatus(0);
     Q_EMIT runningChanged(running_);
+}
+
+void Veltranor::runNothing()
+{
+    if (running_)
+        return;
+    running_ = true;
+    setStatus(0);
+    Q_EMIT runningChanged(true);
+}
+
+void Veltranor::setStatusString(const QString& statusString)
+{
+    if (statusString_ == statusString)
+        return;
+    statusString_ = statusString;
+    Q_EMIT statusStringChanged();
+}
+
+void Veltranor::setStatus(int status)
+{
+    if (status_ == status)
+        return;
+    status_ = status;
+    Q_EMIT statusChanged();
+}
+
+void Veltranor::setProgress(double progress)
+{
+    if (qFuzzyCompare(progress_, progress))
+        return;
+    progress_ = progress;
+    Q_EMIT progressChanged();
 }
 
 void Veltranor::stop()

@@ -3,6 +3,7 @@
 #include "logmodel.h"
 
 class DisplayBase;
+class Updater;
 
 #include <QObject>
 #include <QThread>
@@ -17,6 +18,10 @@ class Veltranor : public QObject
     Q_PROPERTY(LogModel* appLog READ appLog CONSTANT)
     Q_PROPERTY(LogModel* linearityLog READ linearityLog CONSTANT)
     Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
+    Q_PROPERTY(QString statusString READ statusString WRITE setStatusString NOTIFY statusStringChanged)
+    Q_PROPERTY(int status READ status WRITE setStatus NOTIFY statusChanged)
+    Q_PROPERTY(double progress READ progress WRITE setProgress NOTIFY progressChanged)
+    Q_PROPERTY(Updater* updater READ updater NOTIFY updaterChanged)
     Q_PROPERTY(int mode READ mode NOTIFY modeChanged)
     Q_PROPERTY(DisplayBase* display READ display NOTIFY displayChanged)
 
@@ -29,6 +34,15 @@ public:
 
     bool running() const { return running_; }
     void setRunning(bool running);
+
+    QString statusString() const { return statusString_; }
+    void setStatusString(const QString& statusString);
+    int status() const { return status_; }
+    void setStatus(int status);
+    double progress() const { return progress_; }
+    void setProgress(double progress);
+
+    Updater* updater() const { return updater_; }
 
     int mode() const { return mode_; }
     DisplayBase* display() const { return display_; }
@@ -43,8 +57,16 @@ public Q_SLOTS:
     // after main has destroyed it.
     void stop();
 
+    // A busy phase without a task: running, so the scene shows the stop
+    // button, until whoever called it clears running again.
+    void runNothing();
+
 Q_SIGNALS:
     void runningChanged(bool running);
+    void statusStringChanged();
+    void progressChanged();
+    void updaterChanged();
+    void statusChanged();
     void modeChanged();
     void displayChanged();
 
@@ -56,7 +78,11 @@ private:
     LogModel linearityLog_;
     QThread calibratorThread_;
     QThread backgroundThread_;
+    Updater* updater_ = nullptr;
     bool running_ = false;
+    QString statusString_;
+    int status_ = 0;
+    double progress_ = -1.0;
     int mode_ = 0;
     DisplayBase* display_ = nullptr;
 };

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // Digest authentication of the HTTP client: the challenge parser, the
 // response digest and the Authorization value.
 #include "testsupport.h"
@@ -212,6 +213,9 @@ private Q_SLOTS:
         QTest::newRow("md5-sess") << "Digest realm=\"x\", nonce=\"y\", algorithm=MD5-sess"
                                   << "Unsupported algorithm: MD5-sess";
         QTest::newRow("auth-int") << "Digest realm=\"x\", nonce=\"y\", qop=\"auth-int\"" << "Unsupported qop: auth-int";
+        QTest::newRow("line break in a value") << "Digest realm=\"a\r\nX: 1\", nonce=\"y\""
+                                               << "Invalid WWW-Authenticate header: Digest realm=\"a\r\nX: 1\", "
+                                                  "nonce=\"y\"";
         QTest::newRow("list without auth") << "Digest realm=\"x\", nonce=\"y\", qop=\"auth-int, authx\""
                                            << "Unsupported qop: auth-int, authx";
     }

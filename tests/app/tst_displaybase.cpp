@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "testsupport.h"
 
 #include "displaybase.h"
@@ -570,6 +571,79 @@ private Q_SLOTS:
         QCOMPARE(d.adjustableTile(1).number, 2u);
         QTest::ignoreMessage(QtDebugMsg, "********* DisplayBase::adjustableTile(2): index out of range 1");
         QCOMPARE(d.adjustableTile(2).number, 0u);
+    }
+
+    // Scoped access from another thread: the same records as the lookups,
+    // nullptr where those hand out a default record, and the lock held.
+    void scopedRecords_data()
+    {
+        QTest::addColumn<QString>("lookup");
+        QTest::addColumn<uint>("argument");
+        QTest::addColumn<uint>("number"); // 0: no record
+        QTest::newRow("ldm") << "ldm" << 3u << 3u;
+        QTest::newRow("ldm 0") << "ldm" << 0u << 0u;
+        QTest::newRow("ldm past end") << "ldm" << 5u << 0u;
+        QTest::newRow("lit ldm") << "litLdm" << 2u << 3u;
+        QTest::newRow("lit ldm past lit") << "litLdm" << 3u << 0u;
+        QTest::newRow("adjustable ldm") << "adjustableLdm" << 1u << 2u;
+        QTest::newRow("tile") << "tile" << 2u << 2u;
+        QTest::newRow("tile past end") << "tile" << 3u << 0u;
+        QTest::newRow("lit tile") << "litTile" << 1u << 1u;
+        QTest::newRow("adjustable tile 0") << "adjustableTile" << 0u << 0u;
+        QTest::newRow("find in tile 2") << "findLdm" << 2u << 3u;
+        QTest::newRow("find in wrong tile") << "findLdm" << 1u << 0u;
+    }
+    void scopedRecords()
+    {
+        QFETCH(QString, lookup);
+        QFETCH(uint, argument);
+        QFETCH(uint, number);
+        TestDisplay d(QStringLiteral("Scoped"));
+        buildTwoTiles(d);
+        d.selectLdms(QPoint(150, 0), QPoint(250, 100)); // LDMs 2 and 3
+        d.lightSelectedLdms();
+        d.adjustSelectedLdms(0);
+
+        // Atomic: QThread::wait() is no join that the thread checker can see.
+        std::atomic<uint> found {99};
+        std::atomic<bool> lockedMeanwhile {true};
+        QThread* reader = QThread::create([&] {
+            DisplayBase::Records records(d);
+            const void* record = nullptr;
+            if (lookup == "ldm")
+                record = records.ldm(argument);
+            else if (lookup == "litLdm")
+                record = records.litLdm(argument);
+            else if (lookup == "adjustableLdm")
+                record = records.adjustableLdm(argument);
+            else if (lookup == "tile")
+                record = records.tile(argument);
+            else if (lookup == "litTile")
+                record = records.litTile(argument);
+            else if (lookup == "adjustableTile")
+                record = records.adjustableTile(argument);
+            else
+                record = records.findLdm(argument, 250, 50);
+            found = !record ? 0
+                : lookup.contains("ile") ? static_cast<const Tile*>(record)->number
+                                         : static_cast<const Macropixel*>(record)->number;
+            // Another thread cannot take the model lock while this lives.
+            QThread* other = QThread::create([&] {
+                lockedMeanwhile = !d.modelMutex().tryLock();
+                if (!lockedMeanwhile)
+                    d.modelMutex().unlock();
+            });
+            other->start();
+            other->wait();
+            delete other;
+        });
+        reader->start();
+        reader->wait();
+        delete reader;
+        QCOMPARE(found.load(), number);
+        QVERIFY(lockedMeanwhile.load());
+        QVERIFY(d.modelMutex().tryLock());
+        d.modelMutex().unlock();
     }
 
     void findingLdms()

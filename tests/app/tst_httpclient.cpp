@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The coroutine HTTP client and its synchronous wait, against the stand-in
 // processor (exact request bytes, scripted answers, Digest), closed and silent
 // peers, cancel-all, a worker thread waiting while the GUI thread polls, and
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
@@ -402,15 +404,67 @@ private Q_SLOTS:
         QCOMPARE(record(log, 0).value("authState").toString(), QStringLiteral("bad"));
     }
 
-    void rejectedChallenge()
+    // A challenge the client cannot answer ends the request after one
+    // connection: nothing is sent with a guessed hash.
+    void refusedChallengeSendsNothingMore_data()
     {
-        fake_.addRule({{"status", 401}, {"headers", QJsonArray{QJsonArray{"WWW-Authenticate", "Basic realm=\"x\""}}}});
+        QTest::addColumn<QString>("challenge");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("basic") << "Basic realm=\"x\"" << "Invalid WWW-Authenticate header: Basic realm=\"x\"";
+        QTest::newRow("unknown algorithm") << "Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256, qop=\"auth\""
+                                           << "Unsupported algorithm: SHA-256";
+        QTest::newRow("auth-int only") << "Digest realm=\"x\", nonce=\"n\", qop=\"auth-int\""
+                                       << "Unsupported qop: auth-int";
+    }
+
+    void refusedChallengeSendsNothingMore()
+    {
+        QFETCH(QString, challenge);
+        QFETCH(QString, message);
+        fake_.addRule({{"status", 401}, {"headers", QJsonArray{QJsonArray{"WWW-Authenticate", challenge}}}});
         useCredentials();
-        QTest::ignoreMessage(QtCriticalMsg, "Invalid WWW-Authenticate header: Basic realm=\"x\"");
+        QTest::ignoreMessage(QtCriticalMsg, message.toUtf8().constData());
         const Result result = send(http::verb::get, "/api/v1/data?dev");
         QCOMPARE(text(result), QStringLiteral("error: need more"));
         QCOMPARE(fake_.requestLog().size(), 1);
         QVERIFY(ctx_->realm.empty());
+    }
+
+    // Credentials that could end the Authorization line are refused before
+    // anything is sent, with or without a known challenge.
+    void credentialsWithLineBreakRefused_data()
+    {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("challenged");
+        QTest::newRow("CRLF in the user name") << QByteArray("admin\r\nX-Injected: 1") << QByteArray("secret") << true;
+        QTest::newRow("LF in the password") << QByteArray("admin") << QByteArray("sec\nret") << true;
+        QTest::newRow("CR, no challenge yet") << QByteArray("ad\rmin") << QByteArray("secret") << false;
+        QTest::newRow("NUL in the password") << QByteArray("admin") << QByteArray("sec\0ret", 7) << true;
+    }
+
+    void credentialsWithLineBreakRefused()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, password);
+        QFETCH(bool, challenged);
+        fake_.setAuth({{"enabled", true}});
+        if (challenged) {
+            useCredentials();
+            QVERIFY(send(http::verb::get, "/api/v1/data?dev"));
+            fake_.clearLog();
+        }
+        {
+            std::lock_guard lock(ctx_->mutex);
+            ctx_->user = user.toStdString();
+            ctx_->password = password.toStdString();
+        }
+        QTest::ignoreMessage(QtCriticalMsg, "Digest user name or password holds a line break; request to "
+                                            "/api/v1/data?dev not sent");
+        const Result result = send(http::verb::patch, "/api/v1/data?dev", "application/json", "{}");
+        QCOMPARE(text(result), QStringLiteral("error: User name or password holds a line break"));
+        QTest::qWait(50);
+        QCOMPARE(fake_.requestLog().size(), 0);
     }
 
     // ---- failing peers and cancel-all -------------------------------------------
@@ -434,20 +488,53 @@ private Q_SLOTS:
         QVERIFY(!hc::sync_wait(io_, none));
     }
 
-    void peerClosesEarly_data()
+    // A peer that fails at any step ends the request with an error: nothing
+    // hangs, and the registry empties (checked after every test).
+    void failingPeer_data()
     {
-        QTest::addColumn<QString>("action");
+        QTest::addColumn<QJsonObject>("rule");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no answer") << "close" << "error: end of stream";
-        QTest::newRow("half a status line") << "partial" << "error: partial message";
+        const auto raw = [](const QByteArray& bytes) {
+            return QJsonObject{{"action", "raw"}, {"raw", QString::fromLatin1(bytes)}};
+        };
+        QTest::newRow("closes without an answer") << QJsonObject{{"action", "close"}} << "error: end of stream";
+        QTest::newRow("half a status line") << QJsonObject{{"action", "partial"}} << "error: partial message";
+        QTest::newRow("short status line") << raw("HTTP/1.1 20\r\n\r\n") << "error: bad status";
+        QTest::newRow("not HTTP") << raw("SSH-2.0-OpenSSH_9.2\r\n\r\n") << "error: bad version";
+        QTest::newRow("truncated header") << raw("HTTP/1.1 200 OK\r\nContent-Type: appli")
+                                          << "error: partial message";
+        QTest::newRow("truncated body") << raw("HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n{\"dev\":")
+                                        << "error: partial message";
+        QTest::newRow("truncated chunk") << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nbusy")
+                                         << "error: partial message";
+        QTest::newRow("over-long header")
+            << raw("HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(9000, 'a') + "\r\nContent-Length: 0\r\n\r\n")
+            << "error: header limit exceeded";
     }
 
-    void peerClosesEarly()
+    void failingPeer()
     {
-        QFETCH(QString, action);
-        fake_.addRule({{"action", action}});
+        QFETCH(QJsonObject, rule);
+        fake_.addRule(rule);
         QTEST(text(send(http::verb::get, "/api/v1/data?dev")), "expected");
         QCOMPARE(fake_.requestLog().size(), 1);
+    }
+
+    void peerClosesBeforeReading()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        connect(&server, &QTcpServer::newConnection, &server, [&server] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                socket->abort();
+                socket->deleteLater();
+            }
+        });
+        const hc::resolver_results target = resolve("127.0.0.1", std::to_string(server.serverPort()));
+        auto task = hc::authorized_request(*ctx_, target, "127.0.0.1", http::verb::post, "/api/v1/data",
+                                           "application/json", 2, "{}");
+        const Result result = hc::sync_wait(io_, task);
+        QVERIFY2(!result, qPrintable(text(result)));
     }
 
     void cancelAllFreesSilentPeer()

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "logmodel.h"
 #include "testsupport.h"
 

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The processor client against the stand-in processor on loopback: the object
 // and its credentials, the request layer and its error codes, the state read,
 // the display settings document and its batching, the colour operations and
@@ -177,12 +178,6 @@ private Q_SLOTS:
         QCOMPARE(vantor->green(), 0.0);
         QCOMPARE(vantor->blue(), 0.0);
         QVERIFY(vantor->updatesEnabled);
-
-        // The mesh upload is not part of this client yet: it must not claim success.
-        QList<Macropixel*> none;
-        QCOMPARE(vantor->setMeshRGBs(none, 1.0f).code, 2);
-        QCOMPARE(vantor->commitMeshRGBs(none).code, 2);
-        QCOMPARE(vantor->resetMesh().code, 2);
 
         // The address comes back from the settings store.
         vantor->setAddress(fakeAddress());

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The processor client's wall operations against the stand-in processor: the
 // fetch of receivers and LDMs, per-LDM gains (the stand-in's state follows the
 // PATCHes, so a later fetch sees them), test patterns and output curves.

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // TessCal vocabulary, CRC-32 and colour math.
 
 #include "glowkit/tesscal.h"

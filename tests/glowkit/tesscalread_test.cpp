@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // TessCal reader against streams built independently by the python3 oracle.
 
 #include "glowkit/tesscalread.h"

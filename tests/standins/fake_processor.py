@@ -31,6 +31,8 @@ Control resources (never authenticated, never logged), JSON in and out:
   POST /__script/clear   drop all rules
   POST /__calbusy        {"tile": [reply, ...]} queued calBusy replies; a reply
                          is a text body (status 200) or {"status", "body"}
+  POST /__calbusy/clear  drop the queued calBusy replies and the pending
+                         busy/idle handshakes
   POST /__release        let every hung request go (its connection is closed)
 
 A rule answers the first requests that match it, before the normal handling:
@@ -44,13 +46,15 @@ A rule answers the first requests that match it, before the normal handling:
            adds a fresh WWW-Authenticate challenge;
            "hang": never answer (until /__release or stop);
            "close": close the connection without an answer;
-           "partial": send half a status line and close.
+           "partial": send half a status line and close;
+           "raw": send the bytes of "raw" (text) or "raw64" (base64) as the
+           whole answer and close.
 
 Each log record: seq, connection, method, target, path, query, version,
 headers [[name, value]...] in arrival order, body (text), body64, raw64 (the
 bytes of the request exactly as received), auth (the Authorization parameters
 or null), authState ("off", "missing", "ok", "stale", "bad"), outcome (status
-number, or "hang", "close", "partial").
+number, or "hang", "close", "partial", "raw").
 """
 
 import argparse
@@ -405,6 +409,11 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(b"HTTP/1.1 2")
                 self.wfile.flush()
                 return "partial"
+            if action == "raw":
+                raw = rule["raw"].encode("latin-1") if "raw" in rule else base64.b64decode(rule.get("raw64", ""))
+                self.wfile.write(raw)
+                self.wfile.flush()
+                return "raw"
             if action == "reply":
                 headers = [tuple(h) for h in rule.get("headers", [])]
                 if rule.get("challenge"):
@@ -526,6 +535,10 @@ class Handler(BaseHTTPRequestHandler):
             elif target == "/__calbusy" and method == "POST" and isinstance(data, dict):
                 for tile, replies in data.items():
                     proc.calbusy.setdefault(tile, []).extend(replies)
+                reply = {}
+            elif target == "/__calbusy/clear" and method == "POST":
+                proc.calbusy = {}
+                proc.pending_idle = {}
                 reply = {}
             elif target == "/__release" and method == "POST":
                 for event in proc.hung:

@@ -5,7 +5,14 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sstream>
+
 ProcessorStandin::ProcessorStandin() = default;
+
+ProcessorStandin::ProcessorStandin(const QString& script)
+    : script_(script)
+{
+}
 
 ProcessorStandin::~ProcessorStandin()
 {
@@ -17,7 +24,7 @@ bool ProcessorStandin::start(const QStringList& arguments)
     stop();
     error_.clear();
     process_.setProgram(QStringLiteral("python3"));
-    process_.setArguments(QStringList{QStringLiteral(VELTRANO_STANDINS_DIR "/fake_processor.py")} + arguments);
+    process_.setArguments(QStringList{QStringLiteral(VELTRANO_STANDINS_DIR "/") + script_} + arguments);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.setReadChannel(QProcess::StandardOutput);
     process_.start();
@@ -124,6 +131,11 @@ void ProcessorStandin::queueCalBusy(const QString& tile, const QJsonArray& repli
     control("POST", "/__calbusy", QJsonObject{{tile, replies}});
 }
 
+void ProcessorStandin::clearCalBusy()
+{
+    control("POST", "/__calbusy/clear");
+}
+
 int ProcessorStandin::releaseHung()
 {
     return control("POST", "/__release").toObject().value(QStringLiteral("released")).toInt();
@@ -158,6 +170,12 @@ QByteArray ProcessorStandin::raw(const QJsonObject& record)
 QByteArray ProcessorStandin::body(const QJsonObject& record)
 {
     return QByteArray::fromBase64(record.value(QStringLiteral("body64")).toString().toLatin1());
+}
+
+TessCalFile::Mesh ProcessorStandin::uploadedMesh(const QJsonObject& record)
+{
+    std::istringstream in(body(record).toStdString());
+    return TessCalFile::Handler().readStreamMesh(in);
 }
 
 QList<QPair<QString, QString>> ProcessorStandin::headers(const QJsonObject& record)

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "glowkit/tesscalfile.h"
+
 #include <string>
 
 // Runs tests/standins/fake_processor.py, the stand-in LED processor, as a child
@@ -19,6 +21,9 @@
 class ProcessorStandin {
 public:
     ProcessorStandin();
+    // Another stand-in of tests/standins with the same start and control
+    // conventions (port on the first stdout line, JSON control resources).
+    explicit ProcessorStandin(const QString& script);
     ~ProcessorStandin();
     ProcessorStandin(const ProcessorStandin&) = delete;
     ProcessorStandin& operator=(const ProcessorStandin&) = delete;
@@ -42,6 +47,8 @@ public:
     void addRule(const QJsonObject& rule);
     void clearRules();
     void queueCalBusy(const QString& tile, const QJsonArray& replies);
+    // Drops the queued calBusy replies and the pending busy/idle handshakes.
+    void clearCalBusy();
     int releaseHung();
     QJsonObject state();
     void setState(const QJsonObject& state);
@@ -54,8 +61,11 @@ public:
     static QByteArray body(const QJsonObject& record);
     static QList<QPair<QString, QString>> headers(const QJsonObject& record);
     static QString header(const QJsonObject& record, const QString& name);
+    // The correction mesh of an uploaded body, as the library reads it back.
+    static TessCalFile::Mesh uploadedMesh(const QJsonObject& record);
 
 private:
+    QString script_ = QStringLiteral("fake_processor.py");
     QProcess process_;
     quint16 port_ = 0;
     QString error_;

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "colorimeter.h"
+
+#include <QDateTime>
+#include <QSerialPort>
+
+// The colour meter on a USB serial port. The instrument answers each command
+// (ended by one carriage return) with a status line "STATUS:CODE:ECHO:VALUE";
+// list commands are followed by one ","-separated line per entry. A reading is
+// a chain of commands, each reply's handler sending the next one. The first
+// reading after the port opens, or after a fatal error, also reloads the model
+// name and the filter and matrix lists and applies the saved selections.
+//
+// The port is searched by USB ids; the environment variable
+// VELTRANO_CR100_PORT, when set, names the port to use instead.
+class CR100 : public Colorimeter
+{
+    Q_OBJECT
+
+public:
+    explicit CR100(QObject* parent = nullptr);
+    ~CR100() override;
+
+    void setErrorType(ErrorType e) override;
+    void setFilter(int number) override;
+    void setMatrix(int number) override;
+
+public Q_SLOTS:
+    void read() override;
+    void readData();
+    void handleError(QSerialPort::SerialPortError error);
+
+private:
+    bool portReady();
+    bool send(const char* command);
+    void sendFilter(int number);
+    void sendMatrix(int number);
+    void sendUserCalibMode();
+    void connectPort();
+    void disconnectPort();
+    void resetFilterAndMatrixLists();
+
+    void handleLine_(const QByteArray& bytes);
+    void handleListLine_(const QString& line);
+    void nextStep_(const QString& echo, const QString& value);
+    void endReading_(const QString& value);
+    void fail_(int code, const QString& error);
+    void sendInChain_(const char* command);
+    void waitWhileBusy_();
+
+    QSerialPort* port = nullptr;
+    char lineBuffer[200] = {};
+    bool filtersLoaded = false;
+    int filtersPending = 0;
+    int matricesPending = 0;
+    bool busy = false;
+    QDateTime readStart;
+};

@@ -1,0 +1,67 @@
+// libFuzzer target: bytes sent by a loopback peer, read by the HTTP client's
+// own read operation (string body, the library's default limits), then a 401
+// challenge through the Digest parser as the client does it.
+#include "http_client"
+
+#include <QtGlobal>
+
+#include <boost/asio/write.hpp>
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace {
+
+namespace hc = http_client;
+namespace asio = boost::asio;
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+QCoro::Task<void> readOne(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, hc::response& res,
+                          std::optional<hc::error_code>& outcome)
+{
+    auto read = co_await hc::async_read(stream, buffer, res);
+    outcome = read ? hc::error_code() : read.error();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool silenced = (qInstallMessageHandler(quiet), true);
+    (void)silenced;
+    static asio::io_context io;
+    static hc::registry cancellers;
+    static asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+
+    boost::beast::tcp_stream stream(io);
+    stream.socket().connect(acceptor.local_endpoint());
+    {
+        asio::ip::tcp::socket peer = acceptor.accept();
+        asio::write(peer, asio::buffer(data, size));
+        peer.shutdown(asio::ip::tcp::socket::shutdown_send);
+    } // the peer closes
+
+    boost::beast::flat_buffer buffer;
+    hc::response res;
+    std::optional<hc::error_code> outcome;
+    auto task = readOne(stream, buffer, res, outcome);
+    while (!outcome) {
+        io.restart();
+        io.run_one();
+    }
+    if (*outcome)
+        return 0;
+    if (res.body().size() > size)
+        std::abort();
+    if (res.result() == boost::beast::http::status::unauthorized) {
+        const auto challenge = res.find(boost::beast::http::field::www_authenticate);
+        if (challenge != res.end()) {
+            hc::context ctx(io, cancellers);
+            hc::parse_authenticate(ctx, std::string(challenge->value()));
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+# Every fuzz target of the project, one call each (see README.md here):
+#   veltrano_fuzz_target(<name>               # source: <name>_fuzz.cpp beside this file
+#     SOURCES <files relative to the top of the tree>...   # the code under test
+#     [QT]                                   # links Qt Core/Network, QCoro and Boost
+#     [DEFINES <macro>...]                   # compile definitions of the whole target
+#     [SEEDS <folder relative to the top of the tree>]     # seed inputs kept in git
+#     [SEED_SCRIPT <python3 script relative to the top; called with an output folder>]
+#     [MAX_LEN <bytes>])                     # input-size cap (default 4096)
+# Crashing inputs found are fixed and kept in regressions/<name>/; those, and
+# the seeds in git, run in the ordinary test suite (<name>_regressions).
+
+set(_tesscal_sources
+  glowkit/tesscal.cpp glowkit/tesscalread.cpp glowkit/tesscalwrite.cpp
+  glowkit/tesscalmath.cpp glowkit/tesscalfile.cpp glowkit/caldata.cpp)
+
+# TessCal streams as read from files, CRC checked.
+veltrano_fuzz_target(tesscal_read
+  SOURCES ${_tesscal_sources}
+  SEED_SCRIPT tests/glowkit/tesscal_oracle.py)
+
+# The same reader built without the CRC check, so that mutated records behind
+# the trailer are reached as well.
+veltrano_fuzz_target(tesscal_nocrc
+  SOURCES ${_tesscal_sources}
+  DEFINES GLOWKIT_FUZZ_NO_CRC
+  SEED_SCRIPT tests/glowkit/tesscal_oracle.py)
+
+# The WWW-Authenticate challenge parser and the Authorization value built from it.
+veltrano_fuzz_target(digest_challenge
+  SOURCES src/http_client_impl.cpp
+  QT
+  SEEDS tests/fuzz/seeds/digest_challenge
+  MAX_LEN 2048)
+
+# HTTP responses read by the client from a loopback peer.
+veltrano_fuzz_target(http_response
+  SOURCES src/http_client_impl.cpp
+  QT
+  SEEDS tests/fuzz/seeds/http_response
+  MAX_LEN 16384)
+
+# The colour meters' replies: serial lines and the network report.
+veltrano_fuzz_target(cr100_reply
+  SOURCES src/meterreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/cr100_reply)
+veltrano_fuzz_target(cinemeter_reply
+  SOURCES src/meterreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/cinemeter_reply)
+
+# glowkit's text formats: coefficient file, operations document, XinRui table.
+veltrano_fuzz_target(cccoeff_read
+  SOURCES glowkit/cccoeff.cpp
+  SEEDS tests/fuzz/seeds/cccoeff_read)
+veltrano_fuzz_target(operations_doc
+  SOURCES glowkit/operations.cpp glowkit/caldata.cpp
+  SEEDS tests/fuzz/seeds/operations_doc)
+veltrano_fuzz_target(xinrui_read
+  SOURCES glowkit/xinrui.cpp glowkit/caldata.cpp
+  SEEDS tests/fuzz/seeds/xinrui_read)
+
+# Receiver protocols: the Art-Net decoder, and the receiver-control client's
+# reply checks and payload conversions.
+veltrano_fuzz_target(artnet_decode
+  SOURCES glowkit/artnet.cpp
+  SEEDS tests/fuzz/seeds/artnet_decode)
+veltrano_fuzz_target(revnettool_reply
+  SOURCES glowkit/revnettool.cpp
+  SEEDS tests/fuzz/seeds/revnettool_reply)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDeadlineTimer>
+#include <QTimer>
 
 CameraController::CameraController(QObject* parent, std::shared_ptr<camerasdk::CameraSdk> sdk)
     : ImageSource(parent)
@@ -86,8 +87,18 @@ int CameraController::changeExposure(int clicks)
     exposureReported = false;
     Q_EMIT adjustExposure(clicks);
     const QDeadlineTimer deadline(1000);
-    while (!deadline.hasExpired() && !exposureReported)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Sleeps in the event wait rather than spinning; the timer ends the wait
+    // at the deadline when no answer comes.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!exposureReported) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            break;
+        wake.start(int(left));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
     return exposureResult;
 }
 

@@ -147,7 +147,7 @@ void TestBackground::darkFrameFirst()
             [&](bool blank) { timeline.add(blank ? "blank" : "light"); }, Qt::DirectConnection);
     testsupport::MessageCapture log;
     start(&source, true);
-    QTRY_COMPARE(answers.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 30000);
     disconnect(worker, &Background::blankDisplay, &gui, nullptr);
 
     const QString darkCopy = dir.filePath("shot0.png");
@@ -204,11 +204,11 @@ void TestBackground::grab()
     if (!startRunning)
         worker->setRunning(false);
     if (cancel) {
-        QTRY_COMPARE(source.grabs.load(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(source.grabs.load(), 1, 10000);
         // As the run's stop reaches the worker: queued to its thread.
         QMetaObject::invokeMethod(worker, "setRunning", Qt::QueuedConnection, Q_ARG(bool, false));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 40000);
     QCOMPARE(answers.front().success, success);
     QCOMPARE(answers.front().sections, success ? 12 : -1);
     QCOMPARE(source.grabs.load(), grabs);

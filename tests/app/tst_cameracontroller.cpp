@@ -75,7 +75,7 @@ private Q_SLOTS:
         worker->removeReflections(darkFrame);
         worker->setRunning(true);
         QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
-        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 60000);
         thread.quit();
         thread.wait();
 
@@ -92,13 +92,13 @@ private Q_SLOTS:
         QVERIFY(lessBlue[0] < 0.85f * plain[0] && std::abs(lessBlue[2] - plain[2]) < 3.0f);
         QCOMPARE(sdk->pictures().size(), darkFrame ? 2 : 1);
         // Analysed pictures are deleted.
-        QTRY_VERIFY(!QFile::exists(sdk->pictures().front()) && !QFile::exists(sdk->pictures().back()));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sdk->pictures().front()) && !QFile::exists(sdk->pictures().back()), 10000);
         QCOMPARE(display.ldmIntensityGain(1), 0.0);
 
         // A picture taken and not analysed goes with the controller.
         controller->grab();
         QCOMPARE(controller->imagePath(), QString());
-        QTRY_VERIFY(!controller->imagePath().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->imagePath().isEmpty(), 10000);
         const QString last = controller->imagePath();
         QVERIFY(QFile::exists(last));
         controller.reset();

@@ -4,8 +4,11 @@
 
 #include <CCfits/CCfits>
 
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <set>
 #include <stdexcept>
 #include <valarray>
@@ -20,6 +23,30 @@ bool isCaptureName(const std::string& name)
     return name.size() >= 4 + suffix.size() && (name[0] == 'R' || name[0] == 'G' || name[0] == 'B')
            && name[1] == '_' && (name[2] == 'X' || name[2] == 'Y' || name[2] == 'Z') && name[3] == '_'
            && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The header's axes say how much data to read, and the FITS library allocates all of
+// it before it reads: refuse a header that announces more than the file holds.
+void requireAnnouncedData(const CCfits::FITS& file, const CCfits::PHDU& image, const std::string& path)
+{
+    std::uint64_t bytes = image.axes() > 0 ? static_cast<std::uint64_t>(std::abs(image.bitpix()) / 8) : 0;
+    bool fits = true;
+    for (int i = 0; i < image.axes() && fits; ++i) {
+        const long n = image.axis(i);
+        fits = n >= 0 && (n == 0 || bytes <= std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(n));
+        if (fits)
+            bytes *= static_cast<std::uint64_t>(n);
+    }
+    fitsfile* f = file.fitsPointer();
+    int status = 0;
+    LONGLONG headStart = 0;
+    LONGLONG dataStart = 0;
+    LONGLONG dataEnd = 0;
+    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
+    // The logical size is that of the decompressed file where the library unpacked one.
+    const LONGLONG available = f->Fptr->logfilesize - dataStart;
+    if (!fits || status != 0 || available < 0 || bytes > static_cast<std::uint64_t>(available))
+        throw std::runtime_error(path + " holds less data than its header announces");
 }
 
 bool covers(const Vector2D<float>& p, std::size_t rows, std::size_t cols)
@@ -97,9 +124,10 @@ Vector2D<Cal::EmitterReading> Handler::readCaptures(const std::string& folder, c
 Vector2D<float> Handler::readCapture(const std::string& path) const
 {
     std::cout << path << std::endl;
-    CCfits::FITS file(path, CCfits::Read, true);
+    CCfits::FITS file(path, CCfits::Read, false);
     CCfits::PHDU& image = file.pHDU();
     image.readAllKeys();
+    requireAnnouncedData(file, image, path);
     std::valarray<float> values;
     image.read(values);
     const long width = image.axes() >= 2 ? image.axis(0) : 0;

@@ -22,7 +22,8 @@ public:
     // passes on the FITS library's exceptions.
     Vector2D<Cal::EmitterReading> readCaptures(const std::string& folder, char colour, const std::string& id) const;
     // The primary image as NAXIS2 rows of NAXIS1 values; "wrong size!" on stderr and an
-    // empty plane for an image that is not two-dimensional.
+    // empty plane for an image that is not two-dimensional. A header that announces
+    // more data than the file holds is a std::runtime_error.
     Vector2D<float> readCapture(const std::string& path) const;
     // The folder's XinRui measurement tables, keyed by id.
     std::map<std::string, Cal::Data> readRaw(const std::string& folder) const;

@@ -15,11 +15,13 @@ Vector2D<float> readGrid(const json& g)
     if (rows == 0 || g.is_null())
         return grid;
     const std::size_t cols = g.at(0).size();
-    grid.assign(rows, std::vector<float>(cols));
+    // Row by row, so that what is allocated stays within what the document holds.
     for (std::size_t r = 0; r < rows; ++r) {
         const json& row = g.at(r);
+        std::vector<float> values(cols);
         for (std::size_t c = 0; c < cols; ++c)
-            grid[r][c] = row.at(c).get<float>();
+            values[c] = row.at(c).get<float>();
+        grid.push_back(std::move(values));
     }
     return grid;
 }

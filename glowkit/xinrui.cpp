@@ -150,8 +150,9 @@ Cal::Data Handler::readStream(std::istream& is) const
     std::cout << "read " << counter << " lines, " << across << " x " << down << " modules, " << width << " x "
               << height << " pixels " << std::endl;
 
-    // Positions are at most maxPosition, so these products cannot overflow.
-    if (!entries.empty() && width * height > maxPixels) {
+    // Positions are at most maxPosition, so width and height fit 32 bits each; their
+    // product can still reach 2^64 and wrap to 0.
+    if (!entries.empty() && (width > maxPixels || height > maxPixels || width * height > maxPixels)) {
         std::cerr << "XinRui table too large: " << width << " x " << height << " pixels" << std::endl;
         return {};
     }

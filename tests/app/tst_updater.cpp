@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "messagecapture.h"
 #include "processorstandin.h"
 #include "testsupport.h"

@@ -68,3 +68,9 @@ veltrano_fuzz_target(artnet_decode
 veltrano_fuzz_target(revnettool_reply
   SOURCES glowkit/revnettool.cpp
   SEEDS tests/fuzz/seeds/revnettool_reply)
+
+# The update feed's JSON reply: version texts and the offered versions.
+veltrano_fuzz_target(updater_feed
+  SOURCES src/updater_feed.cpp
+  QT
+  SEEDS tests/fuzz/seeds/updater_feed)

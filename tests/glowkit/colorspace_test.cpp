@@ -5,6 +5,8 @@
 
 #include "formats_testutil.h"
 
+#include <cstring>
+
 using namespace formatstest;
 
 namespace {
@@ -82,6 +84,13 @@ TEST_F(CapturesTest, BrokenIdsAreReportedAndLeftOut)
     colour('G', "mixed", 3, 3);             // another size than red
     colour('B', "mixed");
     write();
+    // A header that announces 10^12 pixels in a file of two blocks.
+    std::string head;
+    for (const char* card : {"SIMPLE  =                    T", "BITPIX  =                  -32",
+                             "NAXIS   =                    2", "NAXIS1  =              1000000",
+                             "NAXIS2  =              1000000", "END"})
+        head += std::string(card).append(80 - std::strlen(card), ' ');
+    spit(path("R_X_vast.fit"), head.append(2880 - head.size(), ' ') + std::string(2880, '\0'));
 
     std::map<std::string, Cal::Data> got;
     const auto out = captured([&] { got = ColorSpace::Handler().readCaptures(dir); });
@@ -93,7 +102,9 @@ TEST_F(CapturesTest, BrokenIdsAreReportedAndLeftOut)
                        "Failed reading captures for id cube: Y or Z image of colour B smaller than its X image\n"
                        "Failed reading captures for idlone\n"
                        "Cal::Data::addChannel: incorrect size!\n"
-                       "Failed reading captures for id small: Y or Z image of colour G smaller than its X image\n");
+                       "Failed reading captures for id small: Y or Z image of colour G smaller than its X image\n"
+                       "Failed reading captures for id vast: " + path("R_X_vast.fit")
+                           + " holds less data than its header announces\n");
 }
 
 } // namespace

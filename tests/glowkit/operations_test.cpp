@@ -5,6 +5,8 @@
 
 #include "formats_testutil.h"
 
+#include <sys/resource.h>
+
 using namespace formatstest;
 using nlohmann::json;
 
@@ -140,6 +142,24 @@ TEST(OperationsDocTest, MalformedEntriesThrowTheLibrarysErrors)
             EXPECT_EQ(doc.operations.size(), r.kept) << r.doc;
         }
     }
+    // A wide row 0 over many rows that are not rows: refused before the grid is
+    // allocated at the size of row 0 times the number of rows (64 MB here).
+    std::string wide = R"({"type": 3, "spread": 0, "template": [[0)";
+    for (int i = 1; i < 4000; ++i)
+        wide += ",0";
+    wide += "]";
+    for (int i = 1; i < 4000; ++i)
+        wide += ",1";
+    wide += "]}";
+    const json wideDoc = json::parse(wide);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    ScaleOperation op;
+    EXPECT_THROW(op.load(wideDoc), json::type_error);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "kB more at peak";
+
     // No "operations" at all is a document without operations.
     EXPECT_TRUE(loaded(R"({"inputFolder": "x"})").operations.empty());
 }

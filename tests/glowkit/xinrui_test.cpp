@@ -113,9 +113,13 @@ TEST(XinRuiReadTest, BadLinesAreReportedAndNeverPlacedWildly)
     EXPECT_EQ(d.pixels[1][3][2], (Cal::EmitterReading{1.0f, 0.0f, 1.0f, 0.0f}));
 
     // A grid too large to be a real table is refused whole.
-    const Cal::Data big = read(kHeader13 + "\n0 0 65535 0 1 1 1 1 1 1 1 1 1\n0 0 0 65535 1 1 1 1 1 1 1 1 1\n", &out);
-    EXPECT_TRUE(big.pixels.empty());
-    EXPECT_NE(out.err.find("too large"), std::string::npos);
+    for (const char* lines : {"0 0 65535 0 1 1 1 1 1 1 1 1 1\n0 0 0 65535 1 1 1 1 1 1 1 1 1\n",
+                              // 2^32 x 2^32 pixels, whose product wraps to 0
+                              "0 0 65535 65535 1 1 1 1 1 1 1 1 1\n65535 65535 0 0 1 1 1 1 1 1 1 1 1\n"}) {
+        const Cal::Data big = read(kHeader13 + "\n" + lines, &out);
+        EXPECT_TRUE(big.pixels.empty());
+        EXPECT_NE(out.err.find("too large"), std::string::npos);
+    }
 }
 
 TEST(XinRuiWriteTest, WritesSixteenColumnsAndSkipsPixelsWithoutReadings)

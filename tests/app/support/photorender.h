@@ -8,6 +8,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "wallphoto.h"
+
 namespace testsupport {
 
 // A wall of LED modules of known colours (blue, green, red code values on the
@@ -27,23 +29,8 @@ struct Wall
     cv::Point2f centre(int column, int row) const;
 };
 
-// How the wall is photographed.
-struct Shot
-{
-    cv::Size size{600, 400};
-    // Where the wall's top-left, top-right, bottom-right and bottom-left edges land.
-    std::array<cv::Point2f, 4> corners{cv::Point2f(60, 50), cv::Point2f(540, 60), cv::Point2f(530, 350),
-                                       cv::Point2f(70, 340)};
-    cv::Vec3f ambient{0, 0, 0}; // added to every pixel before the lens
-    // Fall-off of the analytic radial lens model: each pixel is multiplied by
-    // 1 - k (dx² + dy²) with dx, dy on a 180 x 120 grid spanning `frame`
-    // (in photo pixels; empty: the whole photo).
-    float lensK = 0.0f;
-    cv::Rect2f frame;
-    float noise = 0.0f; // standard deviation of Gaussian noise, in codes
-    int supersample = 3;
-    std::uint64_t seed = 1;
-};
+// How the wall is photographed (the program's own camera view).
+using Shot = wallphoto::Shot;
 
 // The wall as an image of wall pixels (CV_32FC3).
 cv::Mat renderWall(const Wall& wall);

@@ -1,0 +1,126 @@
+// ctest-labels: threaded
+#include "background.h"
+#include "cameracontroller.h"
+#include "simulateddisplay.h"
+#include "simulatedcamerasdk.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+// The whole capture chain on its real threads: the controller on the GUI
+// thread, the camera on the camera thread, the simulated SDK's callbacks on
+// its own thread and the grab worker on the Background thread, photographing
+// the simulated display.
+class TestCameraController : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir pictures;
+
+    // A controller whose camera is connected and configured.
+    std::unique_ptr<CameraController> connected(const std::shared_ptr<SimulatedCameraSdk>& sdk)
+    {
+        auto controller = std::make_unique<CameraController>(nullptr, sdk);
+        controller->connect();
+        controller->useRawImages(false); // the first property pass
+        const bool configured = QTest::qWaitFor([&] {
+            return sdk->property(camerasdk::StillImageStoreDestination)->GetCurrentValue() == 1
+                   && controller->cameraReady();
+        }, 10000);
+        return configured ? std::move(controller) : nullptr;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { qputenv("TMPDIR", QFile::encodeName(pictures.path())); }
+
+    void grabYieldsSectionAverages_data()
+    {
+        QTest::addColumn<bool>("darkFrame");
+        QTest::newRow("lit wall") << false;
+        QTest::newRow("with a dark frame") << true;
+    }
+    void grabYieldsSectionAverages()
+    {
+        QFETCH(bool, darkFrame);
+        SimulatedDisplay display;
+        display.fetchLdms();
+        display.setLdmRGB(1, -0.5, 0.0, 0.0);     // top left: half red
+        display.setLdmRGB(144, 0.0, 0.0, -0.4);   // bottom right: less blue
+        auto sdk = std::make_shared<SimulatedCameraSdk>();
+        sdk->setDisplay(&display);
+        auto controller = connected(sdk);
+        QVERIFY(controller);
+
+        QThread thread;
+        auto* worker = new Background;
+        worker->moveToThread(&thread);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(worker, &Background::blankDisplay, &display, [&](bool blank) { display.lightLitLdms(!blank); });
+        QList<cv::Vec3f> averages;
+        int answers = 0;
+        connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
+            ++answers;
+            if (ok)
+                for (const cv::Mat* m : *list)
+                    averages.append(m->at<cv::Vec3f>(0, 0));
+        });
+        thread.start();
+        QTRY_VERIFY(thread.eventDispatcher());
+        worker->setImageSource(controller.get());
+        worker->setArrayInfo(16, 9, 1600.0f / 900.0f);
+        worker->setSubarrayInfo(1, 1);
+        worker->setReadDelay(0);
+        worker->removeReflections(darkFrame);
+        worker->setRunning(true);
+        QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
+        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 60000);
+        thread.quit();
+        thread.wait();
+
+        QCOMPARE(averages.size(), 144);
+        const cv::Vec3f plain = averages.at(60), halfRed = averages.front(), lessBlue = averages.back();
+        if (!darkFrame) {
+            // Codes: display colour 0.5 of 255, ambient 3, JPEG.
+            for (int ch = 0; ch < 3; ++ch)
+                QVERIFY2(std::abs(plain[ch] - 130.5f) < 2.5f, qPrintable(QString::number(plain[ch])));
+            QVERIFY(std::abs(halfRed[2] - 66.75f) < 2.5f);
+            QVERIFY(std::abs(lessBlue[0] - 79.5f) < 2.5f);
+        }
+        QVERIFY(halfRed[2] < 0.75f * plain[2] && std::abs(halfRed[1] - plain[1]) < 3.0f);
+        QVERIFY(lessBlue[0] < 0.85f * plain[0] && std::abs(lessBlue[2] - plain[2]) < 3.0f);
+        QCOMPARE(sdk->pictures().size(), darkFrame ? 2 : 1);
+        // Analysed pictures are deleted.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sdk->pictures().front()) && !QFile::exists(sdk->pictures().back()), 10000);
+        QCOMPARE(display.ldmIntensityGain(1), 0.0);
+
+        // A picture taken and not analysed goes with the controller.
+        controller->grab();
+        QCOMPARE(controller->imagePath(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->imagePath().isEmpty(), 10000);
+        const QString last = controller->imagePath();
+        QVERIFY(QFile::exists(last));
+        controller.reset();
+        QVERIFY(!QFile::exists(last));
+    }
+
+    void exposureRequest()
+    {
+        auto sdk = std::make_shared<SimulatedCameraSdk>();
+        auto controller = connected(sdk);
+        QVERIFY(controller);
+        // From f/11 at ISO 400 the aperture moves to f/8 and ISO takes the difference.
+        QCOMPARE(controller->changeExposure(0), 1);
+        QCOMPARE(sdk->property(camerasdk::FNumber)->GetCurrentValue(), 800u);
+        QCOMPARE(sdk->property(camerasdk::IsoSensitivity)->GetCurrentValue(), 200u);
+        QCOMPARE(controller->changeExposure(0), 0);
+        // A camera that does not answer within a second: the previous answer.
+        QMetaObject::invokeMethod(controller->camera(), [] { QThread::msleep(1500); });
+        QCOMPARE(controller->changeExposure(-3), 0);
+        QTRY_COMPARE(sdk->property(camerasdk::IsoSensitivity)->GetCurrentValue(), 100u);
+    }
+};
+
+VELTRANO_TEST_MAIN(TestCameraController)
+#include "tst_cameracontroller.moc"

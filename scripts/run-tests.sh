@@ -81,10 +81,10 @@ if want tsan; then
   (cd build-tsan &&
    # die_after_fork=0: QProcess forks the loopback stand-ins from a process
    # that already runs threads; the child only execs the stand-in.
-   TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:print_suppressions=0:die_after_fork=0" \
    # One retry: Qt Test's watchdog thread (in the uninstrumented libQt6Test)
    # can be reported against the main thread's exit now and then; a race in
    # our own code that shows up in one of two runs still fails the stage.
+   TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:print_suppressions=0:die_after_fork=0" \
    "${norandom[@]}" ctest --output-on-failure --parallel "$jobs" --timeout 900 -L threaded \
      --repeat until-pass:2)
   stage_done tsan "$t"

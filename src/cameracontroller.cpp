@@ -14,6 +14,7 @@ CameraController::CameraController(QObject* parent, std::shared_ptr<camerasdk::C
     cameraThread_.setObjectName(QStringLiteral("Camera"));
     setCamera(new SonyCamera(false, nullptr, std::move(sdk)));
     camera_->moveToThread(&cameraThread_);
+    cameraAlive_ = camera_;
 
     SonyCamera* cam = camera_;
     QObject::connect(&cameraThread_, &QThread::finished, cam, &SonyCamera::cleanup);
@@ -46,6 +47,10 @@ CameraController::~CameraController()
 {
     cameraThread_.quit();
     cameraThread_.wait();
+    // The deferred delete posted as the thread ends is not delivered while the
+    // application object itself is going away; the thread has ended, so what
+    // is left can be deleted here.
+    delete cameraAlive_.data();
 }
 
 void CameraController::setCamera(SonyCamera* camera)

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include <QPointer>
 #include <QThread>
 
 #include "sonycamera.h"
@@ -56,6 +57,7 @@ public Q_SLOTS:
 
 private:
     SonyCamera* camera_ = nullptr;
+    QPointer<SonyCamera> cameraAlive_; // null once the camera thread has deleted it
     QThread cameraThread_;
     bool exposureReported = false;
     int exposureResult = 0;

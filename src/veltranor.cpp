@@ -1,22 +1,172 @@
 #include "veltranor.h"
 
-#include "displaybase.h"
-#include "updater.h"
+#include "cinemeterii.h"
+#include "cr100.h"
+#include "simulateddisplay.h"
+#include "vantor.h"
 
+#include <QAbstractEventDispatcher>
+#include <QDateTime>
 #include <QDebug>
+#include <QDeadlineTimer>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// A stored CCT read back as a real: text that is no number keeps the
+// default; negative, huge or infinite values saturate before the conversion.
+uint storedCct(const QVariant& value)
+{
+    bool ok = false;
+    const double cct = value.toDouble(&ok);
+    if (!ok || std::isnan(cct))
+        return 6500;
+    if (cct <= 0.0)
+        return 0;
+    if (cct >= double(std::numeric_limits<uint>::max()))
+        return std::numeric_limits<uint>::max();
+    return uint(cct);
+}
+
+void writeSetting(const QString& key, const QVariant& value)
+{
+    QSettings settings;
+    settings.setValue(key, value);
+}
+
+} // namespace
 
 Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     : QObject(parent)
     , context_(context)
 {
-    appLog_ = GetAppLog();
-    updater_ = new Updater(this);
     calibratorThread_.setObjectName(QStringLiteral("Calibrator"));
     backgroundThread_.setObjectName(QStringLiteral("Background"));
+
+    QSettings settings;
+    appLog_ = GetAppLog();
+
+    // The device choices and the mode go straight into their members.
+    meterChoice_ = settings.value(QStringLiteral("colorMeter"), true).toBool();
+    displayChoice_ = settings.value(QStringLiteral("output"), false).toBool();
+    cameraChoice_ = settings.value(QStringLiteral("camera"), false).toBool();
+    const uint storedMode = settings.value(QStringLiteral("mode"), 0).toUInt();
+    mode_ = storedMode <= uint(Calibrator::ModeTemplate) ? Mode(storedMode) : Calibrator::ModeLinearity;
+
+    updater_ = new Updater(this);
+
+    cineMeterII_ = new CineMeterII(this);
+    cr100_ = new CR100(this);
+    setColorimeter(meterChoice_ ? static_cast<Colorimeter*>(cr100_) : cineMeterII_);
+
+    simulatedDisplay_ = new SimulatedDisplay(this);
+    simulatedDisplay_->setName(QStringLiteral("Simulated Display"));
+    vantor_ = new Vantor(context_, this);
+
+    dummyCamera_ = new ImageSource(this);
+    cameraController_ = new CameraController(this);
+    dummyCamera_->connect();
+    cameraController_->connect();
+
+    connect(cameraController_, &ImageSource::cameraNameChanged, this, &Veltranor::setCameraName); // 1
+
+    background_ = new Background();
+    background_->moveToThread(&backgroundThread_);
+    connect(&backgroundThread_, &QThread::finished, background_, &QObject::deleteLater); // 2
+
+    setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
+
+    // Every other setting passes through its setter, so clamps apply to
+    // stored values and the pushes into the grab worker happen now.
+    setAmbientBlack(settings.value(QStringLiteral("ambientBlack"), false).toBool());
+    setTargetCCT(storedCct(settings.value(QStringLiteral("targetCCT"), 6500)));
+    setTargetDuv(settings.value(QStringLiteral("targetDuv"), 0.0).toDouble());
+    setGamma(settings.value(QStringLiteral("gamma"), 2.4).toDouble());
+    setErrorAllowed(settings.value(QStringLiteral("errAllowed"), 0.3).toDouble());
+    setBrightnessLevel(settings.value(QStringLiteral("bright"), 100).toUInt());
+    setSteps(settings.value(QStringLiteral("steps"), 17).toUInt());
+    setStepSpacing(settings.value(QStringLiteral("stepspacing"), 2.0).toDouble());
+    setReadDelay(settings.value(QStringLiteral("readDelay"), 1500).toUInt());
+    setReadCount(settings.value(QStringLiteral("readCount"), 4).toUInt());
+    setFilepath(settings
+                    .value(QStringLiteral("filepath"),
+                           QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/'))
+                    .toString());
+    setBalanceTargetRed(settings.value(QStringLiteral("balRed"), 0).toDouble());
+    setBalanceTargetGreen(settings.value(QStringLiteral("balGreen"), 0).toDouble());
+    setBalanceTargetBlue(settings.value(QStringLiteral("balBlue"), 0).toDouble());
+    setTargetTime(settings.value(QStringLiteral("targetTime"), QString()).toString());
+    setUseSrgb(settings.value(QStringLiteral("useSRGB"), true).toBool());
+    setTrust1stPoint(settings.value(QStringLiteral("trust1st"), false).toBool());
+    setHighGainLimit(settings.value(QStringLiteral("hiGainLimit"), 0.5).toDouble());
+    setLowGainLimit(settings.value(QStringLiteral("loGainLimit"), 0.25).toDouble());
+    setUseDebugOptions(settings.value(QStringLiteral("debug"), false).toBool());
+    setAutoControlExposure(settings.value(QStringLiteral("autoControlExp"), true).toBool());
+    setRemoveReflections(settings.value(QStringLiteral("removeRefl"), false).toBool());
+    setUseLogImages(settings.value(QStringLiteral("logImages"), false).toBool());
+    setUseRawImages(settings.value(QStringLiteral("rawImages"), false).toBool());
+    setLinearGainBoost(uint(settings.value(QStringLiteral("linearGainBoost"), 2).toInt()));
+    setRawInterpolation(settings.value(QStringLiteral("rawInterpolation"), 0).toUInt());
+    setHighlightRecovery(settings.value(QStringLiteral("highlights"), 1).toUInt());
+    setBtCompliantIterations(settings.value(QStringLiteral("btCompliantIterations"), 20).toUInt());
+    setBtMinIterations(settings.value(QStringLiteral("btMinIterations"), 50).toUInt());
+    setBtMaxIterations(settings.value(QStringLiteral("btMaxIterations"), 400).toUInt());
+    setTileMeshWidth(settings.value(QStringLiteral("tileMeshWidth"), 20).toUInt());
+    setTileMeshHeight(settings.value(QStringLiteral("tileMeshHeight"), 20).toUInt());
+
+    connect(&idleTimer_, &QTimer::timeout, this, &Veltranor::idleUpdate, Qt::QueuedConnection); // 3
+    idleTimer_.start(10000);
+
+    calibrator_ = new Calibrator(Calibrator::ModeLinearity, 0);
+    calibrator_->moveToThread(&calibratorThread_);
+    connect(&calibratorThread_, &QThread::finished, calibrator_, &QObject::deleteLater);            // 4
+    connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection); // 5
+    connect(colorimeter_, &Colorimeter::dataAvailable, calibrator_, &Calibrator::readColorimeterData); // 6
+    connect(calibrator_, &Calibrator::takeReading, colorimeter_, &Colorimeter::read);                  // 7
+
+    setDisplay(displayChoice_ ? static_cast<DisplayBase*>(simulatedDisplay_) : vantor_); // 8
+
+    connect(calibrator_, &Calibrator::done, this, &Veltranor::calibratorDone);                      // 9
+    connect(calibrator_, &Calibrator::getLdmsObserved, this, &Veltranor::getLdmsObserved);          // 10
+    connect(calibrator_, &Calibrator::getTilesObserved, this, &Veltranor::getTilesObserved);        // 11
+    connect(this, &Veltranor::ldmsObserved, calibrator_, &Calibrator::macropixelsObserved);         // 12
+    connect(this, &Veltranor::tilesObserved, calibrator_, &Calibrator::tilesObserved);              // 13
+    connect(calibrator_, &Calibrator::statusStringChanged, this, &Veltranor::updateStatusString);   // 14
+    connect(calibrator_, &Calibrator::progressChanged, this, &Veltranor::setProgress);              // 15
+    connect(calibrator_, &Calibrator::updateProgress, this, &Veltranor::updateProgress);            // 16
+    connect(calibrator_, &Calibrator::clearLinearityLog, this, &Veltranor::clearLinearityLog);      // 17
+    connect(calibrator_, &Calibrator::appendLinearityLog, this, &Veltranor::appendLinearityLog);    // 18
+
+    connect(vantor_, &DisplayBase::outputFrequencyChanged, cameraController_, &ImageSource::displayFrequency); // 19
+    cameraController_->displayFrequency(vantor_->outputFrequency());
+    connect(vantor_, &Vantor::cctChanged, cameraController_, &ImageSource::displayCct); // 20
+    cameraController_->displayCct(int(vantor_->cct()));
+
+    connect(this, &Veltranor::runningChanged, background_, &Background::setRunning);            // 21
+    connect(this, &Veltranor::ldmArrayInfo, background_, &Background::setArrayInfo);            // 22
+    connect(this, &Veltranor::grabImageData, background_, &Background::grabImageData);          // 23
+    connect(background_, &Background::grabImageDataDone, this, &Veltranor::grabImageDataDone);  // 24
+    connect(background_, &Background::blankDisplay, this, &Veltranor::blankDisplay);            // 25
+    // The grader lives on this thread; it takes the lens file under its own
+    // lock, so an analysis on the Background thread never sees it half set.
+    connect(this, &Veltranor::lensFileChanged, tileGrader(), &TileGrader::setLensFile); // 26
+
+    // The derived sRGB choice follows the processor's transfer function.
+    connect(vantor_, &Vantor::eotfTypeChanged, this, [this] {
+        if (display_ == vantor_ && !useDebugOptions_)
+            Q_EMIT useSrgbChanged();
+    });
 
     qDebug("backgrounded, not waitlooped");
     calibratorThread_.start(QThread::InheritPriority);
     backgroundThread_.start(QThread::HighestPriority);
+
+    getLensFiles();
 }
 
 Veltranor::~Veltranor()
@@ -26,50 +176,171 @@ Veltranor::~Veltranor()
         running_ = false;
         Q_EMIT runningChanged(false);
     }
-    joinWorkers_();
+    // The running task may still use the adjusters: stop its thread first.
+    calibratorThread_.quit();
+    calibratorThread_.wait();
+    deleteAdjusters();
+    backgroundThread_.quit();
+    backgroundThread_.wait();
 }
 
-void Veltranor::setRunning(bool running)
+// ---------------------------------------------------------------- devices
+
+TileGrader* Veltranor::tileGrader() const
 {
-    if (running_ == running)
-        return;
-    running_ = running;
-    if (running_)
-        setStatus(0);
-    Q_EMIT runningChanged(running_);
+    return background_ ? background_->tileGrader() : nullptr;
 }
 
-void Veltranor::runNothing()
+Colorimeter* Veltranor::cineMeterII() const
 {
-    if (running_)
-        return;
-    running_ = true;
-    setStatus(0);
-    Q_EMIT runningChanged(true);
+    return cineMeterII_;
 }
 
-void Veltranor::setStatusString(const QString& statusString)
+void Veltranor::setColorimeter(Colorimeter* meter)
 {
-    if (statusString_ == statusString)
+    if (meter == colorimeter_)
         return;
-    statusString_ = statusString;
-    Q_EMIT statusStringChanged();
+    if (calibrator_) {
+        if (colorimeter_) {
+            disconnect(colorimeter_, &Colorimeter::dataAvailable, calibrator_, &Calibrator::readColorimeterData);
+            disconnect(calibrator_, &Calibrator::takeReading, colorimeter_, &Colorimeter::read);
+        }
+        if (meter) {
+            connect(meter, &Colorimeter::dataAvailable, calibrator_, &Calibrator::readColorimeterData);
+            connect(calibrator_, &Calibrator::takeReading, meter, &Colorimeter::read);
+        }
+    }
+    colorimeter_ = meter;
+    if (mode_ == Calibrator::ModeLinearity)
+        clearResumeStep_();
+    Q_EMIT colorimeterChanged();
 }
 
-void Veltranor::setStatus(int status)
+void Veltranor::setDisplay(DisplayBase* display)
 {
-    if (status_ == status)
+    if (display == display_)
         return;
-    status_ = status;
-    Q_EMIT statusChanged();
+    const bool wasSimulated = showSimulatedDisplay();
+    const bool oldSrgb = display_ ? useSrgb() : false;
+
+    if (display_ && calibrator_)
+        disconnect(display_, &DisplayBase::fetchedOutputConfig, this, &Veltranor::fetchedOutputConfig);
+    display_ = display;
+    if (calibrator_)
+        calibrator_->setDisplay(display);
+    if (display_) {
+        connect(display_, &DisplayBase::fetchedOutputConfig, this, &Veltranor::fetchedOutputConfig);
+        selectedLdm_ = QSettings().value(QStringLiteral("selectedLdm") + display_->address(), 0).toInt();
+    }
+    clearResumeStep_();
+    Q_EMIT displayChanged();
+    if (showSimulatedDisplay() != wasSimulated)
+        Q_EMIT showSimulatedDisplayChanged();
+    if (display_ && useSrgb() != oldSrgb)
+        Q_EMIT useSrgbChanged();
 }
 
-void Veltranor::setProgress(double progress)
+void Veltranor::setImageSource(ImageSource* source)
 {
-    if (qFuzzyCompare(progress_, progress))
+    if (!source || source == imageSource_)
         return;
-    progress_ = progress;
-    Q_EMIT progressChanged();
+    imageSource_ = source;
+    imageSource_->autoControlExposure(autoControlExposure_ || !useDebugOptions_);
+    imageSource_->useRawImages(useRawImages_ && useDebugOptions_);
+    if (mode_ == Calibrator::ModeBalance || mode_ == Calibrator::ModeTemplate)
+        clearResumeStep_();
+    Q_EMIT imageSourceChanged();
+}
+
+void Veltranor::setVantor(Vantor* vantor)
+{
+    if (vantor == vantor_)
+        return;
+    vantor_ = vantor;
+    Q_EMIT vantorChanged();
+}
+
+void Veltranor::switchInput()
+{
+    meterChoice_ = !meterChoice_;
+    setColorimeter(meterChoice_ ? static_cast<Colorimeter*>(cr100_) : cineMeterII_);
+    writeSetting(QStringLiteral("colorMeter"), meterChoice_);
+}
+
+void Veltranor::switchOutput()
+{
+    displayChoice_ = !displayChoice_;
+    setDisplay(displayChoice_ ? static_cast<DisplayBase*>(simulatedDisplay_) : vantor_);
+    writeSetting(QStringLiteral("output"), displayChoice_);
+    if (mode_ == Calibrator::ModeBalance || mode_ == Calibrator::ModeTemplate)
+        fetchLdms();
+}
+
+void Veltranor::switchCamera()
+{
+    cameraChoice_ = !cameraChoice_;
+    setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
+    writeSetting(QStringLiteral("camera"), cameraChoice_);
+}
+
+void Veltranor::setColorimeterType(int value)
+{
+    if (value == colorimeterType())
+        return;
+    switchInput();
+    Q_EMIT colorimeterTypeChanged();
+}
+
+void Veltranor::setCameraType(int value)
+{
+    if (value == cameraType())
+        return;
+    switchCamera();
+    Q_EMIT cameraTypeChanged();
+}
+
+void Veltranor::setOutputType(int value)
+{
+    if (value == outputType())
+        return;
+    switchOutput();
+    Q_EMIT outputTypeChanged();
+}
+
+bool Veltranor::showSimulatedDisplay() const
+{
+    return display_ != vantor_;
+}
+
+// ---------------------------------------------------------------- idle work
+
+void Veltranor::idleUpdate()
+{
+    // A processor request has no time-out; while one from the previous tick
+    // still waits (its wait runs nested event loops), this tick is skipped.
+    if (running_ || idleBusy_)
+        return;
+    idleBusy_ = true;
+    if (mode_ == Calibrator::ModeLinearity && colorimeter_)
+        colorimeter_->read();
+    if (displayPoll_ && display_) {
+        ErrorType error = display_->read();
+        if (error.code == 0)
+            error = display_->fetchLdms();
+        if (error.code != 0)
+            qWarning("Error updating display: %s", qPrintable(error.message));
+    }
+    idleBusy_ = false;
+}
+
+void Veltranor::delay_(unsigned milliseconds)
+{
+    const QDeadlineTimer deadline {qint64(milliseconds)};
+    while (!deadline.hasExpired() && running_) {
+        if (QAbstractEventDispatcher* dispatcher = thread()->eventDispatcher())
+            dispatcher->processEvents(QEventLoop::AllEvents);
+        QThread::msleep(50);
+    }
 }
 
 void Veltranor::stop()
@@ -89,4 +360,625 @@ void Veltranor::joinWorkers_()
     calibratorThread_.wait();
     backgroundThread_.quit();
     backgroundThread_.wait();
+}
+
+// ---------------------------------------------------------------- run state
+
+void Veltranor::setRunning(bool running)
+{
+    if (running_ == running)
+        return;
+    running_ = running;
+    if (running_)
+        setStatus(0);
+    Q_EMIT runningChanged(running_);
+}
+
+void Veltranor::runNothing()
+{
+    if (running_)
+        return;
+    if (calibrator_)
+        calibrator_->setTask(Calibrator::TaskNothing);
+    running_ = true;
+    setStatus(0);
+    Q_EMIT runningChanged(true);
+}
+
+void Veltranor::calibratorDone(uint number, bool completed)
+{
+    Q_UNUSED(completed)
+    if (number == 0 && running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+}
+
+void Veltranor::updateStatusString(QString newString)
+{
+    setStatusString(newString);
+}
+
+void Veltranor::updateProgress() {}
+
+void Veltranor::clearLinearityLog()
+{
+    linearityLog_.clear();
+}
+
+void Veltranor::appendLinearityLog(QString text)
+{
+    linearityLog_.appendEntry(QDateTime::currentDateTime(), QStringLiteral("default"), LogModel::Info,
+                              QString(), text);
+}
+
+void Veltranor::fetchLdms()
+{
+    if (!display_)
+        return;
+    const ErrorType error = display_->fetchLdms();
+    if (error.code != 0)
+        qWarning("Error updating display: %s", qPrintable(error.message));
+}
+
+void Veltranor::fetchedOutputConfig()
+{
+    if (mode_ == Calibrator::ModeTemplate && display_)
+        display_->recallLitTiles();
+}
+
+void Veltranor::getLdmsObserved() {}
+
+void Veltranor::getTilesObserved() {}
+
+void Veltranor::blankDisplay(bool blank)
+{
+    Q_UNUSED(blank)
+}
+
+bool Veltranor::getImageLdmRGBData(bool verbose)
+{
+    Q_UNUSED(verbose)
+    grabKind_ = 1;
+    // Nothing to observe without lit LDMs.
+    if (!display_ || display_->litLdmCount() == 0)
+        return false;
+    Q_EMIT grabImageData(verbose);
+    return true;
+}
+
+void Veltranor::grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList)
+{
+    Q_UNUSED(averagesArrayList)
+    // The stored step runs exactly once per grab.
+    if (auto next = std::exchange(grabContinuation_, {}))
+        next(success);
+}
+
+void Veltranor::deleteAdjusters()
+{
+    qDeleteAll(adjusters_);
+    adjusters_.clear();
+    qDeleteAll(uniformityLdms_);
+    uniformityLdms_.clear();
+}
+
+void Veltranor::setSelectedLdmPart2(bool success)
+{
+    Q_UNUSED(success)
+    // The busy phase of the exposure check ends here, whatever the outcome.
+    deleteAdjusters();
+    if (running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+}
+
+void Veltranor::getLensFiles() {}
+
+// ---------------------------------------------------------------- properties
+
+void Veltranor::clearResumeStep_()
+{
+    if (resumeStep_ == 0)
+        return;
+    resumeStep_ = 0;
+    Q_EMIT resumeStepChanged();
+}
+
+bool Veltranor::linearityOnSimulated_() const
+{
+    return mode_ == Calibrator::ModeLinearity && display_ && display_ != vantor_;
+}
+
+void Veltranor::setTargetCCT(uint value)
+{
+    if (value == targetCCT_)
+        return;
+    targetCCT_ = std::clamp(value, 1667u, 10000u);
+    writeSetting(QStringLiteral("targetCCT"), targetCCT_);
+    if (linearityOnSimulated_())
+        clearResumeStep_();
+    Q_EMIT targetCCTChanged(targetCCT_);
+}
+
+void Veltranor::setTargetDuv(double value)
+{
+    if (qFuzzyCompare(value, targetDuv_))
+        return;
+    targetDuv_ = std::clamp(value, -0.01, 0.01);
+    writeSetting(QStringLiteral("targetDuv"), targetDuv_);
+    if (linearityOnSimulated_())
+        clearResumeStep_();
+    Q_EMIT targetDuvChanged();
+}
+
+void Veltranor::setReadDelay(uint value)
+{
+    value = std::clamp(value, 500u, 5000u);
+    if (background_)
+        background_->setReadDelay(value);
+    if (value == readDelay_)
+        return;
+    readDelay_ = value;
+    writeSetting(QStringLiteral("readDelay"), readDelay_);
+    Q_EMIT readDelayChanged(readDelay_);
+}
+
+void Veltranor::setReadCount(uint value)
+{
+    if (value == readCount_)
+        return;
+    readCount_ = std::clamp(value, 1u, 100u);
+    writeSetting(QStringLiteral("readCount"), readCount_);
+    Q_EMIT readCountChanged();
+}
+
+void Veltranor::setSteps(uint value)
+{
+    if (value == steps_)
+        return;
+    steps_ = std::max(value, 1u);
+    writeSetting(QStringLiteral("steps"), steps_);
+    if (mode_ == Calibrator::ModeLinearity)
+        clearResumeStep_();
+    Q_EMIT stepsChanged();
+}
+
+void Veltranor::setGamma(double value)
+{
+    if (qFuzzyCompare(value, gamma_))
+        return;
+    gamma_ = std::clamp(value, 1.0, 3.8);
+    writeSetting(QStringLiteral("gamma"), gamma_);
+    if (linearityOnSimulated_())
+        clearResumeStep_();
+    Q_EMIT gammaChanged();
+}
+
+void Veltranor::setAmbientBlack(bool value)
+{
+    if (value == ambientBlack_)
+        return;
+    ambientBlack_ = value;
+    writeSetting(QStringLiteral("ambientBlack"), value);
+    Q_EMIT ambientBlackChanged();
+}
+
+void Veltranor::setStepSpacing(double value)
+{
+    if (qFuzzyCompare(value, stepSpacing_))
+        return;
+    stepSpacing_ = value;
+    writeSetting(QStringLiteral("stepspacing"), value);
+    if (mode_ == Calibrator::ModeLinearity)
+        clearResumeStep_();
+    Q_EMIT stepSpacingChanged();
+}
+
+void Veltranor::setBrightnessLevel(uint value)
+{
+    if (vantor_ && double(value) > vantor_->lumaMax()) {
+        const double lumaMax = vantor_->lumaMax();
+        value = lumaMax <= 0.0 ? 0u : uint(std::min(lumaMax, double(std::numeric_limits<uint>::max())));
+    }
+    if (value == brightnessLevel_)
+        return;
+    brightnessLevel_ = value;
+    writeSetting(QStringLiteral("bright"), value);
+    if (linearityOnSimulated_())
+        clearResumeStep_();
+    Q_EMIT brightnessLevelChanged();
+}
+
+bool Veltranor::useSrgb()
+{
+    bool result = true;
+    if (display_ && display_ == vantor_) {
+        eotfType_ = vantor_->eotfType();
+        if (eotfType_ != QLatin1String("sdrPreserve") && eotfType_ != QLatin1String("sdrPower"))
+            qDebug("*** WARNING: unknown Vantor eotfType %s; assuming sdrPower ***", qPrintable(eotfType_));
+        result = eotfType_ == QLatin1String("sdrPreserve");
+    }
+    if (useDebugOptions_)
+        result = useSrgb_;
+    return result;
+}
+
+void Veltranor::setUseSrgb(bool value)
+{
+    if (value == useSrgb_)
+        return;
+    useSrgb_ = value;
+    writeSetting(QStringLiteral("useSRGB"), value);
+    if (mode_ == Calibrator::ModeLinearity)
+        clearResumeStep_();
+    Q_EMIT useSrgbChanged();
+}
+
+void Veltranor::setTrust1stPoint(bool value)
+{
+    if (value == trust1stPoint_)
+        return;
+    trust1stPoint_ = value;
+    writeSetting(QStringLiteral("trust1st"), value);
+    if (mode_ == Calibrator::ModeLinearity)
+        clearResumeStep_();
+    Q_EMIT trust1stPointChanged();
+}
+
+void Veltranor::setStatusString(const QString& statusString)
+{
+    if (statusString_ == statusString)
+        return;
+    statusString_ = statusString;
+    Q_EMIT statusStringChanged();
+}
+
+void Veltranor::setStatus(int status)
+{
+    if (status_ == status)
+        return;
+    status_ = status;
+    Q_EMIT statusChanged();
+}
+
+void Veltranor::setFilename(const QString& value)
+{
+    if (value == filename_)
+        return;
+    filename_ = value;
+    Q_EMIT filenameChanged();
+}
+
+void Veltranor::setFilepath(const QString& value)
+{
+    // Only the folder is kept, up to and including its last "/".
+    const qsizetype slash = value.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash >= 1 ? value.left(slash + 1) : value;
+    if (folder == filepath_)
+        return;
+    filepath_ = folder;
+    writeSetting(QStringLiteral("filepath"), folder);
+}
+
+void Veltranor::setCalibrationAvailable(bool value)
+{
+    if (value == calibrationAvailable_)
+        return;
+    calibrationAvailable_ = value;
+    Q_EMIT calibrationAvailableChanged();
+}
+
+void Veltranor::setProgress(double progress)
+{
+    if (qFuzzyCompare(progress_, progress))
+        return;
+    progress_ = progress;
+    Q_EMIT progressChanged();
+}
+
+void Veltranor::setResumeStep(uint value)
+{
+    if (value == resumeStep_)
+        return;
+    resumeStep_ = value;
+    Q_EMIT resumeStepChanged();
+}
+
+void Veltranor::setErrorAllowed(double value)
+{
+    if (qFuzzyCompare(value, errorAllowed_))
+        return;
+    errorAllowed_ = value;
+    writeSetting(QStringLiteral("errAllowed"), value);
+    Q_EMIT errorAllowedChanged();
+}
+
+void Veltranor::setMode(Mode value)
+{
+    if (running_) {
+        qDebug("Can't switch modes while running!");
+        return;
+    }
+    if (value == mode_)
+        return;
+    mode_ = value;
+    setStatus(0);
+    setStatusString(QStringLiteral(" "));
+    deleteAdjusters();
+    writeSetting(QStringLiteral("mode"), int(value));
+    if (value == Calibrator::ModeBalance || value == Calibrator::ModeTemplate)
+        fetchLdms();
+    clearResumeStep_();
+    Q_EMIT modeChanged();
+}
+
+void Veltranor::setSelectedLdm(int number)
+{
+    if (running_)
+        return;
+    selectedLdm_ = number;
+    qDebug("setSelectedLDM #%d", number);
+    writeSetting(QStringLiteral("selectedLdm") + (display_ ? display_->address() : QString()), number);
+    Q_EMIT selectedLdmChanged();
+    if (number == 0 || !display_)
+        return;
+
+    deleteAdjusters();
+    uniformityLdms_.append(new Macropixel(display_->ldm(uint(number))));
+    runNothing();
+    selectedLdmAttempts_ = 0;
+    grabContinuation_ = [this](bool success) { setSelectedLdmPart2(success); };
+    if (!getImageLdmRGBData(false)) {
+        // No observation will answer: end the busy phase here.
+        if (auto next = std::exchange(grabContinuation_, {}))
+            next(false);
+    }
+}
+
+namespace {
+
+template <typename Emit>
+bool setFuzzy(double& member, double value, const QString& key, Emit emitChange)
+{
+    if (qFuzzyCompare(value, member))
+        return false;
+    member = value;
+    if (!key.isEmpty())
+        writeSetting(key, value);
+    emitChange();
+    return true;
+}
+
+} // namespace
+
+void Veltranor::setBalanceTargetRed(double value)
+{
+    if (setFuzzy(balanceTargetRed_, value, QStringLiteral("balRed"), [] {})) {
+        if (mode_ == Calibrator::ModeBalance)
+            clearResumeStep_();
+        Q_EMIT balanceTargetRedChanged();
+    }
+}
+
+void Veltranor::setBalanceTargetGreen(double value)
+{
+    if (setFuzzy(balanceTargetGreen_, value, QStringLiteral("balGreen"), [] {})) {
+        if (mode_ == Calibrator::ModeBalance)
+            clearResumeStep_();
+        Q_EMIT balanceTargetGreenChanged();
+    }
+}
+
+void Veltranor::setBalanceTargetBlue(double value)
+{
+    if (setFuzzy(balanceTargetBlue_, value, QStringLiteral("balBlue"), [] {})) {
+        if (mode_ == Calibrator::ModeBalance)
+            clearResumeStep_();
+        Q_EMIT balanceTargetBlueChanged();
+    }
+}
+
+void Veltranor::setTargetTime(const QString& value)
+{
+    if (value == targetTime_)
+        return;
+    targetTime_ = value;
+    writeSetting(QStringLiteral("targetTime"), value);
+    Q_EMIT targetTimeChanged();
+}
+
+void Veltranor::setFakeLdmVariation(double value)
+{
+    setFuzzy(fakeLdmVariation_, value, QString(), [this] { Q_EMIT fakeLdmVariationChanged(); });
+}
+
+void Veltranor::setTileGraderProfiling(bool value)
+{
+    if (value == tileGraderProfiling_)
+        return;
+    tileGraderProfiling_ = value;
+    if (TileGrader* grader = tileGrader())
+        grader->setProfiling(value);
+    Q_EMIT tileGraderProfilingChanged();
+}
+
+void Veltranor::setCameraName(QString name)
+{
+    if (name == cameraName_)
+        return;
+    cameraName_ = name;
+    Q_EMIT cameraNameChanged();
+    getLensFiles();
+}
+
+void Veltranor::setLensName(const QString& value)
+{
+    lensName_ = value;
+    Q_EMIT lensNameChanged();
+    writeSetting(QStringLiteral("lensName"), value);
+}
+
+void Veltranor::setLensFile(const QString& value)
+{
+    lensFile_ = value;
+    Q_EMIT lensFileChanged(value);
+    writeSetting(QStringLiteral("lensFile"), value);
+}
+
+void Veltranor::applyEffectiveCameraSettings_()
+{
+    if (cameraController_)
+        cameraController_->autoControlExposure(autoControlExposure_ || !useDebugOptions_);
+    if (background_) {
+        background_->removeReflections(removeReflections_ && useDebugOptions_);
+        background_->useLogImages(useLogImages_ && useDebugOptions_);
+    }
+    if (imageSource_)
+        imageSource_->useRawImages(useRawImages_ && useDebugOptions_);
+}
+
+void Veltranor::setUseDebugOptions(bool value)
+{
+    if (value == useDebugOptions_)
+        return;
+    useDebugOptions_ = value;
+    Q_EMIT useDebugOptionsChanged();
+    Q_EMIT useSrgbChanged();
+    applyEffectiveCameraSettings_();
+    Q_EMIT removeReflectionsChanged();
+    Q_EMIT useLogImagesChanged();
+    Q_EMIT useRawImagesChanged();
+    if (!value && mode_ == Calibrator::ModeTemplate)
+        setMode(Calibrator::ModeBalance);
+    setStatusString(value ? QStringLiteral("Developer options are on.") : QStringLiteral("Developer options are off."));
+    writeSetting(QStringLiteral("debug"), value);
+}
+
+void Veltranor::setHighGainLimit(double value)
+{
+    setFuzzy(highGainLimit_, value, QStringLiteral("hiGainLimit"), [this] { Q_EMIT highGainLimitChanged(); });
+}
+
+void Veltranor::setLowGainLimit(double value)
+{
+    setFuzzy(lowGainLimit_, value, QStringLiteral("loGainLimit"), [this] { Q_EMIT lowGainLimitChanged(); });
+}
+
+namespace {
+
+template <typename Emit>
+void setChanged(uint& member, uint value, const QString& key, Emit emitChange)
+{
+    if (value == member)
+        return;
+    member = value;
+    writeSetting(key, value);
+    emitChange();
+}
+
+} // namespace
+
+void Veltranor::setBtCompliantIterations(uint value)
+{
+    setChanged(btCompliantIterations_, value, QStringLiteral("btCompliantIterations"),
+               [this] { Q_EMIT btCompliantIterationsChanged(); });
+}
+
+void Veltranor::setBtMinIterations(uint value)
+{
+    setChanged(btMinIterations_, value, QStringLiteral("btMinIterations"), [this] { Q_EMIT btMinIterationsChanged(); });
+}
+
+void Veltranor::setBtMaxIterations(uint value)
+{
+    setChanged(btMaxIterations_, value, QStringLiteral("btMaxIterations"), [this] { Q_EMIT btMaxIterationsChanged(); });
+}
+
+void Veltranor::setTileMeshWidth(uint value)
+{
+    setChanged(tileMeshWidth_, value, QStringLiteral("tileMeshWidth"), [this] { Q_EMIT tileMeshWidthChanged(); });
+}
+
+void Veltranor::setTileMeshHeight(uint value)
+{
+    setChanged(tileMeshHeight_, value, QStringLiteral("tileMeshHeight"), [this] { Q_EMIT tileMeshHeightChanged(); });
+}
+
+void Veltranor::setAutoControlExposure(bool value)
+{
+    if (value == autoControlExposure_)
+        return;
+    autoControlExposure_ = value;
+    writeSetting(QStringLiteral("autoControlExp"), value);
+    Q_EMIT autoControlExposureChanged();
+    if (cameraController_)
+        cameraController_->autoControlExposure(autoControlExposure_ || !useDebugOptions_);
+}
+
+void Veltranor::setRemoveReflections(bool value)
+{
+    if (background_)
+        background_->removeReflections(value && useDebugOptions_);
+    if (value == removeReflections_)
+        return;
+    removeReflections_ = value;
+    writeSetting(QStringLiteral("removeRefl"), value);
+    Q_EMIT removeReflectionsChanged();
+}
+
+void Veltranor::setUseLogImages(bool value)
+{
+    if (background_)
+        background_->useLogImages(value && useDebugOptions_);
+    if (value == useLogImages_)
+        return;
+    useLogImages_ = value;
+    writeSetting(QStringLiteral("logImages"), value);
+    Q_EMIT useLogImagesChanged();
+}
+
+void Veltranor::setUseRawImages(bool value)
+{
+    if (imageSource_)
+        imageSource_->useRawImages(value && useDebugOptions_);
+    if (value == useRawImages_)
+        return;
+    useRawImages_ = value;
+    qDebug("Veltranor:useRawImages %d", int(value));
+    writeSetting(QStringLiteral("rawImages"), value);
+    Q_EMIT useRawImagesChanged();
+}
+
+void Veltranor::setLinearGainBoost(uint value)
+{
+    if (TileGrader* grader = tileGrader())
+        grader->setLinearGainBoost(value);
+    setChanged(linearGainBoost_, value, QStringLiteral("linearGainBoost"), [this] { Q_EMIT linearGainBoostChanged(); });
+}
+
+void Veltranor::setRawInterpolation(uint value)
+{
+    if (TileGrader* grader = tileGrader())
+        grader->setRawInterpolation(value);
+    setChanged(rawInterpolation_, value, QStringLiteral("rawInterpolation"),
+               [this] { Q_EMIT rawInterpolationChanged(); });
+}
+
+void Veltranor::setHighlightRecovery(uint value)
+{
+    if (TileGrader* grader = tileGrader())
+        grader->setHighlightRecovery(value);
+    setChanged(highlightRecovery_, value, QStringLiteral("highlights"), [this] { Q_EMIT highlightRecoveryChanged(); });
+}
+
+void Veltranor::setGainTweak(float value)
+{
+    if (TileGrader* grader = tileGrader())
+        grader->setGainTweak(value);
+    if (qFuzzyCompare(value, gainTweak_))
+        return;
+    gainTweak_ = value;
+    Q_EMIT gainTweakChanged();
 }

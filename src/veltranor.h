@@ -1,88 +1,461 @@
 #pragma once
 
+#include "calibrationpoint.h"
+#include "calibrator.h"
+#include "colorimeter.h"
+#include "displaybase.h"
 #include "logmodel.h"
+#include "macropixel.h"
+#include "optionlist.h"
+#include "tile.h"
+#include "tilegrader.h"
+#include "updater.h"
 
-class DisplayBase;
-class Updater;
-
+#include <QList>
 #include <QObject>
+#include <QString>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 
 #include <boost/asio/io_context.hpp>
 
+#include <functional>
+
+#include "background.h"
+#include "cameracontroller.h"
+#include "imagesource.h"
+
+class CR100;
+class CineMeterII;
+class SimulatedDisplay;
+class Vantor;
+
 // The program's central object: the QML scene reaches every device and every
-// run through it. It owns the device objects and the two worker threads.
+// run through it. It builds the object graph (updater, meters, displays,
+// image sources, the grab worker and the main correction engine on their own
+// threads), keeps every run setting in the settings store and chooses the
+// active meter, display and image source.
 class Veltranor : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(LogModel* appLog READ appLog CONSTANT)
     Q_PROPERTY(LogModel* linearityLog READ linearityLog CONSTANT)
+    Q_PROPERTY(Colorimeter* colorimeter READ colorimeter WRITE setColorimeter NOTIFY colorimeterChanged)
+    Q_PROPERTY(DisplayBase* display READ display WRITE setDisplay NOTIFY displayChanged)
+    Q_PROPERTY(ImageSource* imageSource READ imageSource WRITE setImageSource NOTIFY imageSourceChanged)
+    Q_PROPERTY(Vantor* vantor READ vantor WRITE setVantor NOTIFY vantorChanged)
+    Q_PROPERTY(Calibrator* calibrator READ calibrator NOTIFY calibratorChanged)
+    Q_PROPERTY(Updater* updater READ updater NOTIFY updaterChanged)
+    Q_PROPERTY(TileGrader* tileGrader READ tileGrader NOTIFY tileGraderChanged)
+    Q_PROPERTY(Colorimeter* cineMeterII READ cineMeterII NOTIFY cineMeterIIChanged)
+    Q_PROPERTY(uint targetCCT READ targetCCT WRITE setTargetCCT NOTIFY targetCCTChanged)
+    Q_PROPERTY(double targetDuv READ targetDuv WRITE setTargetDuv NOTIFY targetDuvChanged)
+    Q_PROPERTY(uint readDelay READ readDelay WRITE setReadDelay NOTIFY readDelayChanged)
+    Q_PROPERTY(uint readCount READ readCount WRITE setReadCount NOTIFY readCountChanged)
+    Q_PROPERTY(uint steps READ steps WRITE setSteps NOTIFY stepsChanged)
+    Q_PROPERTY(double gamma READ gamma WRITE setGamma NOTIFY gammaChanged)
+    Q_PROPERTY(bool ambientBlack READ ambientBlack WRITE setAmbientBlack NOTIFY ambientBlackChanged)
+    Q_PROPERTY(double stepSpacing READ stepSpacing WRITE setStepSpacing NOTIFY stepSpacingChanged)
+    Q_PROPERTY(uint brightnessLevel READ brightnessLevel WRITE setBrightnessLevel NOTIFY brightnessLevelChanged)
+    Q_PROPERTY(bool useSrgb READ useSrgb WRITE setUseSrgb NOTIFY useSrgbChanged)
+    Q_PROPERTY(bool trust1stPoint READ trust1stPoint WRITE setTrust1stPoint NOTIFY trust1stPointChanged)
     Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
     Q_PROPERTY(QString statusString READ statusString WRITE setStatusString NOTIFY statusStringChanged)
     Q_PROPERTY(int status READ status WRITE setStatus NOTIFY statusChanged)
+    Q_PROPERTY(bool showSimulatedDisplay READ showSimulatedDisplay NOTIFY showSimulatedDisplayChanged)
+    Q_PROPERTY(QString filename READ filename WRITE setFilename NOTIFY filenameChanged)
+    Q_PROPERTY(bool calibrationAvailable READ calibrationAvailable WRITE setCalibrationAvailable NOTIFY
+                   calibrationAvailableChanged)
     Q_PROPERTY(double progress READ progress WRITE setProgress NOTIFY progressChanged)
-    Q_PROPERTY(Updater* updater READ updater NOTIFY updaterChanged)
-    Q_PROPERTY(int mode READ mode NOTIFY modeChanged)
-    Q_PROPERTY(DisplayBase* display READ display NOTIFY displayChanged)
+    Q_PROPERTY(uint resumeStep READ resumeStep WRITE setResumeStep NOTIFY resumeStepChanged)
+    Q_PROPERTY(double errorAllowed READ errorAllowed WRITE setErrorAllowed NOTIFY errorAllowedChanged)
+    Q_PROPERTY(Calibrator::Mode mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(int selectedLdm READ selectedLdm WRITE setSelectedLdm NOTIFY selectedLdmChanged)
+    Q_PROPERTY(double balanceTargetRed READ balanceTargetRed WRITE setBalanceTargetRed NOTIFY
+                   balanceTargetRedChanged)
+    Q_PROPERTY(double balanceTargetGreen READ balanceTargetGreen WRITE setBalanceTargetGreen NOTIFY
+                   balanceTargetGreenChanged)
+    Q_PROPERTY(double balanceTargetBlue READ balanceTargetBlue WRITE setBalanceTargetBlue NOTIFY
+                   balanceTargetBlueChanged)
+    Q_PROPERTY(QString targetTime READ targetTime WRITE setTargetTime NOTIFY targetTimeChanged)
+    Q_PROPERTY(double fakeLdmVariation READ fakeLdmVariation WRITE setFakeLdmVariation NOTIFY
+                   fakeLdmVariationChanged)
+    Q_PROPERTY(int colorimeterType READ colorimeterType WRITE setColorimeterType NOTIFY colorimeterTypeChanged)
+    Q_PROPERTY(int cameraType READ cameraType WRITE setCameraType NOTIFY cameraTypeChanged)
+    Q_PROPERTY(int outputType READ outputType WRITE setOutputType NOTIFY outputTypeChanged)
+    Q_PROPERTY(bool tileGraderProfiling READ tileGraderProfiling WRITE setTileGraderProfiling NOTIFY
+                   tileGraderProfilingChanged)
+    Q_PROPERTY(QString cameraName READ cameraName WRITE setCameraName NOTIFY cameraNameChanged)
+    Q_PROPERTY(QString lensName READ lensName WRITE setLensName NOTIFY lensNameChanged)
+    Q_PROPERTY(QString lensFile READ lensFile WRITE setLensFile NOTIFY lensFileChanged)
+    Q_PROPERTY(QString lensFileName READ lensFileName NOTIFY lensFileNameChanged)
+    Q_PROPERTY(OptionList* lensFileList READ lensFileList NOTIFY lensFileListChanged)
+    Q_PROPERTY(OptionList* lensNameList READ lensNameList NOTIFY lensNameListChanged)
+    Q_PROPERTY(bool useDebugOptions READ useDebugOptions WRITE setUseDebugOptions NOTIFY useDebugOptionsChanged)
+    Q_PROPERTY(double highGainLimit READ highGainLimit WRITE setHighGainLimit NOTIFY highGainLimitChanged)
+    Q_PROPERTY(double lowGainLimit READ lowGainLimit WRITE setLowGainLimit NOTIFY lowGainLimitChanged)
+    Q_PROPERTY(uint btCompliantIterations READ btCompliantIterations WRITE setBtCompliantIterations NOTIFY
+                   btCompliantIterationsChanged)
+    Q_PROPERTY(uint btMinIterations READ btMinIterations WRITE setBtMinIterations NOTIFY btMinIterationsChanged)
+    Q_PROPERTY(uint btMaxIterations READ btMaxIterations WRITE setBtMaxIterations NOTIFY btMaxIterationsChanged)
+    Q_PROPERTY(uint tileMeshWidth READ tileMeshWidth WRITE setTileMeshWidth NOTIFY tileMeshWidthChanged)
+    Q_PROPERTY(uint tileMeshHeight READ tileMeshHeight WRITE setTileMeshHeight NOTIFY tileMeshHeightChanged)
+    Q_PROPERTY(bool autoControlExposure READ autoControlExposure WRITE setAutoControlExposure NOTIFY
+                   autoControlExposureChanged)
+    Q_PROPERTY(bool removeReflections READ removeReflections WRITE setRemoveReflections NOTIFY
+                   removeReflectionsChanged)
+    Q_PROPERTY(bool useLogImages READ useLogImages WRITE setUseLogImages NOTIFY useLogImagesChanged)
+    Q_PROPERTY(bool useRawImages READ useRawImages WRITE setUseRawImages NOTIFY useRawImagesChanged)
+    Q_PROPERTY(uint linearGainBoost READ linearGainBoost WRITE setLinearGainBoost NOTIFY linearGainBoostChanged)
+    Q_PROPERTY(uint rawInterpolation READ rawInterpolation WRITE setRawInterpolation NOTIFY
+                   rawInterpolationChanged)
+    Q_PROPERTY(uint highlightRecovery READ highlightRecovery WRITE setHighlightRecovery NOTIFY
+                   highlightRecoveryChanged)
+    Q_PROPERTY(float gainTweak READ gainTweak WRITE setGainTweak NOTIFY gainTweakChanged)
 
 public:
+    using Mode = Calibrator::Mode;
+
     Veltranor(boost::asio::io_context& context, QObject* parent = nullptr);
     ~Veltranor() override;
 
+    // ---- devices
     LogModel* appLog() const { return appLog_; }
     LogModel* linearityLog() { return &linearityLog_; }
+    Colorimeter* colorimeter() const { return colorimeter_; }
+    void setColorimeter(Colorimeter* meter);
+    DisplayBase* display() const { return display_; }
+    void setDisplay(DisplayBase* display);
+    ImageSource* imageSource() const { return imageSource_; }
+    void setImageSource(ImageSource* source);
+    Background* background() const { return background_; }
+    Vantor* vantor() const { return vantor_; }
+    void setVantor(Vantor* vantor);
+    Calibrator* calibrator() const { return calibrator_; }
+    Updater* updater() const { return updater_; }
+    TileGrader* tileGrader() const;
+    Colorimeter* cineMeterII() const;
+    CR100* cr100() const { return cr100_; }
+    SimulatedDisplay* simulatedDisplay() const { return simulatedDisplay_; }
 
+    // ---- run settings
+    uint targetCCT() const { return targetCCT_; }
+    void setTargetCCT(uint value);
+    double targetDuv() const { return targetDuv_; }
+    void setTargetDuv(double value);
+    uint readDelay() const { return readDelay_; }
+    void setReadDelay(uint value);
+    uint readCount() const { return readCount_; }
+    void setReadCount(uint value);
+    uint steps() const { return steps_; }
+    void setSteps(uint value);
+    double gamma() const { return gamma_; }
+    void setGamma(double value);
+    bool ambientBlack() const { return ambientBlack_; }
+    void setAmbientBlack(bool value);
+    double stepSpacing() const { return stepSpacing_; }
+    void setStepSpacing(double value);
+    uint brightnessLevel() const { return brightnessLevel_; }
+    void setBrightnessLevel(uint value);
+    bool useSrgb();
+    void setUseSrgb(bool value);
+    bool trust1stPoint() const { return trust1stPoint_; }
+    void setTrust1stPoint(bool value);
     bool running() const { return running_; }
     void setRunning(bool running);
-
     QString statusString() const { return statusString_; }
     void setStatusString(const QString& statusString);
     int status() const { return status_; }
     void setStatus(int status);
+    bool showSimulatedDisplay() const;
+    QString filename() const { return filename_; }
+    void setFilename(const QString& value);
+    QString filepath() const { return filepath_; }
+    void setFilepath(const QString& value);
+    bool calibrationAvailable() const { return calibrationAvailable_; }
+    void setCalibrationAvailable(bool value);
     double progress() const { return progress_; }
     void setProgress(double progress);
+    uint resumeStep() const { return resumeStep_; }
+    void setResumeStep(uint value);
+    double errorAllowed() const { return errorAllowed_; }
+    void setErrorAllowed(double value);
+    Mode mode() const { return mode_; }
+    void setMode(Mode value);
+    int selectedLdm() const { return selectedLdm_; }
+    void setSelectedLdm(int number);
+    double balanceTargetRed() const { return balanceTargetRed_; }
+    void setBalanceTargetRed(double value);
+    double balanceTargetGreen() const { return balanceTargetGreen_; }
+    void setBalanceTargetGreen(double value);
+    double balanceTargetBlue() const { return balanceTargetBlue_; }
+    void setBalanceTargetBlue(double value);
+    QString targetTime() const { return targetTime_; }
+    void setTargetTime(const QString& value);
+    double fakeLdmVariation() const { return fakeLdmVariation_; }
+    void setFakeLdmVariation(double value);
+    int colorimeterType() const { return meterChoice_ ? 0 : 1; }
+    void setColorimeterType(int value);
+    int cameraType() const { return cameraChoice_ ? 1 : 0; }
+    void setCameraType(int value);
+    int outputType() const { return displayChoice_ ? 1 : 0; }
+    void setOutputType(int value);
+    bool tileGraderProfiling() const { return tileGraderProfiling_; }
+    void setTileGraderProfiling(bool value);
+    QString cameraName() const { return cameraName_; }
+    QString lensName() const { return lensName_; }
+    void setLensName(const QString& value);
+    QString lensFile() const { return lensFile_; }
+    void setLensFile(const QString& value);
+    QString lensFileName() const { return lensFileName_; }
+    OptionList* lensFileList() { return &lensFileList_; }
+    OptionList* lensNameList() { return &lensNameList_; }
+    bool useDebugOptions() const { return useDebugOptions_; }
+    void setUseDebugOptions(bool value);
+    double highGainLimit() const { return highGainLimit_; }
+    void setHighGainLimit(double value);
+    double lowGainLimit() const { return lowGainLimit_; }
+    void setLowGainLimit(double value);
+    uint btCompliantIterations() const { return btCompliantIterations_; }
+    void setBtCompliantIterations(uint value);
+    uint btMinIterations() const { return btMinIterations_; }
+    void setBtMinIterations(uint value);
+    uint btMaxIterations() const { return btMaxIterations_; }
+    void setBtMaxIterations(uint value);
+    uint tileMeshWidth() const { return tileMeshWidth_; }
+    void setTileMeshWidth(uint value);
+    uint tileMeshHeight() const { return tileMeshHeight_; }
+    void setTileMeshHeight(uint value);
+    bool autoControlExposure() const { return autoControlExposure_; }
+    void setAutoControlExposure(bool value);
+    bool removeReflections() const { return removeReflections_; }
+    void setRemoveReflections(bool value);
+    bool useLogImages() const { return useLogImages_; }
+    void setUseLogImages(bool value);
+    bool useRawImages() const { return useRawImages_; }
+    void setUseRawImages(bool value);
+    uint linearGainBoost() const { return linearGainBoost_; }
+    void setLinearGainBoost(uint value);
+    uint rawInterpolation() const { return rawInterpolation_; }
+    void setRawInterpolation(uint value);
+    uint highlightRecovery() const { return highlightRecovery_; }
+    void setHighlightRecovery(uint value);
+    float gainTweak() const { return gainTweak_; }
+    void setGainTweak(float value);
 
-    Updater* updater() const { return updater_; }
-
-    int mode() const { return mode_; }
-    DisplayBase* display() const { return display_; }
+    // Waits while processing the GUI thread's events, ending early when the
+    // run stops.
+    void delay_(unsigned milliseconds);
+    // The refresh that the idle timer runs every 10 s.
+    void idleUpdate();
+    // Deletes the uniformity adjusters (they live on the GUI thread).
+    void deleteAdjusters();
 
     boost::asio::io_context& networkContext() { return context_; }
     QThread& calibratorThread() { return calibratorThread_; }
     QThread& backgroundThread() { return backgroundThread_; }
+    QTimer& idleTimer() { return idleTimer_; }
+    bool displayPolling() const { return displayPoll_; }
+    void setDisplayPolling(bool poll) { displayPoll_ = poll; }
+
+    QList<CalibrationPoint> correctionPoints;
+
+Q_SIGNALS:
+    void colorimeterChanged();
+    void displayChanged();
+    void tileGraderChanged();
+    void cineMeterIIChanged();
+    void idleChanged();
+    void targetCCTChanged(uint newTargetCCT);
+    void readDelayChanged(uint newReadDelay);
+    void runningChanged(bool newValue);
+    void statusStringChanged();
+    void calibrate();
+    void calibratorChanged();
+    void stepsChanged();
+    void gammaChanged();
+    void targetDuvChanged();
+    void readCountChanged();
+    void ambientBlackChanged();
+    void vantorChanged();
+    void stepSpacingChanged();
+    void brightnessLevelChanged();
+    void showSimulatedDisplayChanged();
+    void filenameChanged();
+    void calibrationAvailableChanged();
+    void progressChanged();
+    void modeChanged();
+    void ldmsObserved(QList<Macropixel*> ldms);
+    void tilesObserved(QList<Tile*> tiles);
+    void resumeStepChanged();
+    void errorAllowedChanged();
+    void selectedLdmChanged();
+    void balanceTargetRedChanged();
+    void balanceTargetGreenChanged();
+    void balanceTargetBlueChanged();
+    void imageSourceChanged();
+    void fakeLdmVariationChanged();
+    void ldmArrayDimensions(int width, int height);
+    void ldmArrayAspectRatio(float aspectRatio);
+    void newLdmArrayImage(QString newImagePath);
+    void ldmArrayInfo(int ldmsWide, int ldmsHigh, float aspectRatio);
+    void grabImageData(bool verbose);
+    void colorimeterTypeChanged();
+    void cameraTypeChanged();
+    void outputTypeChanged();
+    void tileGraderProfilingChanged();
+    void useSrgbChanged();
+    void trust1stPointChanged();
+    void showMessageBox(QString title, QString message);
+    void lensFileChanged(QString lensFile);
+    void lensFileNameChanged();
+    void lensFileListChanged();
+    void cameraNameChanged();
+    void lensNameChanged();
+    void lensNameListChanged();
+    void useDebugOptionsChanged();
+    void finishBalancing();
+    void updaterChanged();
+    void statusChanged();
+    void highGainLimitChanged();
+    void lowGainLimitChanged();
+    void btCompliantIterationsChanged();
+    void btMinIterationsChanged();
+    void btMaxIterationsChanged();
+    void tileMeshWidthChanged();
+    void tileMeshHeightChanged();
+    void showMacropixelInsetChanged();
+    void autoControlExposureChanged();
+    void removeReflectionsChanged();
+    void useLogImagesChanged();
+    void targetTimeChanged();
+    void useRawImagesChanged();
+    void linearGainBoostChanged();
+    void rawInterpolationChanged();
+    void highlightRecoveryChanged();
+    void gainTweakChanged();
 
 public Q_SLOTS:
+    void switchInput();
+    void switchOutput();
+    void switchCamera();
+    void calibratorDone(uint number, bool completed);
+    void updateStatusString(QString newString);
+    // A busy phase without a task: running, so the scene shows the stop
+    // button, until whoever called it clears running again.
+    void runNothing();
+    void fetchLdms();
+    void fetchedOutputConfig();
+    void updateProgress();
+    void clearLinearityLog();
+    void appendLinearityLog(QString text);
+    void getLdmsObserved();
+    void getTilesObserved();
+    void blankDisplay(bool blank);
+    bool getImageLdmRGBData(bool verbose = false);
+    void grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList);
+    void setCameraName(QString name);
+    void getLensFiles();
     // Called at aboutToQuit: cancels the active display's requests, ends a run
     // and joins the worker threads, so nothing touches the network context
     // after main has destroyed it.
     void stop();
 
-    // A busy phase without a task: running, so the scene shows the stop
-    // button, until whoever called it clears running again.
-    void runNothing();
-
-Q_SIGNALS:
-    void runningChanged(bool running);
-    void statusStringChanged();
-    void progressChanged();
-    void updaterChanged();
-    void statusChanged();
-    void modeChanged();
-    void displayChanged();
-
 private:
+    // The continuation of an LDM observation asked for by setSelectedLdm.
+    void setSelectedLdmPart2(bool success);
+    void clearResumeStep_();
+    bool linearityOnSimulated_() const;
     void joinWorkers_();
+    void applyEffectiveCameraSettings_();
 
     boost::asio::io_context& context_;
     LogModel* appLog_ = nullptr;
     LogModel linearityLog_;
+    Colorimeter* colorimeter_ = nullptr;
+    CineMeterII* cineMeterII_ = nullptr;
+    CR100* cr100_ = nullptr;
+    DisplayBase* display_ = nullptr;
+    SimulatedDisplay* simulatedDisplay_ = nullptr;
+    Vantor* vantor_ = nullptr;
+    ImageSource* imageSource_ = nullptr;
+    ImageSource* dummyCamera_ = nullptr;
+    CameraController* cameraController_ = nullptr;
+    QTimer idleTimer_;
+    Background* background_ = nullptr;
+    Updater* updater_ = nullptr;
     QThread calibratorThread_;
     QThread backgroundThread_;
-    Updater* updater_ = nullptr;
+    bool meterChoice_ = true;
+    bool displayChoice_ = false;
+    bool cameraChoice_ = false;
+    Calibrator* calibrator_ = nullptr;
+    bool displayPoll_ = true;
+    bool idleBusy_ = false;
+
+    QList<Calibrator*> adjusters_;
+    QList<Macropixel*> uniformityLdms_;
+    std::function<void(bool)> grabContinuation_;
+    int selectedLdmAttempts_ = 0;
+    int grabKind_ = 1;
+
+    double savedBrightness_ = 50.0;
+    double savedCct_ = 3200.0;
+    double savedDuv_ = 0.0;
+    QString eotfType_ = QStringLiteral("sdrPreserve");
+    double savedGamma_ = 0.0;
+
+    uint targetCCT_ = 6500;
+    double targetDuv_ = 0.0;
+    uint readDelay_ = 1500;
+    uint readCount_ = 1;
+    uint steps_ = 10;
+    double gamma_ = 2.4;
+    bool useSrgb_ = false;
+    bool trust1stPoint_ = false;
     bool running_ = false;
-    QString statusString_;
-    int status_ = 0;
+    bool ambientBlack_ = true;
+    double stepSpacing_ = 1.0;
+    uint brightnessLevel_ = 100;
+    bool useDebugOptions_ = false;
+    double highGainLimit_ = 0.5;
+    double lowGainLimit_ = 0.25;
+    uint btCompliantIterations_ = 20;
+    uint btMinIterations_ = 50;
+    uint btMaxIterations_ = 400;
+    uint tileMeshWidth_ = 20;
+    uint tileMeshHeight_ = 20;
+    bool autoControlExposure_ = true;
+    uint linearGainBoost_ = 2;
+    uint rawInterpolation_ = 0;
+    uint highlightRecovery_ = 3;
+    bool removeReflections_ = false;
+    bool useLogImages_ = false;
+    bool useRawImages_ = false;
+
     double progress_ = -1.0;
-    int mode_ = 0;
-    DisplayBase* display_ = nullptr;
+    int status_ = 0;
+    QString statusString_;
+    QString filename_;
+    QString filepath_;
+    bool calibrationAvailable_ = false;
+    uint resumeStep_ = 0;
+    bool targetLdmChosen_ = false;
+    double errorAllowed_ = 0.0;
+    double fakeLdmVariation_ = 0.0;
+    float gainTweak_ = 1.0f;
+    Mode mode_ = Calibrator::ModeLinearity;
+    int selectedLdm_ = 0;
+    double balanceTargetRed_ = 0.0;
+    double balanceTargetGreen_ = 0.0;
+    double balanceTargetBlue_ = 0.0;
+    QString targetTime_;
+    bool tileGraderProfiling_ = false;
+    OptionList lensFileList_;
+    OptionList lensNameList_;
+    QString lensFile_;
+    QString lensFileName_;
+    QString cameraName_;
+    QString lensName_;
 };

@@ -1,31 +1,332 @@
+// The central object: what a first start writes, how stored values are
+// clamped, device switching with the connections and resume steps that follow
+// it, developer options, the idle refresh against the stand-in processor and
+// destruction in the middle of a run.
+#include "cr100.h"
+#include "polledcontext.h"
+#include "processorstandin.h"
+#include "scriptedmeter.h"
+#include "simulateddisplay.h"
 #include "testsupport.h"
+#include "vantor.h"
 #include "veltranor.h"
 
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
+
+#include <memory>
+
+using testsupport::PolledContext;
+
+// Records what the central object tells the active image source.
+class RecordingSource : public ImageSource
+{
+public:
+    QList<bool> autoExposure, raw;
+    void autoControlExposure(bool on) override { autoExposure.append(on); }
+    void useRawImages(bool on) override { raw.append(on); }
+};
 
 class TestVeltranor : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<PolledContext> net_;
+
+    std::unique_ptr<Veltranor> make() { return std::make_unique<Veltranor>(net_->io()); }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
+        QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
+        net_ = std::make_unique<PolledContext>();
+    }
+
+    void init() { QSettings().clear(); }
+
+    void cleanupTestCase() { net_.reset(); }
+
+    // An empty store: CR100 and the processor are active, and only the
+    // settings whose default differs from the starting value are written.
+    void freshStart()
+    {
+        auto v = make();
+        QCOMPARE(v->colorimeter(), static_cast<Colorimeter*>(v->cr100()));
+        QCOMPARE(v->display(), static_cast<DisplayBase*>(v->vantor()));
+        QCOMPARE(v->calibrator()->display(), static_cast<DisplayBase*>(v->vantor()));
+        QCOMPARE(v->mode(), Calibrator::ModeLinearity);
+        QCOMPARE(v->simulatedDisplay()->name(), QStringLiteral("Simulated Display"));
+        QVERIFY(v->calibratorThread().isRunning() && v->backgroundThread().isRunning());
+        QVERIFY(v->idleTimer().isActive());
+
+        QStringList keys = QSettings().allKeys();
+        keys.sort();
+        // The simulated display keeps its own address key.
+        QCOMPARE(keys, QStringList({"Simulated Display/address", "ambientBlack", "errAllowed", "filepath", "highlights",
+                                    "readCount", "steps", "stepspacing", "useSRGB"}));
+        QCOMPARE(v->filepath(),
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/'));
+        QCOMPARE(v->readCount(), 4u);
+        QCOMPARE(v->steps(), 17u);
+        QCOMPARE(v->balanceTargetRed(), 0.0);
+        QCOMPARE(v->highlightRecovery(), 1u);
+    }
+
+    void storedValuesAreClamped_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("cct high") << "targetCCT" << QVariant(20000) << QVariant(10000u);
+        QTest::newRow("cct low") << "targetCCT" << QVariant(1000) << QVariant(1667u);
+        QTest::newRow("cct negative") << "targetCCT" << QVariant(-5.0) << QVariant(1667u);
+        QTest::newRow("cct huge") << "targetCCT" << QVariant(1e30) << QVariant(10000u);
+        QTest::newRow("cct text") << "targetCCT" << QVariant("warm") << QVariant(6500u);
+        QTest::newRow("cct real") << "targetCCT" << QVariant(5000.9) << QVariant(5000u);
+        QTest::newRow("duv") << "targetDuv" << QVariant(0.5) << QVariant(0.01);
+        QTest::newRow("gamma") << "gamma" << QVariant(9.0) << QVariant(3.8);
+        QTest::newRow("read delay") << "readDelay" << QVariant(100) << QVariant(500u);
+        QTest::newRow("read count 0") << "readCount" << QVariant(0) << QVariant(1u);
+        QTest::newRow("read count 250") << "readCount" << QVariant(250) << QVariant(100u);
+        QTest::newRow("steps") << "steps" << QVariant(0) << QVariant(1u);
+        QTest::newRow("brightness") << "bright" << QVariant(20000) << QVariant(10000u);
+    }
+
+    // Stored values pass through the setters: clamped, and written back.
+    void storedValuesAreClamped()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, expected);
+        QSettings().setValue(key, stored);
+        auto v = make();
+        static const QHash<QString, const char*> property {
+            {"targetCCT", "targetCCT"}, {"targetDuv", "targetDuv"}, {"gamma", "gamma"},
+            {"readDelay", "readDelay"}, {"readCount", "readCount"},   {"steps", "steps"},
+            {"bright", "brightnessLevel"}};
+        QCOMPARE(v->property(property.value(key)), expected);
+        if (expected != QVariant(6500u))
+            QCOMPARE(QSettings().value(key).toString(), expected.toString());
+    }
+
+    // Comparisons use the value before clamping (or the fuzzy rule); lens
+    // choices are announced every time.
+    void setterSignals()
+    {
+        auto v = make();
+        QSignalSpy cct(v.get(), &Veltranor::targetCCTChanged);
+        v->setTargetCCT(20000);
+        v->setTargetCCT(20000);
+        v->setTargetCCT(10000);
+        QCOMPARE(cct.count(), 2);
+        QCOMPARE(cct.at(1).at(0).toUInt(), 10000u);
+
+        QSignalSpy gamma(v.get(), &Veltranor::gammaChanged);
+        v->setGamma(2.4000000000001);
+        QCOMPARE(gamma.count(), 0);
+
+        QSignalSpy lens(v.get(), &Veltranor::lensFileChanged);
+        v->setLensFile(QStringLiteral(":/lens/a.jpg"));
+        v->setLensFile(QStringLiteral(":/lens/a.jpg"));
+        QCOMPARE(lens.count(), 2);
+        QCOMPARE(v->tileGrader() != nullptr, true);
+
+        QSignalSpy type(v.get(), &Veltranor::colorimeterTypeChanged);
+        v->setColorimeterType(0);
+        QCOMPARE(type.count(), 0);
+        v->setColorimeterType(1);
+        QCOMPARE(type.count(), 1);
+        QCOMPARE(v->colorimeter(), v->cineMeterII());
+        QCOMPARE(QSettings().value("colorMeter").toBool(), false);
+    }
+
+    // Readings follow the active meter; the resume step survives only the
+    // changes that do not matter in the current mode.
+    void meterAndDisplaySwitching()
+    {
+        auto v = make();
+        ScriptedMeter first, second;
+        first.script({ScriptedMeter::Answer {.silent = true}});
+        second.script({ScriptedMeter::Answer {.silent = true}});
+        v->setColorimeter(&first);
+        v->setColorimeter(&second);
+        Q_EMIT v->calibrator()->takeReading();
+        QCOMPARE(first.reads(), 0);
+        QCOMPARE(second.reads(), 1);
+
+        v->setResumeStep(3);
+        v->setOutputType(1);
+        QCOMPARE(v->resumeStep(), 0u);
+        QCOMPARE(v->calibrator()->display(), static_cast<DisplayBase*>(v->simulatedDisplay()));
+        QVERIFY(v->showSimulatedDisplay());
+
+        // Meter switch: clears in linearity mode only.
+        v->setMode(Calibrator::ModeBalance);
+        v->setResumeStep(3);
+        v->setColorimeter(&first);
+        QCOMPARE(v->resumeStep(), 3u);
+        v->setBalanceTargetRed(0.5);
+        QCOMPARE(v->resumeStep(), 0u);
+        v->setMode(Calibrator::ModeLinearity);
+        v->setResumeStep(3);
+        v->setColorimeter(&second);
+        QCOMPARE(v->resumeStep(), 0u);
+
+        // Targets matter only on the simulated display.
+        v->setResumeStep(3);
+        v->setGamma(2.2);
+        QCOMPARE(v->resumeStep(), 0u);
+        QSignalSpy shown(v.get(), &Veltranor::showSimulatedDisplayChanged);
+        v->setOutputType(0);
+        QCOMPARE(shown.count(), 1);
+        v->setResumeStep(3);
+        v->setGamma(2.6);
+        QCOMPARE(v->resumeStep(), 3u);
+        QCOMPARE(QSettings().value("output").toBool(), false);
+
+        // The selected LDM is kept per display address.
+        QSettings().setValue("selectedLdm", 7);
+        QSettings().setValue("selectedLdm" + v->simulatedDisplay()->address(), 7);
+        v->switchOutput();
+        QCOMPARE(v->selectedLdm(), 7);
+        v->setColorimeter(v->cr100());
+    }
+
+    // The active source gets the effective camera settings, and the grab
+    // worker the read delay, whatever the stored flags say.
+    void imageSourceSwitching()
+    {
+        auto v = make();
+        QVERIFY(!v->imageSource()->isDummy());
+        v->setMode(Calibrator::ModeBalance);
+        v->setResumeStep(2);
+        v->setCameraType(1);
+        QVERIFY(v->imageSource()->isDummy());
+        QCOMPARE(v->resumeStep(), 0u);
+        QCOMPARE(QSettings().value("camera").toBool(), true);
+
+        v->setReadDelay(100);
+        QCOMPARE(v->background()->readDelay(), 750u);
+
+        RecordingSource source;
+        v->setAutoControlExposure(false);
+        v->setUseRawImages(true);
+        v->setImageSource(&source);
+        QCOMPARE(source.autoExposure, QList<bool>({true}));
+        QCOMPARE(source.raw, QList<bool>({false}));
+        v->setUseDebugOptions(true);
+        QCOMPARE(source.raw.last(), true);
+        v->setCameraType(0);
+    }
+
+    // Without an LDM to observe, choosing one ends its busy phase.
+    void selectedLdmWithoutLdms()
+    {
+        auto v = make();
+        QSignalSpy running(v.get(), &Veltranor::runningChanged);
+        v->setSelectedLdm(4);
+        QCOMPARE(v->selectedLdm(), 4);
+        QVERIFY(!v->running());
+        QCOMPARE(running.count(), 2);
+        QCOMPARE(QSettings().value("selectedLdm" + v->vantor()->address()).toInt(), 4);
+    }
+
+    void developerOptionsAndSrgb()
+    {
+        auto v = make();
+        v->vantor()->updatesEnabled = false;
+        v->vantor()->setEotfType(QStringLiteral("sdrPower"));
+        QVERIFY(!v->useSrgb());
+        v->vantor()->setEotfType(QStringLiteral("sdrPreserve"));
+        QVERIFY(v->useSrgb());
+
+        QSignalSpy srgb(v.get(), &Veltranor::useSrgbChanged);
+        v->setUseSrgb(false);
+        v->setUseDebugOptions(true);
+        QVERIFY(!v->useSrgb());
+        QCOMPARE(v->statusString(), QStringLiteral("Developer options are on."));
+        QVERIFY(srgb.count() >= 2);
+
+        v->setMode(Calibrator::ModeTemplate);
+        v->setUseDebugOptions(false);
+        QCOMPARE(v->mode(), Calibrator::ModeBalance);
+        QCOMPARE(v->statusString(), QStringLiteral("Developer options are off."));
+        QCOMPARE(QSettings().value("mode").toInt(), 1);
+
+        v->runNothing();
+        v->setMode(Calibrator::ModeLinearity);
+        QCOMPARE(v->mode(), Calibrator::ModeBalance);
+        v->setRunning(false);
+    }
+
+    // The idle refresh reads the processor over loopback; while a read hangs,
+    // further ticks do not start requests of their own.
+    void idleRefresh()
+    {
+        ProcessorStandin fake;
+        QVERIFY2(fake.start(), qPrintable(fake.errorString()));
+        fake.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
+        auto v = make();
+        v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(fake.port()));
+        fake.clearLog();
+
+        v->idleUpdate();
+        QVERIFY(fake.requestLog().size() >= 2);
+
+        fake.clearLog();
+        fake.addRule(QJsonObject {{"method", "GET"}, {"action", "hang"}});
+        bool nested = false;
+        QTimer::singleShot(100, v.get(), [&] {
+            v->idleUpdate();
+            v->idleUpdate();
+            nested = true;
+            QTimer::singleShot(100, [&] { fake.releaseHung(); });
+        });
+        v->idleUpdate();
+        QVERIFY(nested);
+        QCOMPARE(fake.requestLog().size(), 1);
+
+        // Nothing is refreshed during a run or with polling switched off.
+        fake.clearLog();
+        v->setDisplayPolling(false);
+        v->idleUpdate();
+        v->setDisplayPolling(true);
+        v->runNothing();
+        v->idleUpdate();
+        v->setRunning(false);
+        QCOMPARE(fake.requestLog().size(), 0);
+        v.reset();
+        fake.stop();
+    }
+
+    // Quitting mid-run stops the engine's task before anything it uses goes.
+    void destructionDuringRun()
+    {
+        auto v = make();
+        ScriptedMeter meter;
+        meter.script({ScriptedMeter::Answer {.silent = true}});
+        v->setColorimeter(&meter);
+        v->switchOutput();
+        Calibrator* calibrator = v->calibrator();
+        calibrator->setTask(Calibrator::TaskNothing);
+        v->setRunning(true);
+        QTRY_VERIFY(v->calibrator()->running());
+        v.reset();
+    }
+
     void stopEndsTheRunAndJoinsTheWorkers()
     {
-        boost::asio::io_context context;
-        Veltranor veltranor(context);
-        QVERIFY(veltranor.calibratorThread().isRunning());
-        QVERIFY(veltranor.backgroundThread().isRunning());
-
-        veltranor.setRunning(true);
-        QSignalSpy spy(&veltranor, &Veltranor::runningChanged);
-        veltranor.stop();
+        auto v = make();
+        v->setRunning(true);
+        QSignalSpy spy(v.get(), &Veltranor::runningChanged);
+        v->stop();
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toBool(), false);
-        QVERIFY(!veltranor.running());
-        QVERIFY(veltranor.calibratorThread().isFinished());
-        QVERIFY(veltranor.backgroundThread().isFinished());
-
-        // A second stop (and the destructor after it) is harmless.
-        veltranor.stop();
+        QVERIFY(v->calibratorThread().isFinished());
+        QVERIFY(v->backgroundThread().isFinished());
+        v->stop();
         QCOMPARE(spy.count(), 1);
     }
 };

@@ -495,19 +495,15 @@ void DisplayBase::fetchLdmsDone()
 // A number addresses list position number - 1, bounded by the list's real
 // size: the stored counts go stale while a fetch has emptied the lists.
 
-Macropixel& DisplayBase::defaultRecord_(Macropixel& record)
-{
-    record = Macropixel();
-    return record;
-}
-
-Tile& DisplayBase::defaultRecord_(Tile& record)
-{
-    record = Tile();
-    return record;
-}
-
 namespace {
+
+// A lookup's default record, reset before it is handed out.
+template <typename Record>
+Record& resetDefault(Record& record)
+{
+    record = Record();
+    return record;
+}
 
 // The index-th record (1-based) of the list whose flag is set, or nullptr.
 template <typename Record>
@@ -521,42 +517,47 @@ Record* nthFlagged(QList<Record>& list, bool Record::*flag, uint index)
     return nullptr;
 }
 
+// nthFlagged for the lookups that return a reference: an index beyond the
+// stored count, or one the list runs out before, logs a line and gives the
+// lookup's default record, reset. `lookup` names the lookup in those lines,
+// `range` is what its out-of-range line prints before the count.
+template <typename Record>
+Record& nthFlaggedOrDefault(QList<Record>& list, bool Record::*flag, uint index, uint count,
+                            Record& fallback, const char* lookup, const char* range)
+{
+    if (index - 1 >= count) {
+        qDebug("********* DisplayBase::%s(%d): index out of range %s%d", lookup, int(index), range,
+               int(count));
+    } else if (Record* record = nthFlagged(list, flag, index)) {
+        return *record;
+    } else {
+        qDebug("********* DisplayBase::%s(%d): ran off end of array", lookup, int(index));
+    }
+    return resetDefault(fallback);
+}
+
 } // namespace
 
 Macropixel& DisplayBase::ldm(uint number)
 {
     Locker lock(&modelMutex_);
     if (number - 1 >= uint(ldmList.size()))
-        return defaultRecord_(defaultLdm_);
+        return resetDefault(defaultLdm_);
     return ldmList[number - 1];
 }
 
 Macropixel& DisplayBase::litLdm(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= litLdmCount_) {
-        qDebug("********* DisplayBase::litLdm(%d): index out of range 1–%d", int(index),
-               int(litLdmCount_));
-        return defaultRecord_(defaultLitLdm_);
-    }
-    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::lit, index))
-        return *record;
-    qDebug("********* DisplayBase::litLdm(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultLitLdm_);
+    return nthFlaggedOrDefault(ldmList, &Macropixel::lit, index, litLdmCount_, defaultLitLdm_, "litLdm",
+                               "1–");
 }
 
 Macropixel& DisplayBase::adjustableLdm(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= adjustableLdmCount_) {
-        qDebug("********* DisplayBase::adjustableLdm(%d): index out of range 1–%d", int(index),
-               int(adjustableLdmCount_));
-        return defaultRecord_(defaultAdjustableLdm_);
-    }
-    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::adjustable, index))
-        return *record;
-    qDebug("********* DisplayBase::adjustableLdm(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultAdjustableLdm_);
+    return nthFlaggedOrDefault(ldmList, &Macropixel::adjustable, index, adjustableLdmCount_,
+                               defaultAdjustableLdm_, "adjustableLdm", "1–");
 }
 
 int DisplayBase::ldmX(uint number)
@@ -587,36 +588,22 @@ Tile& DisplayBase::tile(uint number)
 {
     Locker lock(&modelMutex_);
     if (number - 1 >= uint(tileList.size()))
-        return defaultRecord_(defaultTile_);
+        return resetDefault(defaultTile_);
     return tileList[number - 1];
 }
 
 Tile& DisplayBase::litTile(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= litTileCount_) {
-        qDebug("********* DisplayBase::litTile(%d): index out of range 1–%d", int(index),
-               int(litTileCount_));
-        return defaultRecord_(defaultLitTile_);
-    }
-    if (Tile* record = nthFlagged(tileList, &Tile::lit, index))
-        return *record;
-    qDebug("********* DisplayBase::litTile(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultLitTile_);
+    return nthFlaggedOrDefault(tileList, &Tile::lit, index, litTileCount_, defaultLitTile_, "litTile",
+                               "1–");
 }
 
 Tile& DisplayBase::adjustableTile(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= adjustableTileCount_) {
-        qDebug("********* DisplayBase::adjustableTile(%d): index out of range %d", int(index),
-               int(adjustableTileCount_));
-        return defaultRecord_(defaultAdjustableTile_);
-    }
-    if (Tile* record = nthFlagged(tileList, &Tile::adjustable, index))
-        return *record;
-    qDebug("********* DisplayBase::adjustableTile(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultAdjustableTile_);
+    return nthFlaggedOrDefault(tileList, &Tile::adjustable, index, adjustableTileCount_,
+                               defaultAdjustableTile_, "adjustableTile", "");
 }
 
 int DisplayBase::tileX(uint number)

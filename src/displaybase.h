@@ -361,8 +361,6 @@ private:
     // The records that out-of-range lookups hand out, one per operation. Each
     // is reset before it is returned, so that nothing a caller wrote into it
     // reaches a later caller.
-    Macropixel& defaultRecord_(Macropixel& record);
-    Tile& defaultRecord_(Tile& record);
     Macropixel defaultLdm_;
     Macropixel defaultLitLdm_;
     Macropixel defaultAdjustableLdm_;

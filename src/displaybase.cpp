@@ -888,21 +888,29 @@ void DisplayBase::selectTiles(QPoint start, QPoint end)
 
 // ---------------------------------------------------------------- adjustability
 
+namespace {
+
+// Whether a record is adjustable after a selection: a negative mode takes the
+// selected records out, mode 0 makes exactly the selected ones that can be
+// adjusted (`eligible`) adjustable, a positive mode adds those to the rest.
+bool adjustableAfter(int selectionMode, bool adjustable, bool selected, bool eligible)
+{
+    if (selectionMode < 0)
+        return adjustable && !selected;
+    if (selectionMode == 0)
+        return selected && eligible;
+    return adjustable || (selected && eligible);
+}
+
+} // namespace
+
 void DisplayBase::adjustSelectedLdms(int selectionMode)
 {
     {
         Locker lock(&modelMutex_);
         adjustableLdmCount_ = 0;
         for (Macropixel& m : ldmList) {
-            const bool on = m.intensityGain > -0.9;
-            if (selectionMode < 0) {
-                if (m.selected)
-                    m.adjustable = false;
-            } else if (selectionMode == 0) {
-                m.adjustable = m.selected && on;
-            } else if (m.selected && on) {
-                m.adjustable = true;
-            }
+            m.adjustable = adjustableAfter(selectionMode, m.adjustable, m.selected, m.intensityGain > -0.9);
             if (m.adjustable)
                 ++adjustableLdmCount_;
         }
@@ -917,14 +925,7 @@ void DisplayBase::adjustSelectedTiles(int selectionMode)
         Locker lock(&modelMutex_);
         adjustableTileCount_ = 0;
         for (Tile& t : tileList) {
-            if (selectionMode < 0) {
-                if (t.selected)
-                    t.adjustable = false;
-            } else if (selectionMode == 0) {
-                t.adjustable = t.selected && t.lit;
-            } else if (t.selected && t.lit) {
-                t.adjustable = true;
-            }
+            t.adjustable = adjustableAfter(selectionMode, t.adjustable, t.selected, t.lit);
             if (t.adjustable)
                 ++adjustableTileCount_;
         }

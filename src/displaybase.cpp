@@ -235,40 +235,28 @@ bool DisplayBase::fuzzyEqual_(double a, double b)
 
 ErrorType DisplayBase::setRed(double red)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(red, red_))
-            return {};
-        red_ = red;
+    if (storeUnderLock_(red_, red)) {
+        Q_EMIT redChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT redChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 
 ErrorType DisplayBase::setGreen(double green)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(green, green_))
-            return {};
-        green_ = green;
+    if (storeUnderLock_(green_, green)) {
+        Q_EMIT greenChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT greenChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 
 ErrorType DisplayBase::setBlue(double blue)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(blue, blue_))
-            return {};
-        blue_ = blue;
+    if (storeUnderLock_(blue_, blue)) {
+        Q_EMIT blueChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT blueChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 

@@ -60,125 +60,26 @@ DisplayBase::~DisplayBase() = default;
 
 // ---------------------------------------------------------------- accessors
 
-double DisplayBase::red() const
-{
-    Locker lock(&modelMutex_);
-    return red_;
-}
-
-double DisplayBase::green() const
-{
-    Locker lock(&modelMutex_);
-    return green_;
-}
-
-double DisplayBase::blue() const
-{
-    Locker lock(&modelMutex_);
-    return blue_;
-}
-
-double DisplayBase::displayGainRed() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainRed_;
-}
-
-double DisplayBase::displayGainGreen() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainGreen_;
-}
-
-double DisplayBase::displayGainBlue() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainBlue_;
-}
-
-uint DisplayBase::litLdmCount() const
-{
-    Locker lock(&modelMutex_);
-    return litLdmCount_;
-}
-
-uint DisplayBase::adjustableLdmCount() const
-{
-    Locker lock(&modelMutex_);
-    return adjustableLdmCount_;
-}
-
-uint DisplayBase::litTileCount() const
-{
-    Locker lock(&modelMutex_);
-    return litTileCount_;
-}
-
-uint DisplayBase::adjustableTileCount() const
-{
-    Locker lock(&modelMutex_);
-    return adjustableTileCount_;
-}
-
-int DisplayBase::maxX() const
-{
-    Locker lock(&modelMutex_);
-    return maxX_;
-}
-
-int DisplayBase::minX() const
-{
-    Locker lock(&modelMutex_);
-    return minX_;
-}
-
-int DisplayBase::maxY() const
-{
-    Locker lock(&modelMutex_);
-    return maxY_;
-}
-
-int DisplayBase::minY() const
-{
-    Locker lock(&modelMutex_);
-    return minY_;
-}
-
-int DisplayBase::maxLitLdmX() const
-{
-    Locker lock(&modelMutex_);
-    return maxLitLdmX_;
-}
-
-int DisplayBase::minLitLdmX() const
-{
-    Locker lock(&modelMutex_);
-    return minLitLdmX_;
-}
-
-int DisplayBase::maxLitLdmY() const
-{
-    Locker lock(&modelMutex_);
-    return maxLitLdmY_;
-}
-
-int DisplayBase::minLitLdmY() const
-{
-    Locker lock(&modelMutex_);
-    return minLitLdmY_;
-}
-
-uint DisplayBase::ldmCount() const
-{
-    Locker lock(&modelMutex_);
-    return ldmCount_;
-}
-
-uint DisplayBase::tileCount() const
-{
-    Locker lock(&modelMutex_);
-    return tileCount_;
-}
+double DisplayBase::red() const { return underLock_(red_); }
+double DisplayBase::green() const { return underLock_(green_); }
+double DisplayBase::blue() const { return underLock_(blue_); }
+double DisplayBase::displayGainRed() const { return underLock_(displayGainRed_); }
+double DisplayBase::displayGainGreen() const { return underLock_(displayGainGreen_); }
+double DisplayBase::displayGainBlue() const { return underLock_(displayGainBlue_); }
+uint DisplayBase::litLdmCount() const { return underLock_(litLdmCount_); }
+uint DisplayBase::adjustableLdmCount() const { return underLock_(adjustableLdmCount_); }
+uint DisplayBase::litTileCount() const { return underLock_(litTileCount_); }
+uint DisplayBase::adjustableTileCount() const { return underLock_(adjustableTileCount_); }
+int DisplayBase::maxX() const { return underLock_(maxX_); }
+int DisplayBase::minX() const { return underLock_(minX_); }
+int DisplayBase::maxY() const { return underLock_(maxY_); }
+int DisplayBase::minY() const { return underLock_(minY_); }
+int DisplayBase::maxLitLdmX() const { return underLock_(maxLitLdmX_); }
+int DisplayBase::minLitLdmX() const { return underLock_(minLitLdmX_); }
+int DisplayBase::maxLitLdmY() const { return underLock_(maxLitLdmY_); }
+int DisplayBase::minLitLdmY() const { return underLock_(minLitLdmY_); }
+uint DisplayBase::ldmCount() const { return underLock_(ldmCount_); }
+uint DisplayBase::tileCount() const { return underLock_(tileCount_); }
 
 bool DisplayBase::supportsMeshUniformity() const
 {

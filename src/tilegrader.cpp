@@ -373,15 +373,26 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
         qDebug("loadOriginal: %s, isRaw: %d", qUtf8Printable(image), int(rawPhoto));
         timer.start();
 
-        const QByteArray imagePath = QFile::encodeName(image);
-        bool decoded;
-        if (rawPhoto) {
-            raw = rawdecoder::rawImage(imagePath.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
-            decoded = !raw.empty();
-        } else {
-            photo = cv::imread(imagePath.toStdString(), cv::IMREAD_COLOR);
-            decoded = !photo.empty();
-        }
+        // One frame of the photo's kind: a raw file into rawFrame, any other into frame.
+        const auto decode = [&](const QString& file, cv::Mat3w& rawFrame, cv::Mat& frame) {
+            const QByteArray path = QFile::encodeName(file);
+            if (rawPhoto) {
+                rawFrame = rawdecoder::rawImage(path.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
+                return !rawFrame.empty();
+            }
+            frame = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
+            return !frame.empty();
+        };
+        // Scales the dark frame by the gain tweak before it is subtracted.
+        const auto tweakDarkGain = [&](cv::Mat3w darkFrame) {
+            if (s.gainTweak == 1.0f)
+                return;
+            if (s.profiling)
+                qDebug("gain tweak %f", double(s.gainTweak));
+            gainTweak(darkFrame, s.gainTweak);
+        };
+
+        const bool decoded = decode(image, raw, photo);
         const qint64 loadTime = timer.elapsed();
         if (!decoded) {
             qDebug("TileGrader: unable to load or interpret image from %s.", qUtf8Printable(image));
@@ -395,16 +406,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                 linearTo8BitGamma_(linear, photo, s.linearGainBoost, s.profiling);
             }
         } else {
-            const QByteArray path = QFile::encodeName(darkPath);
-            bool darkDecoded;
-            if (rawPhoto) {
-                darkRaw = rawdecoder::rawImage(path.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
-                darkDecoded = !darkRaw.empty();
-            } else {
-                dark = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
-                darkDecoded = !dark.empty();
-            }
-            if (!darkDecoded) {
+            if (!decode(darkPath, darkRaw, dark)) {
                 qDebug("TileGrader: unable to load or interpret dark image from %s.", qUtf8Printable(darkPath));
                 qDebug("            dark file %s.", QFileInfo::exists(darkPath) ? "exists" : "does NOT exist");
                 return false;
@@ -420,11 +422,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                 cv::Mat3w lightLinear(photo.size()), darkLinear(photo.size());
                 sLog3To16bitLinear(photo, lightLinear);
                 sLog3To16bitLinear(dark, darkLinear);
-                if (s.gainTweak != 1.0f) {
-                    if (s.profiling)
-                        qDebug("gain tweak %f", double(s.gainTweak));
-                    gainTweak(darkLinear, s.gainTweak);
-                }
+                tweakDarkGain(darkLinear);
                 cv::subtract(lightLinear, darkLinear, lightLinear);
                 linearTo8BitGamma_(lightLinear, photo, s.linearGainBoost, s.profiling);
             } else {
@@ -434,11 +432,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                     const int darkLevel = exposureMeter(darkRaw, QStringLiteral("    dark"));
                     qDebug("    bright / dark is %.2f", double(float(bright) / float(darkLevel)));
                 }
-                if (s.gainTweak != 1.0f) {
-                    if (s.profiling)
-                        qDebug("gain tweak %f", double(s.gainTweak));
-                    gainTweak(darkRaw, s.gainTweak);
-                }
+                tweakDarkGain(darkRaw);
                 cv::subtract(raw, darkRaw, raw);
             }
         }

@@ -88,6 +88,16 @@ QJsonArray pair(qint64 a, qint64 b)
     return QJsonArray {QJsonValue(a), QJsonValue(b)};
 }
 
+// The list operations take pointers: pointers to the records of a copy.
+QList<Macropixel*> pointersTo(QList<Macropixel>& records)
+{
+    QList<Macropixel*> pointers;
+    pointers.reserve(records.size());
+    for (Macropixel& record : records)
+        pointers.append(&record);
+    return pointers;
+}
+
 } // namespace
 
 // ------------------------------------------------------------- construction
@@ -598,15 +608,8 @@ void Vantor::sendAllLdmGains_()
 {
     // Copies, so that the list stays valid whatever the model does while the
     // request waits.
-    QList<Macropixel> copies;
-    {
-        Locker lock(&modelMutex_);
-        copies = ldmList;
-    }
-    QList<Macropixel*> all;
-    all.reserve(copies.size());
-    for (Macropixel& ldm : copies)
-        all.append(&ldm);
+    QList<Macropixel> copies = underLock_(ldmList);
+    QList<Macropixel*> all = pointersTo(copies);
     setLdmRGBs(all);
 }
 
@@ -990,17 +993,10 @@ ErrorType Vantor::commitMeshRGBs(QList<Macropixel*>& macropixels)
 ErrorType Vantor::resetMesh()
 {
     // Each LDM becomes the one point of its own mesh, at its own gains.
-    QList<Macropixel> copies;
-    {
-        Locker lock(&modelMutex_);
-        copies = ldmList;
-    }
-    QList<Macropixel*> points;
-    points.reserve(copies.size());
-    for (Macropixel& copy : copies) {
+    QList<Macropixel> copies = underLock_(ldmList);
+    for (Macropixel& copy : copies)
         copy.index = int(copy.number);
-        points.append(&copy);
-    }
+    QList<Macropixel*> points = pointersTo(copies);
     const ErrorType uploaded = setMeshRGBs(points, 1.0f);
     if (uploaded.code != 0)
         return uploaded;

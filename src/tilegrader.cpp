@@ -123,17 +123,8 @@ bool TileGrader::isRaw() const
     return isRaw_;
 }
 
-void TileGrader::storeAspectRatio(float aspectRatio)
-{
-    QMutexLocker lock(&mutex_);
-    settings.aspectRatio = aspectRatio;
-}
-
-void TileGrader::setLinearGainBoost(unsigned boost)
-{
-    QMutexLocker lock(&mutex_);
-    settings.linearGainBoost = boost;
-}
+void TileGrader::storeAspectRatio(float aspectRatio) { store_(settings.aspectRatio, aspectRatio); }
+void TileGrader::setLinearGainBoost(unsigned boost) { store_(settings.linearGainBoost, boost); }
 
 void TileGrader::setReuseScreenContour(bool reuseScreenContour)
 {
@@ -196,29 +187,10 @@ void TileGrader::setAspectRatio(float aspectRatio)
     Q_EMIT aspectRatioUpdated();
 }
 
-void TileGrader::setProfiling(bool profiling)
-{
-    QMutexLocker lock(&mutex_);
-    settings.profiling = profiling;
-}
-
-void TileGrader::setLensFile(QString newLensFile)
-{
-    QMutexLocker lock(&mutex_);
-    settings.lensFile = newLensFile;
-}
-
-void TileGrader::useLogImages(bool useLog)
-{
-    QMutexLocker lock(&mutex_);
-    settings.useLogImages = useLog;
-}
-
-void TileGrader::useRawImages(bool useRaw)
-{
-    QMutexLocker lock(&mutex_);
-    isRaw_ = useRaw;
-}
+void TileGrader::setProfiling(bool profiling) { store_(settings.profiling, profiling); }
+void TileGrader::setLensFile(QString newLensFile) { store_(settings.lensFile, newLensFile); }
+void TileGrader::useLogImages(bool useLog) { store_(settings.useLogImages, useLog); }
+void TileGrader::useRawImages(bool useRaw) { store_(isRaw_, useRaw); }
 
 void TileGrader::setRawInterpolation(uint interpolation)
 {
@@ -229,8 +201,7 @@ void TileGrader::setRawInterpolation(uint interpolation)
         qDebug("Unknown raw interpolation value %u; using 0 (bilinear)", interpolation);
         interpolation = 0;
     }
-    QMutexLocker lock(&mutex_);
-    settings.rawInterpolation = interpolation;
+    store_(settings.rawInterpolation, interpolation);
 }
 
 void TileGrader::setHighlightRecovery(uint highlights)
@@ -239,21 +210,11 @@ void TileGrader::setHighlightRecovery(uint highlights)
         qDebug("unknown highlight recovery mode %u, using 3 (rebuild favoring white)", highlights);
         highlights = 3;
     }
-    QMutexLocker lock(&mutex_);
-    settings.highlightRecovery = highlights;
+    store_(settings.highlightRecovery, highlights);
 }
 
-void TileGrader::setGammaTweak(float gamma)
-{
-    QMutexLocker lock(&mutex_);
-    settings.gammaTweak = gamma;
-}
-
-void TileGrader::setGainTweak(float gain)
-{
-    QMutexLocker lock(&mutex_);
-    settings.gainTweak = gain;
-}
+void TileGrader::setGammaTweak(float gamma) { store_(settings.gammaTweak, gamma); }
+void TileGrader::setGainTweak(float gain) { store_(settings.gainTweak, gain); }
 
 // ---------------------------------------------------------------- tone tables
 

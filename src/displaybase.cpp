@@ -35,6 +35,23 @@ QString fixed_(double v, int width, int decimals)
     return QStringLiteral("%1").arg(v, width, 'f', decimals);
 }
 
+// A field of the record numbered `number`, read under the model lock; 0 or
+// false when the list holds no such record (number 0 wraps past the end).
+template <typename Record, typename Field>
+Field fieldOf(ModelMutex& mutex, const QList<Record>& list, uint number, Field Record::*field)
+{
+    Locker lock(&mutex);
+    return number - 1 < uint(list.size()) ? list.at(number - 1).*field : Field();
+}
+
+// The same for a position or a size, truncated to int, or `missing`.
+template <typename Record>
+int extentOf(ModelMutex& mutex, const QList<Record>& list, uint number, float Record::*field, int missing)
+{
+    Locker lock(&mutex);
+    return number - 1 < uint(list.size()) ? trunc_(list.at(number - 1).*field) : missing;
+}
+
 } // namespace
 
 DisplayBase::DisplayBase(QString name, QObject* parent)
@@ -451,26 +468,22 @@ Macropixel& DisplayBase::adjustableLdm(uint index)
 
 int DisplayBase::ldmX(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).x) : -1;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::x, -1);
 }
 
 int DisplayBase::ldmY(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).y) : -1;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::y, -1);
 }
 
 int DisplayBase::ldmWidth(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).width) : 0;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::width, 0);
 }
 
 int DisplayBase::ldmHeight(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).height) : 0;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::height, 0);
 }
 
 Tile& DisplayBase::tile(uint number)
@@ -497,26 +510,22 @@ Tile& DisplayBase::adjustableTile(uint index)
 
 int DisplayBase::tileX(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).x) : -1;
+    return extentOf(modelMutex_, tileList, number, &Tile::x, -1);
 }
 
 int DisplayBase::tileY(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).y) : -1;
+    return extentOf(modelMutex_, tileList, number, &Tile::y, -1);
 }
 
 int DisplayBase::tileWidth(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).width) : 0;
+    return extentOf(modelMutex_, tileList, number, &Tile::width, 0);
 }
 
 int DisplayBase::tileHeight(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).height) : 0;
+    return extentOf(modelMutex_, tileList, number, &Tile::height, 0);
 }
 
 // ---------------------------------------------------------------- scoped access
@@ -577,68 +586,57 @@ const Macropixel* DisplayBase::findLdm(uint tileNumber, int x, int y)
 
 double DisplayBase::ldmRedGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).redGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::redGain);
 }
 
 double DisplayBase::ldmGreenGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).greenGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::greenGain);
 }
 
 double DisplayBase::ldmBlueGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).blueGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::blueGain);
 }
 
 double DisplayBase::ldmRedObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).redObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::redObserved);
 }
 
 double DisplayBase::ldmGreenObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).greenObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::greenObserved);
 }
 
 double DisplayBase::ldmBlueObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).blueObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::blueObserved);
 }
 
 double DisplayBase::ldmIntensityGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).intensityGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::intensityGain);
 }
 
 bool DisplayBase::ldmIsLit(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) && ldmList.at(number - 1).lit;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::lit);
 }
 
 bool DisplayBase::ldmAdjustable(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) && ldmList.at(number - 1).adjustable;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::adjustable);
 }
 
 bool DisplayBase::tileLit(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) && tileList.at(number - 1).lit;
+    return fieldOf(modelMutex_, tileList, number, &Tile::lit);
 }
 
 bool DisplayBase::tileAdjustable(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) && tileList.at(number - 1).adjustable;
+    return fieldOf(modelMutex_, tileList, number, &Tile::adjustable);
 }
 
 // ---------------------------------------------------------------- per-LDM gains

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <memory>
+#include <mutex>
 #include <random>
 
 namespace {
@@ -59,8 +60,18 @@ public:
         });
         connect(bench.cal, &Calibrator::getLdmsObserved, this, [this] { answer(false); });
         connect(bench.cal, &Calibrator::getTilesObserved, this, [this] { answer(true); });
-        connect(this, &Wall::ldmsSeen, bench.cal, &Calibrator::macropixelsObserved);
-        connect(this, &Wall::tilesSeen, bench.cal, &Calibrator::tilesObserved);
+        // Requests and observations also hand over under a standard mutex,
+        // which the thread sanitizer sees (Qt's queue it does not).
+        for (auto request : {&Calibrator::getLdmsObserved, &Calibrator::getTilesObserved})
+            connect(bench.cal, request, bench.cal, [this] { std::lock_guard lock(handoff_); }, Qt::DirectConnection);
+        connect(this, &Wall::ldmsSeen, bench.cal, [this, cal = bench.cal](QList<Macropixel*> list) {
+            { std::lock_guard lock(handoff_); }
+            cal->macropixelsObserved(list);
+        });
+        connect(this, &Wall::tilesSeen, bench.cal, [this, cal = bench.cal](QList<Tile*> list) {
+            { std::lock_guard lock(handoff_); }
+            cal->tilesObserved(list);
+        });
     }
 
     double seen(uint n, int c, bool noisy)
@@ -97,11 +108,13 @@ private:
     void answer(bool tiled)
     {
         ++requests;
+        std::unique_lock lock(handoff_);
         for (auto& m : store_) {
             m->redObserved = seen(m->number, 0, true);
             m->greenObserved = seen(m->number, 1, true);
             m->blueObserved = seen(m->number, 2, true);
         }
+        lock.unlock();
         if (beforeAnswer && !beforeAnswer(requests))
             return;
         if (tiled)
@@ -114,6 +127,7 @@ private:
     std::vector<std::unique_ptr<Macropixel>> store_;
     std::vector<std::unique_ptr<Tile>> tileStore_;
     std::mt19937 random_ {4242};
+    std::mutex handoff_;
 };
 
 // The cycle count of the run's closing line, -1 when there was none.

@@ -719,12 +719,15 @@ Item {
                         format: "message"
                     }
                 }
-                ScreenPanel {
-                    id: screenPanel
+                BasicPanel {
+                    id: wallPanel
                     title: mainUI.balanceMode ? "LDMs" : "Tiles"
                     visible: mainUI.uniformityMode
                     Layout.fillWidth: true
                     Layout.fillHeight: true
+                    content: ScreenPanel {
+                        id: screenPanel
+                    }
                 }
             }
 
@@ -865,6 +868,7 @@ Item {
 
                 Menu {
                     id: statusMenu
+                    objectName: "statusMenu"
                     width: 120
                     VeltMenuItem {
                         text: "Reset Status Color"

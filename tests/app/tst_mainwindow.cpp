@@ -190,6 +190,17 @@ private Q_SLOTS:
         QTRY_VERIFY(progress->isVisible());
         QCOMPARE(progress->property("value").toDouble(), 0.25);
 
+        // A right click on the status line offers to reset its colour, only
+        // while there is a colour to reset.
+        QObject* menu = scene.window->findChild<QObject*>("statusMenu");
+        const QPoint line = scene.item("statusLine")->mapToScene(QPointF(20, 5)).toPoint();
+        QTest::mouseClick(scene.window, Qt::RightButton, {}, line);
+        QVERIFY(!menu->property("visible").toBool());
+        scene.veltranor->setStatus(-1);
+        QTest::mouseClick(scene.window, Qt::RightButton, {}, line);
+        QTRY_VERIFY(menu->property("visible").toBool());
+        QMetaObject::invokeMethod(menu, "close");
+
         // Ctrl+R runs again; in uniformity mode a run without targets cannot start.
         QTest::keyClick(scene.window, Qt::Key_R, Qt::ControlModifier);
         QTRY_VERIFY(running.count() >= 3);

@@ -474,8 +474,6 @@ void Veltranor::setSelectedLdmPart2(bool success)
     }
 }
 
-void Veltranor::getLensFiles() {}
-
 // ---------------------------------------------------------------- properties
 
 void Veltranor::clearResumeStep_()

@@ -247,6 +247,9 @@ public:
     // Waits while processing the GUI thread's events, ending early when the
     // run stops.
     void delay_(unsigned milliseconds);
+    // Lens lists: turns a lens key or an image name into its display name.
+    static void lensNameForFile(QString& text);
+
     // The refresh that the idle timer runs every 10 s.
     void idleUpdate();
     // Deletes the uniformity adjusters (they live on the GUI thread).

@@ -7,22 +7,36 @@ ApplicationWindow {
     id: window
 
     readonly property string appName: "VANTOR Veltrano ®"
-    readonly property int mode: veltranor ? veltranor.mode : 0
-    readonly property bool linearityMode: mode === 0
-    readonly property bool uniformityMode: mode === 1 || mode === 2
-    readonly property bool isRunning: veltranor ? veltranor.running : false
-    readonly property bool isDark: palette.window.hslLightness < 0.5
+    property alias mode: mainUI.mode
+    property alias linearityMode: mainUI.linearityMode
+    property alias balanceMode: mainUI.balanceMode
+    property alias templateMode: mainUI.templateMode
+    property alias uniformityMode: mainUI.uniformityMode
+    readonly property bool isDark: palette.window.hsvValue < 0.5
+    // Not delayed: the menus follow the run at once.
+    readonly property bool isRunning: veltranor.running
 
-    // Secondary windows; created by the scene parts that own them.
-    property var simulatedDisplay: mainUI.simulatedDisplay
-    property var imageWindow: mainUI.imageWindow
-    property var prefs: mainUI.prefs
+    // The secondary windows, made hidden with the scene.
+    property alias simulatedDisplay: mainUI.simulatedDisplay
+    property alias imageWindow: mainUI.imageWindow
+    property alias prefs: mainUI.prefs
+
+    // The text item that the Edit menu and the fields' context menus act on.
+    property Item editItem: null
 
     width: 780
     height: 600
+    minimumWidth: mainUI.minimumWidth
+    minimumHeight: mainUI.minimumHeight + (menuBar ? menuBar.height : 0)
     visible: true
+    color: "#1A1A1A"
     title: "%1 %2 – %3".arg(appName).arg(veltranoVersion)
                        .arg(uniformityMode ? "Uniformity Mode" : "Linearity Mode")
+
+    // A permanent dark look; the window colour draws the control borders.
+    palette.window: "#888888"
+    palette.text: "white"
+    palette.base: "transparent"
 
     Settings {
         id: windowSettings
@@ -55,6 +69,71 @@ ApplicationWindow {
             y = top + s.desktopAvailableHeight - height
     }
 
+    // Centres the main window and stacks the two device windows over it.
+    function resetWindows() {
+        const s = window.screen
+        if (s) {
+            x = (s.width - width) / 2
+            y = (s.height - height) / 2
+        }
+        visible = true
+        const others = [[simulatedDisplay, 75], [imageWindow, 150]]
+        for (const [w, offset] of others) {
+            if (!w)
+                continue
+            w.x = x + offset
+            w.y = y + offset
+            w.width = width
+            w.height = height
+        }
+    }
+
+    // ----------------------------------------------------------- edit item
+
+    function insideContent(item, root) {
+        for (let p = item; p; p = p.parent) {
+            if (p === root)
+                return true
+        }
+        return false
+    }
+
+    // Menus live in the overlay (popups) or the menu bar, outside the content.
+    function inMenu(item) {
+        return insideContent(item, window.Overlay.overlay) || insideContent(item, menuBar)
+    }
+
+    function updateEditItem() {
+        let focused = window.activeFocusItem
+        if (!focused && prefs)
+            focused = prefs.activeFocusItem
+        if (focused && inMenu(focused))
+            return
+        let next = null
+        if (focused && (insideContent(focused, window.contentItem)
+                        || (prefs && insideContent(focused, prefs.contentItem))))
+            next = focused
+        if (next === editItem)
+            return
+        const previous = editItem
+        editItem = next
+        if (next)
+            next.forceActiveFocus()
+        if (prefs && prefs.hasOwnProperty("editItem"))
+            prefs.editItem = next
+        if (previous && previous.selectByMouse && typeof previous.deselect === "function")
+            previous.deselect()
+    }
+
+    onActiveFocusItemChanged: updateEditItem()
+    Connections {
+        target: window.prefs
+        ignoreUnknownSignals: true
+        function onActiveFocusItemChanged() { Qt.callLater(window.updateEditItem) }
+    }
+
+    // ------------------------------------------------------------ lifecycle
+
     onVisibleChanged: if (visible) clampToScreen()
 
     Component.onCompleted: {
@@ -67,9 +146,9 @@ ApplicationWindow {
     }
 
     onClosing: function(close) {
-        if (veltranor)
-            veltranor.running = false
-        window.contentItem.forceActiveFocus()
+        veltranor.running = false
+        mainUI.finishEditing()
+        mainUI.saveViewState()
         windowSettings.dummyShown = (simulatedDisplay && simulatedDisplay.visible) ? 1 : 0
         windowSettings.imageShown = (imageWindow && imageWindow.visible) ? 1 : 0
         windowSettings.sync()
@@ -84,14 +163,183 @@ ApplicationWindow {
     Connections {
         target: Qt.application
         function onAboutToQuit() {
-            if (veltranor && veltranor.updater)
+            if (veltranor.updater)
                 veltranor.updater.shutdown()
             window.close()
         }
     }
 
+    // -------------------------------------------------------------- menus
+
+    Action {
+        id: resetWindowsAction
+        text: "&Reset Windows"
+        shortcut: "Shift+Ctrl+Alt+W"
+        enabled: !window.isRunning
+        onTriggered: window.resetWindows()
+    }
+
+    menuBar: MenuBar {
+        id: menuBar
+        palette.base: window.palette.window
+        palette.highlightedText: window.palette.text
+        palette.highlight: window.isDark ? "dimgray" : "lightgray"
+
+        Menu {
+            title: "&File"
+            VeltMenuItem { action: mainUI.fileOpenAction }
+            VeltMenuItem { action: mainUI.fileSaveAction }
+            MenuSeparator {}
+            VeltMenuItem { action: mainUI.logSaveAction }
+            MenuSeparator {}
+            VeltMenuItem {
+                action: Action {
+                    text: "E&xit"
+                    shortcut: StandardKey.Quit
+                    onTriggered: Qt.quit()
+                }
+            }
+        }
+
+        Menu {
+            title: "&Edit"
+            VeltMenuItem {
+                action: Action {
+                    text: "Cu&t"
+                    shortcut: StandardKey.Cut
+                    enabled: !!window.editItem && !!window.editItem.selectedText && !window.editItem.readOnly
+                    onTriggered: window.editItem.cut()
+                }
+            }
+            VeltMenuItem {
+                action: Action {
+                    text: "&Copy"
+                    shortcut: StandardKey.Copy
+                    enabled: !!window.editItem && !!window.editItem.selectedText
+                    onTriggered: window.editItem.copy()
+                }
+            }
+            VeltMenuItem {
+                action: Action {
+                    text: "&Paste"
+                    shortcut: StandardKey.Paste
+                    enabled: !!window.editItem && !!window.editItem.canPaste
+                    onTriggered: window.editItem.paste()
+                }
+            }
+            VeltMenuItem {
+                action: Action {
+                    text: "Select &All"
+                    shortcut: StandardKey.SelectAll
+                    enabled: !!window.editItem && !!window.editItem.text && !!window.editItem.selectByMouse
+                    onTriggered: window.editItem.selectAll()
+                }
+            }
+            MenuSeparator {}
+            VeltMenuItem {
+                action: Action {
+                    text: "Pr&eferences..."
+                    enabled: !window.isRunning
+                    onTriggered: {
+                        if (window.prefs) {
+                            window.prefs.show()
+                            window.prefs.raise()
+                            window.prefs.requestActivate()
+                        }
+                    }
+                }
+            }
+        }
+
+        Menu {
+            title: "&Operation"
+            width: 350
+            VeltMenuItem {
+                objectName: "linearityModeItem"
+                action: Action {
+                    text: "&Linearity Mode"
+                    checkable: true
+                    checked: window.linearityMode
+                    enabled: !window.isRunning
+                    onTriggered: {
+                        if (!window.linearityMode)
+                            veltranor.mode = 0
+                        checked = Qt.binding(() => window.linearityMode)
+                    }
+                }
+            }
+            VeltMenuItem {
+                objectName: "uniformityModeItem"
+                action: Action {
+                    text: "&Uniformity Mode"
+                    checkable: true
+                    checked: window.uniformityMode
+                    enabled: !window.isRunning
+                    onTriggered: {
+                        if (!window.uniformityMode)
+                            veltranor.mode = 1
+                        checked = Qt.binding(() => window.uniformityMode)
+                    }
+                }
+            }
+            MenuSeparator {}
+            VeltMenuItem { action: mainUI.runCal }
+            VeltMenuItem { action: mainUI.resumeCal }
+            VeltMenuItem { action: mainUI.stopCal }
+            VeltMenuItem { action: mainUI.takeReading }
+            MenuSeparator {}
+            VeltMenuItem {
+                action: Action {
+                    text: "Check for &Update..."
+                    enabled: !window.isRunning
+                    onTriggered: mainUI.checkForUpdates.trigger()
+                }
+            }
+        }
+
+        Menu {
+            title: "&View"
+            VeltMenuItem {
+                action: Action {
+                    text: mainUI.outputControlsShown ? "Hide Output &Controls" : "Show Output &Controls"
+                    onTriggered: mainUI.outputControlsShown = !mainUI.outputControlsShown
+                }
+            }
+            VeltMenuItem {
+                action: Action {
+                    text: mainUI.logVisible ? "Hide &Log" : "Show &Log"
+                    onTriggered: mainUI.logVisible = !mainUI.logVisible
+                }
+            }
+            MenuSeparator {}
+            VeltMenuItem { action: mainUI.zoomIn }
+            VeltMenuItem { action: mainUI.zoomOut }
+            VeltMenuItem { action: mainUI.zoomToFit }
+        }
+
+        Menu {
+            title: "&Window"
+            width: 230
+            VeltMenuItem { action: mainUI.showSimulatedDisplay }
+            VeltMenuItem { action: mainUI.showCameraCapture }
+            MenuSeparator {}
+            VeltMenuItem { action: resetWindowsAction }
+        }
+
+        Menu {
+            title: "&Help"
+            VeltMenuItem {
+                action: Action {
+                    text: "&About..."
+                    onTriggered: mainUI.aboutBox.open()
+                }
+            }
+        }
+    }
+
     MainUI {
         id: mainUI
+        objectName: "mainUI"
         anchors.fill: parent
     }
 }

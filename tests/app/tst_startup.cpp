@@ -94,8 +94,9 @@ private Q_SLOTS:
                 QVERIFY(veltranor);
                 calibratorRunning = veltranor->calibratorThread().isRunning();
                 boost::asio::post(veltranor->networkContext(), [&] { polled = true; });
+                // The main window is the one shown; the scene's other windows start hidden.
                 for (QWindow* window : QGuiApplication::topLevelWindows()) {
-                    if (auto* quick = qobject_cast<QQuickWindow*>(window)) {
+                    if (auto* quick = qobject_cast<QQuickWindow*>(window); quick && quick->isVisible()) {
                         title = quick->title();
                         size = quick->size();
                     }

@@ -134,11 +134,7 @@ private Q_SLOTS:
                                       "seconds\r"));
         const QList<QByteArray> row = lines[2].chopped(1).split('\t');
         QCOMPARE(row.size(), 27);
-        QCOMPARE(row[0], QByteArray("1"));
-        QCOMPARE(row[1], QByteArray("0.3333333333333333"));
-        QCOMPARE(row[2], QByteArray("0.5"));
-        QCOMPARE(row[3], QByteArray("1e-05"));
-        QCOMPARE(row[4], QByteArray("6501.123456789"));
+        QCOMPARE(row.mid(0, 4), QList<QByteArray>({"1", "0.3333333333333333", "0.5", "1e-05"}));
         QCOMPARE(row[6], QByteArray("14.28571428571429"));
         QCOMPARE(row[26], QByteArray("13"));
 

@@ -364,63 +364,6 @@ void Veltranor::joinWorkers_()
 
 // ---------------------------------------------------------------- run state
 
-void Veltranor::setRunning(bool running)
-{
-    if (running_ == running)
-        return;
-    running_ = running;
-    if (running_)
-        setStatus(0);
-    Q_EMIT runningChanged(running_);
-}
-
-void Veltranor::runNothing()
-{
-    if (running_)
-        return;
-    if (calibrator_)
-        calibrator_->setTask(Calibrator::TaskNothing);
-    running_ = true;
-    setStatus(0);
-    Q_EMIT runningChanged(true);
-}
-
-void Veltranor::calibratorDone(uint number, bool completed)
-{
-    Q_UNUSED(completed)
-    if (number == 0 && running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
-    }
-}
-
-void Veltranor::updateStatusString(QString newString)
-{
-    setStatusString(newString);
-}
-
-void Veltranor::updateProgress() {}
-
-void Veltranor::clearLinearityLog()
-{
-    linearityLog_.clear();
-}
-
-void Veltranor::appendLinearityLog(QString text)
-{
-    linearityLog_.appendEntry(QDateTime::currentDateTime(), QStringLiteral("default"), LogModel::Info,
-                              QString(), text);
-}
-
-void Veltranor::fetchLdms()
-{
-    if (!display_)
-        return;
-    const ErrorType error = display_->fetchLdms();
-    if (error.code != 0)
-        qWarning("Error updating display: %s", qPrintable(error.message));
-}
-
 void Veltranor::fetchedOutputConfig()
 {
     if (mode_ == Calibrator::ModeTemplate && display_)
@@ -647,17 +590,6 @@ void Veltranor::setFilename(const QString& value)
         return;
     filename_ = value;
     Q_EMIT filenameChanged();
-}
-
-void Veltranor::setFilepath(const QString& value)
-{
-    // Only the folder is kept, up to and including its last "/".
-    const qsizetype slash = value.lastIndexOf(QLatin1Char('/'));
-    const QString folder = slash >= 1 ? value.left(slash + 1) : value;
-    if (folder == filepath_)
-        return;
-    filepath_ = folder;
-    writeSetting(QStringLiteral("filepath"), folder);
 }
 
 void Veltranor::setCalibrationAvailable(bool value)

@@ -11,6 +11,7 @@
 #include "tilegrader.h"
 #include "updater.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -264,6 +265,27 @@ public:
 
     QList<CalibrationPoint> correctionPoints;
 
+    // run control, linearity post-processing, correction and log files
+    Q_INVOKABLE void resume();
+    Q_INVOKABLE void test();
+    Q_INVOKABLE void takeMeasurement();
+    Q_INVOKABLE bool setupBalance();
+    Q_INVOKABLE QString elapsedTimeString() const;
+    Q_INVOKABLE QString defaultLogFileName() const;
+    bool processCalibration();
+    void showCalibrationStats();
+    void sendCalibration();
+    void setupVantor();
+    void resetVantor(bool completed);
+    void updateVantor_();
+    void setCorrectionParameters();
+    void setAdjustmentParameters(Mode mode);
+    bool donePending() const { return donePending_; }
+
+    // uniformity run orchestration (builders)
+    bool buildBalancers();
+    bool buildTemplaters();
+
 Q_SIGNALS:
     void colorimeterChanged();
     void displayChanged();
@@ -360,6 +382,9 @@ public Q_SLOTS:
     void grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList);
     void setCameraName(QString name);
     void getLensFiles();
+    bool saveCalibration(QUrl url);
+    bool readCalibration(QUrl url);
+    bool saveLog(QUrl url);
     // Called at aboutToQuit: cancels the active display's requests, ends a run
     // and joins the worker threads, so nothing touches the network context
     // after main has destroyed it.
@@ -461,4 +486,14 @@ private:
     QString lensFileName_;
     QString cameraName_;
     QString lensName_;
+
+    // run control
+    void emitTaskStart_();
+    QString correctionFileName_() const;
+    QDateTime uniformityStart_;
+    qsizetype adjusterCount_ = 0;
+    bool donePending_ = false;
+
+    // uniformity run orchestration (builders)
+    QList<Tile*> uniformityTiles_;
 };

@@ -74,3 +74,10 @@ veltrano_fuzz_target(updater_feed
   SOURCES src/updater_feed.cpp
   QT
   SEEDS tests/fuzz/seeds/updater_feed)
+
+# The correction file read back from disk, with its write/read round trip.
+veltrano_fuzz_target(correction_file
+  SOURCES src/correctionfile.cpp
+  QT
+  SEEDS tests/fuzz/seeds/correction_file
+  MAX_LEN 16384)

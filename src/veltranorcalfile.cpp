@@ -1,0 +1,202 @@
+// Veltranor: the curves of a linearity result, the correction file and the log file.
+#include "veltranor.h"
+
+#include "correctionfile.h"
+#include "linearitycurves.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QSettings>
+
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// prefix + the current UTC time (ISO 8601, no fractions) + suffix, with the
+// time's ":" made "-" and a "Z" right before a "." dropped. The folder in
+// front is left as it is.
+QString timeStampedName(const QString& folder, const QString& prefix, const QString& suffix)
+{
+    QString name = prefix + QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + suffix;
+    name.replace(QLatin1Char(':'), QLatin1Char('-'));
+    name.replace(QLatin1String("Z."), QLatin1String("."));
+    return folder + name;
+}
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+QString Veltranor::correctionFileName_() const
+{
+    return timeStampedName(filepath_, QStringLiteral("VantorCal-"), QStringLiteral(".tsv"));
+}
+
+QString Veltranor::defaultLogFileName() const
+{
+    return timeStampedName(filepath_, QStringLiteral("VeltranoLog-"), QString());
+}
+
+void Veltranor::setFilepath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash >= 1 ? path.left(slash + 1) : QString();
+    if (folder == filepath_)
+        return;
+    filepath_ = folder;
+    QSettings().setValue(QStringLiteral("filepath"), folder);
+}
+
+// ---------------------------------------------------------------- curves
+
+bool Veltranor::processCalibration()
+{
+    return computeCurveHandles(correctionPoints, stepSpacing_);
+}
+
+void Veltranor::showCalibrationStats()
+{
+    const qsizetype n = correctionPoints.size();
+    if (n < 2)
+        return;
+    quint64 iterations = 0, seconds = 0;
+    double cctError = 0.0, duvError = 0.0, luminanceError = 0.0;
+    qsizetype withTarget = 0;
+    for (qsizetype i = 1; i < n; ++i) {
+        const CalibrationPoint& p = correctionPoints.at(i);
+        iterations += p.iterations;
+        seconds += p.seconds;
+        cctError += std::abs(p.cct - double(targetCCT_));
+        duvError += std::abs(p.duv - targetDuv_);
+        // A point without a luminance target has no relative error.
+        if (p.luminanceTarget != 0.0) {
+            luminanceError += 100.0 * std::abs(p.luminance - p.luminanceTarget) / p.luminanceTarget;
+            ++withTarget;
+        }
+    }
+    if (calibrator_)
+        calibrator_->logTime(QStringLiteral("Including setup time, correction took"), calibrator_->durationSeconds);
+    const qsizetype m = n - 1;
+    qDebug("Averages over %d point%s: %u iterations, %u seconds; errors %.0f K CCT, %.4f duv, %.2f%% luminance",
+           int(m), m == 1 ? "" : "s", uint(std::llround(double(iterations) / double(m))),
+           uint(std::llround(double(seconds) / double(m))), cctError / double(m), duvError / double(m),
+           withTarget == 0 ? 0.0 : luminanceError / double(withTarget));
+}
+
+void Veltranor::sendCalibration()
+{
+    if (!display_)
+        return;
+    if (correctionPoints.isEmpty()) {
+        qDebug("sendCalibration: no correction points to send");
+        return;
+    }
+    QList<DisplayBase::CalibrationPoint> curves;
+    curves.reserve(correctionPoints.size());
+    for (const CalibrationPoint& p : std::as_const(correctionPoints))
+        curves.append({p.redPx, p.redPy, p.redMx, p.redMy, p.greenPx, p.greenPy, p.greenMx, p.greenMy, p.bluePx,
+                       p.bluePy, p.blueMx, p.blueMy});
+    const CalibrationPoint& last = correctionPoints.last();
+    const ErrorType error =
+        display_->sendCalibration(curves, last.redDisplayGain, last.greenDisplayGain, last.blueDisplayGain);
+    if (error.code != 0)
+        qDebug("sendCalibration: error %s", qUtf8Printable(error.message));
+}
+
+// ---------------------------------------------------------------- files
+
+bool Veltranor::saveCalibration(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    setFilepath(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qDebug("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        setStatusString(QStringLiteral("Unable to open file %1").arg(path));
+        return false;
+    }
+    const QByteArray bytes = CorrectionFile::write(correctionPoints);
+    // A full disk is no saved correction.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        qDebug("Unable to write file %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        setStatusString(QStringLiteral("Unable to write file %1").arg(path));
+        return false;
+    }
+    file.close();
+    setStatusString(QStringLiteral("Correction saved to %1").arg(path));
+    return true;
+}
+
+bool Veltranor::readCalibration(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    qDebug("read file at %s", qUtf8Printable(path));
+    setFilename(path);
+    setFilepath(path);
+    const QString name = fileNameOf(path);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setStatusString(QStringLiteral("Can’t open file %1: %2").arg(name, file.errorString()));
+        qDebug("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    CorrectionFile::ReadResult result = CorrectionFile::read(file);
+    file.close();
+
+    switch (result.outcome) {
+    case CorrectionFile::ReadResult::Empty: {
+        // A header without rows is as empty as no header: nothing to send.
+        const QString text = QStringLiteral("File %1 is empty").arg(name);
+        setStatusString(text);
+        qDebug("%s", qUtf8Printable(text));
+        return false;
+    }
+    case CorrectionFile::ReadResult::MissingHandles: {
+        const QString text =
+            QStringLiteral("File is missing one or more px, py, mx, or my columns, so it can’t be used");
+        setStatusString(text);
+        qDebug("%s", qUtf8Printable(text));
+        correctionPoints.clear();
+        return false;
+    }
+    case CorrectionFile::ReadResult::Read:
+        break;
+    }
+
+    correctionPoints = std::move(result.points);
+    for (qsizetype i = 0; i < correctionPoints.size(); ++i) {
+        const CalibrationPoint& p = correctionPoints.at(i);
+        qDebug("#%2d: %.6f, %.6f, %.6f", int(i), p.red, p.green, p.blue);
+    }
+    if (calibrator_)
+        calibrator_->displayCalibration(name, correctionPoints);
+    setResumeStep(0);
+    setCalibrationAvailable(true);
+
+    // The busy phase is ours only when no run was active.
+    const bool wasRunning = running_;
+    runNothing();
+    sendCalibration();
+    if (!wasRunning && running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+    return true;
+}
+
+bool Veltranor::saveLog(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    setFilepath(path);
+    setStatusString(QStringLiteral("Saving log to %1...").arg(path));
+    const QString error = appLog_->saveTo(path);
+    setStatusString(error.isEmpty() ? QStringLiteral("Log saved to %1").arg(path)
+                                    : QStringLiteral("Unable to open file %1").arg(path));
+    return true;
+}

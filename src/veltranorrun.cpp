@@ -1,0 +1,457 @@
+// Veltranor: starting, stopping and finishing runs of every mode, the
+// processor's measuring state and the engine's configuration.
+#include "veltranor.h"
+
+#include "vantor.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+const QString kUniformity = QStringLiteral("Uniformity");
+
+bool uniformityMode(Calibrator::Mode mode)
+{
+    return mode == Calibrator::ModeBalance || mode == Calibrator::ModeTemplate;
+}
+
+QString plural(qint64 count)
+{
+    return count == 1 ? QString() : QStringLiteral("s");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- starting
+
+void Veltranor::setRunning(bool running)
+{
+    if (running == running_)
+        return;
+    if (running && donePending_) {
+        qDebug("The previous run is still ending; start again when it has.");
+        return;
+    }
+    running_ = running;
+    if (running) {
+        setStatus(0);
+        if (calibrator_)
+            calibrator_->sendPerLdm = display_ != vantor_;
+        if (uniformityMode(mode_)) {
+            setResumeStep(0);
+            if (!setupBalance()) {
+                setStatus(-1);
+                running_ = false;
+                return;
+            }
+            // A Stop taken while the run was being built.
+            if (!running_)
+                return;
+        } else {
+            setupVantor();
+            if (!running_) {
+                // Stopped while the processor was being prepared: put it back
+                // and never start the engine.
+                resetVantor(true);
+                return;
+            }
+            const double effectiveGamma = display_ == vantor_ ? savedGamma_ : gamma_;
+            const bool srgb = useSrgb();
+            if (srgb && effectiveGamma != 2.4) {
+                qDebug("Correction canceled: VANTOR Gamma (HDR) is %.2f, must be 1.0 for sRGB corrections.",
+                       effectiveGamma / 2.4);
+                setStatusString(
+                    QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB."));
+                running_ = false;
+                resetVantor(true);
+                return;
+            }
+            qDebug("%s", srgb ? "Correcting to sRGB." : "Correcting to VANTOR gamma.");
+            setCorrectionParameters();
+        }
+        emitTaskStart_();
+        return;
+    }
+    Q_EMIT runningChanged(false);
+}
+
+void Veltranor::emitTaskStart_()
+{
+    // Every task but "nothing" answers with done; until it has, no other
+    // task starts (its done would be taken for the new run's).
+    donePending_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing;
+    Q_EMIT runningChanged(true);
+}
+
+void Veltranor::resume()
+{
+    if (running_ || donePending_)
+        return;
+    running_ = true;
+    setStatus(0);
+    if (mode_ == Calibrator::ModeLinearity) {
+        qDebug("======== Resuming correction ========");
+        setupVantor();
+        if (!running_) {
+            resetVantor(true);
+            return;
+        }
+        setCorrectionParameters();
+        calibrator_->setTask(Calibrator::TaskResume);
+    } else {
+        if (!setupBalance()) {
+            running_ = false;
+            return;
+        }
+        if (!running_)
+            return;
+    }
+    emitTaskStart_();
+}
+
+void Veltranor::test()
+{
+    if (running_ || donePending_)
+        return;
+    running_ = true;
+    setStatus(0);
+    setCorrectionParameters();
+    calibrator_->setTask(Calibrator::TaskTestReadCounts);
+    setResumeStep(0);
+    emitTaskStart_();
+}
+
+void Veltranor::takeMeasurement()
+{
+    if (running_ || donePending_)
+        return;
+    running_ = true;
+    setStatus(0);
+    // Consecutive measurements collect in the log.
+    if (calibrator_->task() != Calibrator::TaskMeasure)
+        clearLinearityLog();
+    setCorrectionParameters();
+    calibrator_->setTask(Calibrator::TaskMeasure);
+    emitTaskStart_();
+}
+
+void Veltranor::runNothing()
+{
+    if (running_)
+        return;
+    running_ = true;
+    setStatus(0);
+    if (calibrator_)
+        calibrator_->setTask(Calibrator::TaskNothing);
+    Q_EMIT runningChanged(true);
+}
+
+bool Veltranor::setupBalance()
+{
+    if (!display_ || display_->ldmCount() == 0 || !uniformityMode(mode_))
+        return false;
+    if (imageSource_)
+        imageSource_->useSavedExposure(true);
+    uniformityStart_ = QDateTime::currentDateTime();
+    if (mode_ == Calibrator::ModeTemplate) {
+        qDebug("Adjustable Tiles: %d,  Ldms: %d", int(display_->adjustableTileCount()),
+               int(display_->adjustableLdmCount()));
+        if (!buildTemplaters())
+            return false;
+    } else {
+        buildBalancers();
+    }
+    // Without adjusters the engine would run whatever task it was given last.
+    if (adjusters_.isEmpty()) {
+        qDebug("No adjustable LDMs; nothing to adjust.");
+        return false;
+    }
+    setAdjustmentParameters(mode_);
+    return true;
+}
+
+// ---------------------------------------------------------------- engine configuration
+
+void Veltranor::setAdjustmentParameters(Mode mode)
+{
+    if (adjusters_.isEmpty())
+        return;
+    adjusterCount_ = adjusters_.size();
+    if (display_)
+        display_->setCycling(false);
+    const uint readDelay = removeReflections_ ? 0 : readDelay_;
+    const auto configure = [&](Calibrator* c) {
+        c->setBalanceTargets(balanceTargetRed_, balanceTargetGreen_, balanceTargetBlue_);
+        c->setReadDelay(readDelay);
+        c->setReadCount(1);
+        c->setErrorAllowed(0.0);
+        c->setHighGainLimit(highGainLimit_);
+        c->setLowGainLimit(lowGainLimit_);
+    };
+    calibrator_->setMode(mode);
+    calibrator_->setTask(mode == Calibrator::ModeBalance ? Calibrator::TaskBalance : Calibrator::TaskTemplate);
+    configure(calibrator_);
+    for (Calibrator* adjuster : std::as_const(adjusters_))
+        configure(adjuster);
+    calibrator_->setLoggable(true);
+    calibrator_->setAdjusters(adjusters_);
+    calibrator_->setMacropixels(uniformityLdms_);
+    calibrator_->setTiles(uniformityTiles_);
+}
+
+void Veltranor::setCorrectionParameters()
+{
+    const double processorTarget = vantor_ ? vantor_->lumaMax() * savedBrightness_ : 0.0;
+    const bool onVantor = display_ == vantor_;
+    if (display_)
+        display_->setCycling(false);
+    calibrator_->setMode(Calibrator::ModeLinearity);
+    calibrator_->setTask(Calibrator::TaskCalibrate);
+    if (onVantor) {
+        const double cct = std::clamp(savedCct_, 0.0, double(std::numeric_limits<uint>::max()));
+        calibrator_->setTargetCCT(uint(cct));
+        calibrator_->setTargetDuv(savedDuv_);
+        calibrator_->setGamma(savedGamma_);
+    } else {
+        calibrator_->setTargetCCT(targetCCT_);
+        calibrator_->setTargetDuv(targetDuv_);
+        calibrator_->setGamma(gamma_);
+    }
+    calibrator_->useSrgb = useSrgb();
+    calibrator_->trust1stPoint = trust1stPoint_;
+    if (display_)
+        calibrator_->setInitialDisplayGains(display_->displayGainRed(), display_->displayGainGreen(),
+                                            display_->displayGainBlue());
+    calibrator_->setTargetLum(onVantor ? processorTarget / 100.0 : double(brightnessLevel_));
+    calibrator_->setReadDelay(readDelay_);
+    calibrator_->setReadCount(colorimeter_ && colorimeter_->spectrometer() ? 1u : readCount_);
+    calibrator_->setSteps(steps_);
+    calibrator_->setAmbientBlack(ambientBlack_);
+    calibrator_->setStepSpacing(stepSpacing_);
+    calibrator_->setErrorAllowed(errorAllowed_);
+}
+
+// ---------------------------------------------------------------- processor state
+
+void Veltranor::setupVantor()
+{
+    if (!vantor_ || display_ != vantor_)
+        return;
+    displayPoll_ = false;
+    qDebug("Setting up VANTOR for correction.");
+    savedBrightness_ = vantor_->percentBrightness();
+    savedCct_ = vantor_->cct();
+    savedDuv_ = vantor_->duv();
+    savedGamma_ = vantor_->gamma();
+    eotfType_ = vantor_->eotfType();
+
+    vantor_->updatesEnabled = false;
+    vantor_->setRGB(0, 0.0, 0.0, 0.0);
+    vantor_->setCurvesEnabled(false);
+    vantor_->setTestPatternEnabled(true);
+    qDebug("Veltranor::setupVantor(): updating vantor");
+    updateVantor_();
+}
+
+void Veltranor::resetVantor(bool completed)
+{
+    if (!vantor_ || display_ != vantor_)
+        return;
+    qDebug("Resetting VANTOR after correction.");
+    vantor_->updatesEnabled = false;
+    vantor_->setTestPatternEnabled(false);
+    vantor_->setCurvesEnabled(true);
+    vantor_->setRGB(0, 1.0, 1.0, 1.0);
+    qDebug("resume %d, completed %d", int(resumeStep_), int(completed));
+
+    const bool cancelledInFirstStep = !completed && resumeStep_ == 0;
+    const bool zeroGain =
+        vantor_->displayGainRed() == 0.0 || vantor_->displayGainGreen() == 0.0 || vantor_->displayGainBlue() == 0.0;
+    if (zeroGain || (cancelledInFirstStep && !trust1stPoint_)) {
+        qDebug("%s", cancelledInFirstStep ? "Cancelled in first step; reset display gains"
+                                          : "Display gains zero; resetting");
+        // Stored only: the update below sends it with the rest.
+        vantor_->setDisplayGainRGB(1.0, 1.0, 1.0);
+    }
+    updateVantor_();
+    displayPoll_ = true;
+}
+
+void Veltranor::updateVantor_()
+{
+    const bool wasRunning = running_;
+    if (!wasRunning)
+        runNothing();
+    vantor_->updatesEnabled = true;
+    const ErrorType error = vantor_->updateVantor();
+    if (error.code != 0)
+        qDebug("Veltranor::updateVantor_: error %s", qUtf8Printable(error.message));
+    if (!wasRunning && running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+}
+
+// ---------------------------------------------------------------- finishing
+
+void Veltranor::calibratorDone(uint number, bool completed)
+{
+    Q_UNUSED(number)
+    donePending_ = false;
+    const bool ranToEnd = running_;
+
+    if (uniformityMode(mode_)) {
+        qDebug("calibratorDone: all done.");
+        if (!adjusters_.isEmpty()) {
+            unsigned fewest = std::numeric_limits<unsigned>::max(), most = 0;
+            int fewestPoints = std::numeric_limits<int>::max(), mostPoints = std::numeric_limits<int>::min();
+            qint64 iterationSum = 0, pointSum = 0;
+            for (Calibrator* adjuster : std::as_const(adjusters_)) {
+                const unsigned iterations = adjuster->iterations;
+                fewest = std::min(fewest, iterations);
+                most = std::max(most, iterations);
+                iterationSum += iterations;
+                const int points = adjuster->pointsWithinError(0.0);
+                fewestPoints = std::min(fewestPoints, points);
+                mostPoints = std::max(mostPoints, points);
+                pointSum += points;
+            }
+            // No averages over nothing: the count recorded at configuration may be 0.
+            const qint64 configured = adjusterCount_ > 0 ? adjusterCount_ : adjusters_.size();
+            qDebug("%s took %d - %d iterations; %lld on average.", qUtf8Printable(kUniformity), int(fewest),
+                   int(most), iterationSum / adjusters_.size());
+            qDebug("%s had %d - %d weighted points; %d on average.", qUtf8Printable(kUniformity), fewestPoints,
+                   mostPoints, int(pointSum / configured));
+        } else {
+            qDebug("%s had no adjusters.", qUtf8Printable(kUniformity));
+        }
+        if (ranToEnd)
+            setResumeStep(0);
+        setProgress(-1.0);
+        if (imageSource_)
+            imageSource_->useSavedExposure(false);
+        if (ranToEnd) {
+            setStatusString(QStringLiteral("%1 completed.").arg(kUniformity));
+            setStatus(1);
+        } else {
+            setStatusString(QStringLiteral("%1 cancelled; display left in indeterminate state.").arg(kUniformity));
+            setStatus(-1);
+        }
+        qDebug("%s took%s.", qUtf8Printable(kUniformity), qUtf8Printable(elapsedTimeString()));
+        deleteAdjusters();
+        if (running_) {
+            running_ = false;
+            Q_EMIT runningChanged(false);
+        }
+        return;
+    }
+
+    const Calibrator::TaskType task = calibrator_->task();
+    if (task == Calibrator::TaskCalibrate || task == Calibrator::TaskResume) {
+        if (!ranToEnd)
+            runNothing();
+        qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
+        correctionPoints = calibrator_->points;
+        setResumeStep(calibrator_->resumeStep());
+        resetVantor(completed);
+        const bool ok = processCalibration();
+        const qint64 intervals = qint64(correctionPoints.size()) - 1;
+        setStatus(completed && ok && intervals == qint64(steps_) ? 1 : -1);
+        qDebug("%lld point%s %s.", static_cast<long long>(intervals), intervals == 1 ? " is" : "s are",
+               ok ? "good" : "not useful");
+        if (ok) {
+            showCalibrationStats();
+            setFilename(correctionFileName_());
+            setCalibrationAvailable(true);
+            sendCalibration();
+        }
+    }
+    if (running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+}
+
+// ---------------------------------------------------------------- status
+
+void Veltranor::updateStatusString(QString newString)
+{
+    setStatusString(newString);
+}
+
+void Veltranor::updateProgress()
+{
+    const QString noun = mode_ == Calibrator::ModeTemplate ? QStringLiteral("macropixels") : QStringLiteral("LDMs");
+    qsizetype stillRunning = 0;
+    unsigned fewest = std::numeric_limits<unsigned>::max();
+    for (Calibrator* adjuster : std::as_const(adjusters_)) {
+        if (!adjuster->running())
+            continue;
+        ++stillRunning;
+        fewest = std::min(fewest, unsigned(adjuster->iterations));
+    }
+    // Nothing left adjusting: the run is about to end and has nothing to report.
+    if (stillRunning == 0)
+        return;
+    const double fraction = btMaxIterations_ == 0 ? 0.0 : double(fewest) / double(btMaxIterations_);
+    const QString remaining = remainingTime(uniformityStart_, fraction);
+    if (fewest != 0)
+        setStatusString(QStringLiteral("%1 %2 of %3 %4: iteration %5%6...")
+                            .arg(kUniformity)
+                            .arg(stillRunning)
+                            .arg(adjusterCount_)
+                            .arg(noun)
+                            .arg(fewest)
+                            .arg(remaining));
+    else
+        setStatusString(QStringLiteral("%1 %2 of %3 %4: setting initial gains%5...")
+                            .arg(kUniformity)
+                            .arg(stillRunning)
+                            .arg(adjusterCount_)
+                            .arg(noun, remaining));
+    setProgress(fraction);
+}
+
+QString Veltranor::elapsedTimeString() const
+{
+    const qint64 s = uniformityStart_.isValid() ? uniformityStart_.secsTo(QDateTime::currentDateTime()) : 0;
+    if (s < 1)
+        return QStringLiteral(" no time at all");
+    const qint64 h = s / 3600, m = (s - 3600 * h) / 60, sec = s - 3600 * h - 60 * m;
+    QString text;
+    if (h != 0)
+        text += QStringLiteral(" %1 hour%2").arg(h).arg(plural(h));
+    if (m != 0)
+        text += QStringLiteral(" %1 minute%2").arg(m).arg(plural(m));
+    text += QStringLiteral(" %1 second%2").arg(sec).arg(plural(sec));
+    return text;
+}
+
+void Veltranor::clearLinearityLog()
+{
+    linearityLog_.clear();
+}
+
+void Veltranor::appendLinearityLog(QString text)
+{
+    linearityLog_.appendEntry(QDateTime::currentDateTime(), QString(), LogModel::Info, QString(), text);
+}
+
+void Veltranor::fetchLdms()
+{
+    if (!uniformityMode(mode_) || !display_)
+        return;
+    qDebug("Getting LDM configuration...");
+    // The pause lets a display that was just switched settle; it waits only
+    // while running is set, which is restored afterwards.
+    const bool wasRunning = running_;
+    running_ = true;
+    delay_(300);
+    running_ = wasRunning;
+    const ErrorType error = display_->fetchLdms();
+    if (error.code != 0)
+        qWarning("Fetch LDMs failed: %s", qUtf8Printable(error.message));
+}

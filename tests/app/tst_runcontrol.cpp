@@ -1,0 +1,267 @@
+// ctest-labels: threaded
+// Runs through the central object: a linearity run against the stand-in
+// processor from start to the correction sent, the sRGB refusal, a Stop in
+// the middle of a run and during the processor's preparation, and the end of
+// a uniformity run.
+#include "cr100.h"
+#include "messagecapture.h"
+#include "polledcontext.h"
+#include "processorstandin.h"
+#include "scriptedmeter.h"
+#include "testsupport.h"
+#include "vantor.h"
+#include "veltranor.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <memory>
+
+using testsupport::PolledContext;
+
+namespace {
+
+// A meter reading a linear wall driven by the processor's colour and display
+// gains: 150 nits at full white, 6500 K and Duv 0 whenever the primaries are
+// equal.
+class ProcessorPlant : public Colorimeter
+{
+public:
+    explicit ProcessorPlant(Vantor& vantor)
+        : Colorimeter(QStringLiteral("plant"))
+        , vantor_(vantor)
+    {
+    }
+
+    void read() override
+    {
+        const double r = vantor_.red() * vantor_.displayGainRed();
+        const double g = vantor_.green() * vantor_.displayGainGreen();
+        const double b = vantor_.blue() * vantor_.displayGainBlue();
+        lock();
+        setLuminance(45 * r + 90 * g + 15 * b);
+        setCct(6500 - 3000 * r + 500 * g + 2500 * b);
+        setDuv(-0.01 * r + 0.02 * g - 0.01 * b);
+        setTimestamp(QString::number(++reads));
+        setError(QString());
+        setErrorType(ErrorType());
+        unlock();
+        Q_EMIT dataAvailable(this);
+    }
+
+    std::atomic<int> reads {0};
+
+private:
+    Vantor& vantor_;
+};
+
+QList<QJsonObject> patches(ProcessorStandin& fake)
+{
+    QList<QJsonObject> bodies;
+    for (const QJsonValue& record : fake.requestLog())
+        if (record.toObject().value("method").toString() == QLatin1String("PATCH"))
+            bodies.append(QJsonDocument::fromJson(ProcessorStandin::body(record.toObject())).object());
+    return bodies;
+}
+
+// The measuring state (test pattern on, curves off, black) or the normal one.
+bool measuringState(const QJsonObject& patch, bool measuring)
+{
+    const QJsonObject display = patch["dev"]["display"].toObject();
+    return patch["dev"]["ingest"]["testPattern"]["enabled"].toBool() == measuring
+           && display["out"]["curves"]["enabled"].toBool() == !measuring
+           && display["out"]["adjust"]["gain"]["g"].toDouble() == (measuring ? 0.0 : 1.0);
+}
+
+} // namespace
+
+class TestRunControl : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PolledContext> net_;
+    ProcessorStandin fake_;
+    QTemporaryDir dir_;
+
+    std::unique_ptr<Veltranor> make(bool onProcessor)
+    {
+        auto v = std::make_unique<Veltranor>(net_->io());
+        v->idleTimer().stop();
+        v->setReadCount(1);
+        v->setReadDelay(500);
+        if (onProcessor) {
+            v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(fake_.port()));
+            v->vantor()->read();
+        } else {
+            v->setOutputType(1);
+        }
+        return v;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
+        QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
+        net_ = std::make_unique<PolledContext>();
+        QVERIFY2(fake_.start(), qPrintable(fake_.errorString()));
+        fake_.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        fake_.clearRules();
+        fake_.clearLog();
+    }
+
+    void cleanupTestCase()
+    {
+        fake_.stop();
+        net_.reset();
+    }
+
+    // One PATCH puts the processor into its measuring state before the
+    // engine starts, one restores it, and the correction follows.
+    void linearityRunOnProcessor()
+    {
+        auto v = make(true);
+        ProcessorPlant meter(*v->vantor());
+        v->setColorimeter(&meter);
+        v->setSteps(2);
+        v->setFilepath(dir_.filePath(QStringLiteral("x")));
+        fake_.clearLog();
+
+        v->setRunning(true);
+        QVERIFY(v->running());
+        QList<QJsonObject> sent = patches(fake_);
+        QCOMPARE(sent.size(), 1);
+        QVERIFY(measuringState(sent[0], true));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 120000);
+        QCOMPARE(v->status(), 1);
+        QVERIFY(v->calibrationAvailable());
+        QCOMPARE(v->correctionPoints.size(), 3);
+        QVERIFY2(QRegularExpression(QRegularExpression::escape(dir_.path())
+                                    + QStringLiteral("/VantorCal-\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.tsv$"))
+                     .match(v->filename())
+                     .hasMatch(),
+                 qPrintable(v->filename()));
+
+        sent = patches(fake_);
+        QVERIFY(sent.size() >= 3);
+        QVERIFY(measuringState(sent[sent.size() - 2], false));
+        const QJsonObject last = sent.last();
+        const QJsonObject display = last["dev"]["display"].toObject();
+        const QJsonArray red = QJsonDocument::fromJson(display["out"]["curves"]["r"].toString().toUtf8()).array();
+        QCOMPARE(red.size(), 3);
+        QCOMPARE(red[2].toObject()["px"].toDouble(), 1.0);
+        QCOMPARE(display["gains"]["g"].toDouble(), v->correctionPoints.last().greenDisplayGain);
+        QVERIFY(!v->donePending());
+    }
+
+    // sRGB needs the gamma at 2.4: the run is refused, and QML sees no change.
+    void srgbRefusal()
+    {
+        auto v = make(false);
+        v->setGamma(2.2);
+        QSignalSpy running(v.get(), &Veltranor::runningChanged);
+        testsupport::MessageCapture log;
+        v->setRunning(true);
+        QVERIFY(!v->running());
+        QCOMPARE(running.count(), 0);
+        QCOMPARE(v->statusString(),
+                 QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB."));
+        QCOMPARE(log.count(QStringLiteral(
+                     "Correction canceled: VANTOR Gamma (HDR) is 0.92, must be 1.0 for sRGB corrections.")),
+                 1);
+    }
+
+    // Stop while the engine waits for a reading: the run ends cancelled,
+    // busy while its points are processed.
+    void stopMidRun()
+    {
+        auto v = make(false);
+        ScriptedMeter meter;
+        meter.script({ScriptedMeter::Answer {.silent = true}});
+        v->setColorimeter(&meter);
+        QSignalSpy running(v.get(), &Veltranor::runningChanged);
+        testsupport::MessageCapture log;
+        v->setRunning(true);
+        QTRY_VERIFY_WITH_TIMEOUT(meter.reads() >= 1, 30000);
+        v->setRunning(false);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("Veltranor: Correction cancelled.")), 1, 30000);
+        QTRY_VERIFY(!v->running());
+        QCOMPARE(v->status(), -1);
+        QCOMPARE(running.count(), 4); // started, stopped, busy while processing, idle
+        QVERIFY(!v->donePending());
+        v->setColorimeter(v->cr100());
+    }
+
+    // A Stop taken while the processor is being prepared: the processor is
+    // put back and the engine never starts.
+    void stopDuringPreparation()
+    {
+        auto v = make(true);
+        ScriptedMeter meter;
+        v->setColorimeter(&meter);
+        fake_.addRule(QJsonObject {{"method", "PATCH"}, {"action", "hang"}});
+        fake_.clearLog();
+        QTimer::singleShot(200, v.get(), [&] {
+            v->setRunning(false);
+            fake_.releaseHung();
+        });
+        v->setRunning(true);
+        QVERIFY(!v->running());
+        QVERIFY(!v->donePending());
+        const QList<QJsonObject> sent = patches(fake_);
+        QCOMPARE(sent.size(), 2);
+        QVERIFY(measuringState(sent.first(), true));
+        QVERIFY(measuringState(sent.last(), false));
+        QTest::qWait(1500);
+        QCOMPARE(meter.reads(), 0);
+        QVERIFY(!v->calibrator()->running());
+        v->setColorimeter(v->cr100());
+    }
+
+    // The end of a uniformity run, also with no adjusters at all; a start
+    // without LDMs is refused without a signal; an LDM fetch keeps the busy
+    // state it found.
+    void uniformityEnd()
+    {
+        auto v = make(false);
+        v->setOutputType(0); // the processor without an address: no LDMs
+        testsupport::MessageCapture log;
+        v->setMode(Calibrator::ModeBalance);
+        QCOMPARE(log.count(QStringLiteral("Fetch LDMs failed: "), true), 1);
+
+        QSignalSpy running(v.get(), &Veltranor::runningChanged);
+        v->setRunning(true);
+        QVERIFY(!v->running());
+        QCOMPARE(v->status(), -1);
+        QCOMPARE(running.count(), 0);
+
+        v->runNothing();
+        v->fetchLdms();
+        QVERIFY(v->running());
+        v->setProgress(0.5);
+        v->calibratorDone(0, true);
+        QCOMPARE(v->statusString(), QStringLiteral("Uniformity completed."));
+        QCOMPARE(v->status(), 1);
+        QCOMPARE(v->progress(), -1.0);
+        QVERIFY(!v->running());
+
+        v->calibratorDone(0, false);
+        QCOMPARE(v->statusString(), QStringLiteral("Uniformity cancelled; display left in indeterminate state."));
+        QCOMPARE(v->status(), -1);
+        QCOMPARE(v->elapsedTimeString(), QStringLiteral(" no time at all"));
+    }
+};
+
+VELTRANO_TEST_MAIN(TestRunControl)
+
+#include "tst_runcontrol.moc"

@@ -3,12 +3,11 @@
 #include "displaybase.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <cmath>
 
-using RunLocker = QMutexLocker<QRecursiveMutex>;
+using RunLocker = std::lock_guard<std::recursive_mutex>;
 
 const char* const Calibrator::colorStr_[3] = {"  red", "green", " blue"};
 
@@ -47,7 +46,7 @@ void Calibrator::setRunning(bool value)
         running_ = value;
         return;
     }
-    RunLocker lock(&runMutex);
+    RunLocker lock(runMutex);
     if (running_ == value)
         return;
     running_ = value;
@@ -89,7 +88,7 @@ void Calibrator::beginTask_()
         running_ = true;
         return;
     }
-    RunLocker lock(&runMutex);
+    RunLocker lock(runMutex);
     if (running_)
         return;
     running_ = true;
@@ -102,7 +101,7 @@ void Calibrator::stopRunning_()
         running_ = false;
         return;
     }
-    RunLocker lock(&runMutex);
+    RunLocker lock(runMutex);
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);

@@ -11,12 +11,11 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 
 class Colorimeter;
@@ -393,8 +392,9 @@ protected:
     uint number_;
     std::atomic<bool> running_ {false};
     QString statusString_;
-    QRecursiveMutex runMutex;
-    mutable QMutex readTimeMutex;
+    // Standard mutexes, whose locking ThreadSanitizer follows.
+    std::recursive_mutex runMutex;
+    mutable std::mutex readTimeMutex;
     double targetCCT_ = 6500.0;
     double targetDuv_ = 0.0;
     double targetLum_ = 0.0;

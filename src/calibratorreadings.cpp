@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDebug>
-#include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
 
@@ -43,13 +42,13 @@ void Calibrator::readColorimeterData(Colorimeter* data)
 
 void Calibrator::setReadTime_(const QString& time)
 {
-    QMutexLocker lock(&readTimeMutex);
+    const std::lock_guard lock(readTimeMutex);
     readTime = time;
 }
 
 QString Calibrator::readTime_() const
 {
-    QMutexLocker lock(&readTimeMutex);
+    const std::lock_guard lock(readTimeMutex);
     return readTime;
 }
 

@@ -1,7 +1,6 @@
 #include "colorimeter.h"
 
 #include <QDateTime>
-#include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTimer>
@@ -84,7 +83,7 @@ void Colorimeter::setAddress(const QString& address)
 
 void Colorimeter::setCct(double cct)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     if (sameValue(cct_, cct))
         return;
     cct_ = cct;
@@ -94,7 +93,7 @@ void Colorimeter::setCct(double cct)
 
 void Colorimeter::setDuv(double duv)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     if (sameValue(duv_, duv))
         return;
     duv_ = duv;
@@ -106,7 +105,7 @@ void Colorimeter::setDuv(double duv)
 
 void Colorimeter::setCieXY(double x, double y)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     if (sameValue(cieX_, x) && sameValue(cieY_, y))
         return;
     cieX_ = x;
@@ -119,7 +118,7 @@ void Colorimeter::setCieXY(double x, double y)
 
 void Colorimeter::setLuminance(double luminance)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     if (sameValue(luminance_, luminance))
         return;
     luminance_ = luminance;
@@ -129,7 +128,7 @@ void Colorimeter::setLuminance(double luminance)
 
 void Colorimeter::setLuminanceUnits(const QString& units)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     if (luminanceUnits_ != units) {
         luminanceUnits_ = units;
         Q_EMIT luminanceUnitsChanged();
@@ -145,7 +144,7 @@ void Colorimeter::setLuminanceString_()
 
 void Colorimeter::setTimestamp(const QString& timestamp)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     setString_(timestamp_, timestamp, &Colorimeter::timestampChanged);
 }
 
@@ -156,13 +155,13 @@ void Colorimeter::setTimestamp()
 
 void Colorimeter::setError(const QString& error)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     setString_(error_, error, &Colorimeter::errorChanged);
 }
 
 void Colorimeter::setErrorType(ErrorType e)
 {
-    const QMutexLocker locker(&mutex_);
+    const std::lock_guard locker(mutex_);
     // Any change of code or message is kept, so that a fatal error following
     // a recoverable one reads as fatal; only OK <-> error is announced.
     if (errorType_.code == e.code && errorType_.message == e.message)

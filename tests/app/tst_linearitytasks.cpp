@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "testsupport.h"
 
 #include "calibratorbench.h"

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // The central object: what a first start writes, how stored values are
 // clamped, device switching with the connections and resume steps that follow
 // it, developer options, the idle refresh against the stand-in processor and

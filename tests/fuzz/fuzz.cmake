@@ -9,7 +9,7 @@
 include_guard(GLOBAL)
 
 function(veltrano_fuzz_target name)
-  cmake_parse_arguments(PARSE_ARGV 1 F "QT" "SEEDS;SEED_SCRIPT;MAX_LEN" "SOURCES;DEFINES")
+  cmake_parse_arguments(PARSE_ARGV 1 F "QT" "SEEDS;SEED_SCRIPT;MAX_LEN" "SOURCES;DEFINES;PKG")
   if(NOT F_MAX_LEN)
     set(F_MAX_LEN 4096)
   endif()
@@ -46,6 +46,13 @@ function(veltrano_fuzz_target name)
   target_include_directories(${exe} PRIVATE ${VELTRANO_ROOT} ${VELTRANO_ROOT}/src ${VELTRANO_ROOT}/glowkit)
   target_compile_definitions(${exe} PRIVATE ${F_DEFINES})
   target_link_libraries(${exe} PRIVATE Boost::headers)
+  if(F_PKG)
+    # System libraries through pkg-config (C++ ones such as CCfits are built
+    # with g++ against libstdc++, which clang links as well).
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(${name}_pkg REQUIRED IMPORTED_TARGET ${F_PKG})
+    target_link_libraries(${exe} PRIVATE PkgConfig::${name}_pkg)
+  endif()
   if(F_QT)
     if(NOT VELTRANO_FUZZ_MODE STREQUAL "regress")
       # clang 14 cannot emit the function-type check's prologue data for split

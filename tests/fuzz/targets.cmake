@@ -5,6 +5,7 @@
 #     [DEFINES <macro>...]                   # compile definitions of the whole target
 #     [SEEDS <folder relative to the top of the tree>]     # seed inputs kept in git
 #     [SEED_SCRIPT <python3 script relative to the top; called with an output folder>]
+#     [PKG <pkg-config module>...]           # system libraries to link
 #     [MAX_LEN <bytes>])                     # input-size cap (default 4096)
 # Crashing inputs found are fixed and kept in regressions/<name>/; those, and
 # the seeds in git, run in the ordinary test suite (<name>_regressions).
@@ -59,6 +60,13 @@ veltrano_fuzz_target(operations_doc
 veltrano_fuzz_target(xinrui_read
   SOURCES glowkit/xinrui.cpp glowkit/caldata.cpp
   SEEDS tests/fuzz/seeds/xinrui_read)
+
+# FITS capture images (the capture folder reader), through the FITS library.
+veltrano_fuzz_target(fits_capture
+  SOURCES glowkit/colorspace.cpp glowkit/xinrui.cpp glowkit/caldata.cpp
+  PKG CCfits cfitsio
+  SEEDS tests/fuzz/seeds/fits_capture
+  MAX_LEN 17280)
 
 # Receiver protocols: the Art-Net decoder, and the receiver-control client's
 # reply checks and payload conversions.

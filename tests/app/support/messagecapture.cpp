@@ -1,7 +1,5 @@
 #include "messagecapture.h"
 
-#include <QMutexLocker>
-
 #include <atomic>
 
 namespace testsupport {
@@ -28,7 +26,7 @@ void MessageCapture::handler(QtMsgType type, const QMessageLogContext& context, 
     if (!self)
         return;
     {
-        QMutexLocker lock(&self->mutex_);
+        std::lock_guard lock(self->mutex_);
         self->messages_.append(message);
     }
     if (self->previous_)
@@ -37,13 +35,13 @@ void MessageCapture::handler(QtMsgType type, const QMessageLogContext& context, 
 
 QStringList MessageCapture::messages() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return messages_;
 }
 
 int MessageCapture::count(const QString& text, bool prefix) const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     int n = 0;
     for (const QString& m : messages_) {
         if (prefix ? m.startsWith(text) : m == text)
@@ -54,7 +52,7 @@ int MessageCapture::count(const QString& text, bool prefix) const
 
 void MessageCapture::clear()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     messages_.clear();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <mutex>
 
 namespace testsupport {
 
@@ -26,7 +27,7 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_; // a standard mutex: the thread sanitizer follows it
     QStringList messages_;
     QtMessageHandler previous_ = nullptr;
 };

@@ -1,0 +1,105 @@
+// ctest-labels: threaded
+// A short linearity correction of the engine reading each real meter: the
+// serial meter on its fake instrument (a pty), the network meter on its
+// loopback stand-in. Before every reading a plant works out what the wall
+// shows for the gains last sent and tells the stand-in, so the run converges.
+
+#include "calibratorbench.h"
+#include "cinemeterii.h"
+#include "cr100.h"
+#include "meterstandin.h"
+#include "plantmeter.h"
+#include "testsupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+#include <memory>
+
+class TestMeterLinearity : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QSettings().clear(); }
+
+    void correctionReadsTheMeter_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("CR100") << true;
+        QTest::newRow("CineMeterII") << false;
+    }
+
+    void correctionReadsTheMeter()
+    {
+        QFETCH(bool, serial);
+        MeterStandIn standIn(serial ? QStringLiteral("fake_cr100.py") : QStringLiteral("fake_cinemeter.py"));
+        std::unique_ptr<Colorimeter> meter;
+        if (serial) {
+            qputenv("VELTRANO_CR100_PORT", standIn.first().toLocal8Bit());
+            meter = std::make_unique<CR100>();
+        } else {
+            meter = std::make_unique<CineMeterII>();
+            meter->setAddress(QStringLiteral("127.0.0.1:") + standIn.first() + QStringLiteral("/meter"));
+        }
+
+        CalibratorBench bench;
+        PlantMeter plant(bench.display);
+        int reads = 0;
+        bool scripted = true;
+        // Connected before the meter, so it runs first for each reading.
+        connect(bench.cal, &Calibrator::takeReading, this, [&] {
+            plant.read();
+            ++reads;
+            const QString lum = QString::number(plant.luminance(), 'f', 4);
+            const QString cct = QString::number(plant.cct(), 'f', 1);
+            const QString duv = QString::number(plant.duv(), 'f', 5);
+            if (serial) {
+                scripted = scripted && standIn.control(QStringLiteral("reply RM Y|OK:0:RM Y:") + lum)
+                           && standIn.control(QStringLiteral("reply RM CCT|OK:0:RM CCT:%1,%2").arg(cct, duv));
+            } else {
+                const QString body = QStringLiteral("brightness_SI %1 cd/m2\nCCT %2\n\u2206uv %3").arg(lum, cct, duv);
+                scripted = scripted
+                           && standIn.control(QString::fromUtf8(QJsonDocument(QJsonObject {{"body", body}}).toJson(QJsonDocument::Compact)));
+            }
+        }, Qt::QueuedConnection);
+        bench.useMeter(meter.get());
+        bench.onWorker([&bench] {
+            Calibrator* c = bench.cal;
+            c->setMode(Calibrator::ModeLinearity);
+            c->setSteps(2);
+            c->setReadDelay(0);
+            c->setReadCount(1);
+            c->setErrorAllowed(1.0);
+            c->setTargetLum(80);
+            c->setTargetCCT(6500);
+            c->setTargetDuv(0);
+            c->setAmbientBlack(false);
+        });
+
+        QVERIFY(bench.runTask(Calibrator::TaskCalibrate));
+        QVERIFY(scripted);
+        QCOMPARE(bench.done.last(), qMakePair(0u, true));
+        QList<CalibrationPoint> points;
+        QString status;
+        bench.onWorker([&] {
+            points = bench.cal->points;
+            status = bench.cal->statusString();
+        });
+        QCOMPARE(status, QStringLiteral("Correction completed without error"));
+        QVERIFY(reads > 5);
+        QCOMPARE(meter->errorType().code, 0);
+        // Both levels were measured through the meter and reached their target.
+        QCOMPARE(points.size(), 3);
+        for (int i = 1; i <= 2; ++i) {
+            QVERIFY2(qAbs(points[i].luminance - points[i].luminanceTarget) < 0.8,
+                     qPrintable(QStringLiteral("#%1: %2 for %3").arg(i).arg(points[i].luminance).arg(points[i].luminanceTarget)));
+            QVERIFY2(qAbs(points[i].cct - 6500) < 65, qPrintable(QString::number(points[i].cct)));
+        }
+    }
+};
+
+VELTRANO_TEST_MAIN(TestMeterLinearity)
+
+#include "tst_meterlinearity.moc"

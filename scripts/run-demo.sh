@@ -73,10 +73,12 @@ cleanup() {
     for i in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL -- "-$program_pid" 2>/dev/null
   fi
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  # The end of their input stops the stand-ins; a signal only those that hang.
   close_pipes
   for pid in "${pids[@]}"; do
     for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -TERM "$pid" 2>/dev/null
+    for i in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
@@ -91,7 +93,7 @@ trap 'exit 143' TERM
 # start_standin NAME SCRIPT [ARGS...]: starts a stand-in on a free port and
 # sets $port to the port it reports on its first line.
 start_standin() {
-  local name="$1" fifo="$run/$1.in" fd i
+  local name="$1" fifo="$run/$1.in" fd
   shift
   mkfifo "$fifo"
   exec {fd}<>"$fifo"
@@ -99,7 +101,8 @@ start_standin() {
   pids+=("$!")
   fds+=("$fd")
   port=""
-  for i in $(seq 100); do
+  local deadline=$((SECONDS + 60))
+  while [ "$SECONDS" -lt "$deadline" ]; do
     port="$(head -n 1 "$logs/$name.out" 2>/dev/null || true)"
     case "$port" in ''|*[!0-9]*) port="" ;; *) break ;; esac
     if ! kill -0 "${pids[-1]}" 2>/dev/null; then break; fi

@@ -610,6 +610,10 @@ def main():
     print(server.server_address[1], flush=True)
     server.serve_forever(poll_interval=0.1)
     server.server_close()
+    # A signal can stop the server while the input watcher still reads; the
+    # interpreter's shutdown would then abort on the busy stdin lock.
+    sys.stdout.flush()
+    os._exit(0)
 
 
 if __name__ == "__main__":

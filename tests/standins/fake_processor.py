@@ -18,6 +18,9 @@ Processor resources (Digest-protected while authentication is on):
   POST  /api/v1/tile/T/calSave?type=user   kept in the log; 204
 Anything else answers 404.
 
+Standalone use (the demonstration): --request-log FILE appends one line per
+processor request, "<method> <target> <status> <body>", for a person to follow.
+
 Control resources (never authenticated, never logged), JSON in and out:
   GET  /__log            every processor request so far, in arrival order
   POST /__log/clear      forget them
@@ -227,6 +230,7 @@ class Processor:
         self.stale_nonces = set()
         self.hung = []
         self.stopping = threading.Event()
+        self.request_log = None
         self.new_nonce()
 
     # ---- Digest --------------------------------------------------------
@@ -389,6 +393,10 @@ class Handler(BaseHTTPRequestHandler):
         outcome = self.answer(proc, rule, auth_state, url, body)
         with proc.lock:
             record["outcome"] = outcome
+            if proc.request_log:
+                proc.request_log.write("%s %s %s %s\n" % (self.command, target, outcome,
+                                                          body.decode("utf-8", "replace")))
+                proc.request_log.flush()
 
     def answer(self, proc, rule, auth_state, url, body):
         if rule:
@@ -565,6 +573,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--state", help="JSON file with the initial state tree")
     parser.add_argument("--auth", help="JSON object of Digest settings (see AUTH_DEFAULTS)")
+    parser.add_argument("--request-log", help="file that gets one line per processor request")
     args = parser.parse_args()
 
     state = json.loads(json.dumps(DEFAULT_STATE))
@@ -575,6 +584,8 @@ def main():
     if args.auth:
         processor.auth.update(json.loads(args.auth))
         processor.new_nonce()
+    if args.request_log:
+        processor.request_log = open(args.request_log, "a", encoding="utf-8")
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.processor = processor
@@ -599,6 +610,10 @@ def main():
     print(server.server_address[1], flush=True)
     server.serve_forever(poll_interval=0.1)
     server.server_close()
+    # A signal can stop the server while the input watcher still reads; the
+    # interpreter's shutdown would then abort on the busy stdin lock.
+    sys.stdout.flush()
+    os._exit(0)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,219 @@
+// ctest-labels: threaded
+// The demonstration script (scripts/run-demo.sh): its stand-ins come up on free
+// loopback ports, the settings it writes point the program's own device
+// classes at them, and every stand-in ends with the script however it ends.
+#include "testsupport.h"
+
+#include "polledcontext.h"
+
+#include "cinemeterii.h"
+#include "vantor.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+
+using testsupport::PolledContext;
+
+namespace {
+
+const QString kScript = QStringLiteral(VELTRANO_SOURCE_DIR "/scripts/run-demo.sh");
+
+// A process that is gone or only waits to be reaped.
+bool ended(qint64 pid)
+{
+    const QByteArray stat = testsupport::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    return stat.isEmpty() || (close > 0 && stat.mid(close + 2, 1) == "Z");
+}
+
+bool listening(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(2000);
+}
+
+// One run of the script, with what it printed about its stand-ins.
+struct DemoRun {
+    QProcess process;
+    quint16 processorPort = 0;
+    quint16 meterPort = 0;
+    QList<qint64> pids;
+    QString output;
+
+    bool start(const QString& folder, const QStringList& arguments, const QStringList& environment = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELTRANO_DEMO_DIR"), folder);
+        env.insert(QStringLiteral("VELTRANO_DEMO_SKIP_SETUP"), QStringLiteral("1"));
+        env.insert(QStringLiteral("TMPDIR"), folder);
+        for (const QString& pair : environment)
+            env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("bash"), QStringList {kScript} + arguments);
+        const QRegularExpression line(QStringLiteral("(processor|meter) stand-in +http://127\\.0\\.0\\.1:(\\d+)\\S* +\\(pid (\\d+)"));
+        // Generous: python starts slowly on a loaded machine.
+        const QDeadlineTimer deadline(60000);
+        while (pids.size() < 2 && !deadline.hasExpired()) {
+            process.waitForReadyRead(100);
+            output += QString::fromUtf8(process.readAllStandardOutput());
+            pids.clear();
+            for (const auto& m : line.globalMatch(output)) {
+                (m.captured(1) == QLatin1String("processor") ? processorPort : meterPort) = m.captured(2).toUShort();
+                pids << m.captured(3).toLongLong();
+            }
+            if (process.state() == QProcess::NotRunning && pids.size() < 2)
+                break;
+        }
+        return pids.size() == 2;
+    }
+
+    // A failed check leaves nothing behind for the next tests.
+    ~DemoRun()
+    {
+        for (qint64 pid : pids)
+            if (!ended(pid))
+                ::kill(pid_t(pid), SIGKILL);
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    bool allEnded() const
+    {
+        for (qint64 pid : pids)
+            if (!ended(pid))
+                return false;
+        return !listening(processorPort) && !listening(meterPort);
+    }
+};
+
+} // namespace
+
+class TestDemo : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder_;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(folder_.isValid());
+        // The program's settings are the processor demo's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
+        QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
+        QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
+    }
+
+    // The processor demo's stand-ins, seen through the program's device
+    // classes configured only by the settings the script wrote: the stored
+    // credentials pass Digest, the wall comes in, and the meter reads what
+    // the processor shows.
+    void processorDemoStandins()
+    {
+        DemoRun run;
+        QVERIFY2(run.start(folder_.path(), {QStringLiteral("--processor"), QStringLiteral("--standins-only")}),
+                 qPrintable(run.output));
+        {
+            PolledContext net;
+            Vantor vantor(net.io());
+            QCOMPARE(vantor.address(), QStringLiteral("127.0.0.1:%1").arg(run.processorPort));
+            const ErrorType fetched = vantor.fetchLdms();
+            QVERIFY2(fetched.code == 0, qPrintable(fetched.message));
+            QCOMPARE(vantor.tileCount(), 8u);
+            QCOMPARE(vantor.ldmCount(), 96u);
+
+            CineMeterII meter;
+            QSignalSpy readings(&meter, &Colorimeter::dataAvailable);
+            const auto read = [&] {
+                readings.clear();
+                meter.read();
+                return readings.wait(10000) && meter.errorType().code == 0;
+            };
+            QVERIFY(read());
+            QCOMPARE(meter.luminance(), 100.0);
+            QCOMPARE(meter.cct(), 6500.0);
+            // Half the output gain on every channel halves the light; more
+            // blue than red raises the colour temperature.
+            QCOMPARE(vantor.setRGB(0, 0.5, 0.5, 0.5).code, 0);
+            QVERIFY(read());
+            QCOMPARE(meter.luminance(), 50.0);
+            QCOMPARE(vantor.setRGB(0, 0.4, 0.5, 0.6).code, 0);
+            QVERIFY(read());
+            QVERIFY(meter.cct() > 6500.0);
+        }
+        const QByteArray requests =
+            testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
+        QVERIFY2(requests.contains("GET /api/v1/data?dev.receivers&sys.fixtures 200"), requests.constData());
+        QVERIFY(requests.contains("PATCH /api/v1/data 204 {\"dev\":{\"display\""));
+
+        // Closing its input ends the script and its stand-ins.
+        run.process.closeWriteChannel();
+        QVERIFY(run.process.waitForFinished(30000));
+        QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY(run.allEnded());
+    }
+
+    // However the script ends, nothing it started stays behind.
+    void standinsEndWithTheScript_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("signal");   // sent to the script; 0: none
+        QTest::addColumn<int>("exitCode"); // -1: not checked (killed)
+        QTest::newRow("program quits") << QStringList {} << QStringLiteral("true") << 0 << 0;
+        QTest::newRow("program fails to start")
+            << QStringList {QStringLiteral("--processor")} << QStringLiteral("/nonexistent/Veltrano") << 0 << 127;
+        QTest::newRow("terminated while the program runs")
+            << QStringList {QStringLiteral("--"), QStringLiteral("-c"), QStringLiteral("echo $$ >\"$0\"; exec sleep 600")}
+            << QStringLiteral("sh") << int(SIGTERM) << 143;
+        QTest::newRow("killed") << QStringList {QStringLiteral("--standins-only")} << QString() << int(SIGKILL)
+                                << -1;
+    }
+
+    void standinsEndWithTheScript()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, program);
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+
+        // The stand-in program writes its pid to the file named by $0.
+        const QString pidFile = folder_.filePath(QStringLiteral("program.pid"));
+        QFile::remove(pidFile);
+        const bool writesPid = arguments.contains(QStringLiteral("-c"));
+        if (writesPid)
+            arguments << pidFile;
+
+        DemoRun run;
+        QVERIFY2(run.start(folder_.path(), arguments, {QStringLiteral("VELTRANO_DEMO_PROGRAM=") + program}),
+                 qPrintable(run.output));
+        qint64 programPid = 0;
+        if (writesPid) {
+            QTRY_VERIFY_WITH_TIMEOUT((programPid = testsupport::readFile(pidFile).trimmed().toLongLong()) > 0, 10000);
+        }
+        if (signal)
+            ::kill(pid_t(run.process.processId()), signal);
+        QVERIFY(run.process.waitForFinished(30000));
+        if (exitCode >= 0)
+            QCOMPARE(run.process.exitCode(), exitCode);
+        QTRY_VERIFY_WITH_TIMEOUT(run.allEnded(), 20000);
+        if (programPid)
+            QTRY_VERIFY_WITH_TIMEOUT(ended(programPid), 10000);
+    }
+};
+
+VELTRANO_TEST_MAIN(TestDemo)
+#include "tst_demo.moc"

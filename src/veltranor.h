@@ -399,6 +399,7 @@ private:
     void grabImagePart2(bool ok);
     // Runs the stored grab step once (it is cleared first); nothing when none is stored.
     void runGrabContinuation_(bool ok);
+    bool sectionGridUsable_(int wide, int high);
     // Clears running and announces it, leaving the status as it is.
     void endRun_();
     // targets: continuations of the mesh registration

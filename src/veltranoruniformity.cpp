@@ -208,6 +208,18 @@ void Veltranor::getTilesObservedPart2(bool ok)
 
 // ---------------------------------------------------------------- grabs
 
+// The image analysis cannot divide a photo into no sections: a lit area
+// smaller than one record ends the grab before it starts.
+bool Veltranor::sectionGridUsable_(int wide, int high)
+{
+    if (wide > 0 && high > 0)
+        return true;
+    qDebug("Error: the lit area holds %d x %d sections", wide, high);
+    endRun_();
+    runGrabContinuation_(false);
+    return false;
+}
+
 // A request that cannot start runs the stored step with failure at once, so
 // whoever waits for the observation is never left waiting.
 bool Veltranor::getImageLdmRGBData(bool verbose)
@@ -241,6 +253,8 @@ bool Veltranor::getImageLdmRGBData(bool verbose)
     const int high = spanY / h;
     if (verbose)
         qDebug("LDM array is %d x %d (one LDM is %d x %d)", wide, high, w, h);
+    if (!sectionGridUsable_(wide, high))
+        return false;
     background_->setImageSource(imageSource_);
     background_->setArrayInfo(wide, high, float(spanX) / float(spanY));
     background_->setSubarrayInfo(1, 1);
@@ -277,6 +291,14 @@ bool Veltranor::getImageTileRGBData(bool verbose)
     const int high = spanY / h;
     if (verbose)
         qDebug("Tile array is %d x %d (one Tile is %d x %d)", wide, high, w, h);
+    if (!sectionGridUsable_(wide, high))
+        return false;
+    if (tileMeshWidth_ == 0 || tileMeshHeight_ == 0) {
+        setStatusString(tr("Tile mesh size (%1, %2) has a zero dimension").arg(tileMeshWidth_).arg(tileMeshHeight_));
+        endRun_();
+        runGrabContinuation_(false);
+        return false;
+    }
     background_->setImageSource(imageSource_);
     background_->setArrayInfo(wide, high, float(spanX) / float(spanY));
     background_->setSubarrayInfo(int(tileMeshWidth_), int(tileMeshHeight_));

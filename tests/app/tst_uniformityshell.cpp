@@ -1,4 +1,3 @@
-// ctest-labels: threaded
 // The shell's side of uniformity runs: the adjusters and records it builds,
 // its answers to observation requests (the test often takes the grab
 // worker's place and answers with averages of known colours), the target LDM
@@ -308,6 +307,42 @@ private Q_SLOTS:
         v->grabImageDataDone(true, &small.list);
         QCOMPARE(log.count(QStringLiteral("grabImageDataDone(): tile 1 has no section in the 2 x 1 grid")), 1);
         QCOMPARE(v->observedLdms().at(13)->greenObserved, 1.0);
+    }
+
+    // A balance run on the simulated wall with the dummy camera: the wall's
+    // colour follows the gains sent (each LDM with its own brightness and
+    // tint) and every LDM ends at the target.
+    void balanceRun()
+    {
+        GridDisplay display;
+        auto v = make(&display, true);
+        connect(&display, &DisplayBase::needFakeLdmRGBsChanged, this, [&display] {
+            for (uint n = 1; n <= 8; ++n)
+                display.setLdmRGBObserved(n, 140.0 * (0.85 + 0.04 * n) * (1.0 + display.ldmRedGain(n)),
+                                          140.0 * (1.15 - 0.03 * n) * (1.0 + display.ldmGreenGain(n)),
+                                          140.0 * (0.9 + 0.02 * n) * (1.0 + display.ldmBlueGain(n)));
+        });
+        QVERIFY(v->buildBalancers());
+        Calibrator* engine = v->calibrator();
+        for (Calibrator* adjuster : v->adjusters()) {
+            adjuster->setErrorAllowed(0);
+            adjuster->compliantIterations = 3;
+            adjuster->minIterations = 5;
+            adjuster->maxIterations = 100;
+        }
+        engine->setMode(Calibrator::ModeBalance);
+        engine->setTask(Calibrator::TaskBalance);
+        engine->setAdjusters(v->adjusters());
+        engine->setMacropixels(v->observedLdms());
+        engine->setBalanceTargets(140, 140, 140);
+        engine->setReadDelay(0);
+        v->setRunning(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 120000);
+        for (uint n = 1; n <= 8; ++n) {
+            for (const double observed : {display.ldmRedObserved(n), display.ldmGreenObserved(n),
+                                          display.ldmBlueObserved(n)})
+                QVERIFY2(std::abs(observed - 140.0) <= 140.0 * 0.02, qPrintable(QString::number(observed)));
+        }
     }
 
     // A request that cannot start still runs its stored step: nothing stays running.

@@ -141,6 +141,7 @@ bool Background::captureImage_()
 void Background::grabImageData(bool verbose_)
 {
     verbose = verbose_;
+    lastGrabVerbose_ = verbose_;
     ImageSource* source = imageSource();
     if (verbose) {
         qDebug(">>>>>>>>>>>>>>>>>>>> background: image grab started");

@@ -31,6 +31,8 @@ public:
     TileGrader* tileGrader() { return &tileGrader_; }
     unsigned readDelay() const { return readDelay_.load(); }
     bool removesReflections() const { return removeReflections_.load(); }
+    // Whether the latest grab request asked for its progress lines.
+    bool lastGrabVerbose() const { return lastGrabVerbose_.load(); }
 
 Q_SIGNALS:
     void imageSourceChanged();
@@ -68,4 +70,5 @@ private:
     TileGrader tileGrader_;
     std::atomic<bool> removeReflections_{false};
     std::atomic<unsigned> readDelay_{1500};
+    std::atomic<bool> lastGrabVerbose_{false};
 };

@@ -370,53 +370,6 @@ void Veltranor::fetchedOutputConfig()
         display_->recallLitTiles();
 }
 
-void Veltranor::getLdmsObserved() {}
-
-void Veltranor::getTilesObserved() {}
-
-void Veltranor::blankDisplay(bool blank)
-{
-    Q_UNUSED(blank)
-}
-
-bool Veltranor::getImageLdmRGBData(bool verbose)
-{
-    Q_UNUSED(verbose)
-    grabKind_ = 1;
-    // Nothing to observe without lit LDMs.
-    if (!display_ || display_->litLdmCount() == 0)
-        return false;
-    Q_EMIT grabImageData(verbose);
-    return true;
-}
-
-void Veltranor::grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList)
-{
-    Q_UNUSED(averagesArrayList)
-    // The stored step runs exactly once per grab.
-    if (auto next = std::exchange(grabContinuation_, {}))
-        next(success);
-}
-
-void Veltranor::deleteAdjusters()
-{
-    qDeleteAll(adjusters_);
-    adjusters_.clear();
-    qDeleteAll(uniformityLdms_);
-    uniformityLdms_.clear();
-}
-
-void Veltranor::setSelectedLdmPart2(bool success)
-{
-    Q_UNUSED(success)
-    // The busy phase of the exposure check ends here, whatever the outcome.
-    deleteAdjusters();
-    if (running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
-    }
-}
-
 // ---------------------------------------------------------------- properties
 
 void Veltranor::clearResumeStep_()

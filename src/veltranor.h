@@ -12,6 +12,7 @@
 #include "updater.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -256,6 +257,17 @@ public:
     // Deletes the uniformity adjusters (they live on the GUI thread).
     void deleteAdjusters();
 
+    // uniformity run orchestration: adjusters, observation records, grabs
+    bool buildBalancers();
+    bool buildTemplaters();
+    const QList<Calibrator*>& adjusters() const { return adjusters_; }
+    const QList<Macropixel*>& observedLdms() const { return uniformityLdms_; }
+    const QList<Tile*>& observedTiles() const { return uniformityTiles_; }
+    // targets: exposure and range checks of a target LDM
+    bool exposureAdjusted();
+    bool testTargetLdm();
+    bool useAutoExposure() const { return autoControlExposure_ || !useDebugOptions_; }
+
     boost::asio::io_context& networkContext() { return context_; }
     QThread& calibratorThread() { return calibratorThread_; }
     QThread& backgroundThread() { return backgroundThread_; }
@@ -281,10 +293,6 @@ public:
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return donePending_; }
-
-    // uniformity run orchestration (builders)
-    bool buildBalancers();
-    bool buildTemplaters();
 
 Q_SIGNALS:
     void colorimeterChanged();
@@ -375,11 +383,27 @@ public Q_SLOTS:
     void updateProgress();
     void clearLinearityLog();
     void appendLinearityLog(QString text);
+    // uniformity run orchestration: observation requests and grab results
     void getLdmsObserved();
     void getTilesObserved();
     void blankDisplay(bool blank);
     bool getImageLdmRGBData(bool verbose = false);
+    bool getImageTileRGBData(bool verbose = false);
     void grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList);
+    bool grabImage(bool verbose = true);
+    void tileGraderImageProcessed(bool successful);
+    void tileGraderAveragesUpdated(cv::Mat averagesArray);
+    // targets: target LDM, read-outs, mesh test pattern and registration
+    void chooseTargetLdm(int number);
+    void chooseTargetTile(int number);
+    void displayLdm(int ldmNumber);
+    void displayTile(int tileNumber);
+    double ldmRedError(int number);
+    double ldmGreenError(int number);
+    double ldmBlueError(int number);
+    void setMeshTestPattern();
+    void runMeshRegistration();
+    bool usingRawImages() const { return useRawImages_ && useDebugOptions_; }
     void setCameraName(QString name);
     void getLensFiles();
     bool saveCalibration(QUrl url);
@@ -393,6 +417,19 @@ public Q_SLOTS:
 private:
     // The continuation of an LDM observation asked for by setSelectedLdm.
     void setSelectedLdmPart2(bool success);
+    // uniformity run orchestration: continuations and helpers
+    void getLdmsObservedPart2(bool ok);
+    void getTilesObservedPart2(bool ok);
+    void grabImagePart2(bool ok);
+    // Runs the stored grab step once (it is cleared first); nothing when none is stored.
+    void runGrabContinuation_(bool ok);
+    bool sectionGridUsable_(int wide, int high);
+    // Clears running and announces it, leaving the status as it is.
+    void endRun_();
+    // targets: continuations of the mesh registration
+    void runMeshRegistrationPart2(bool ok);
+    void runMeshRegistrationPart3(bool ok);
+    void registrationFailed_(const QString& text, bool patternOff);
     void clearResumeStep_();
     bool linearityOnSimulated_() const;
     void joinWorkers_();
@@ -427,6 +464,14 @@ private:
     std::function<void(bool)> grabContinuation_;
     int selectedLdmAttempts_ = 0;
     int grabKind_ = 1;
+    // uniformity run orchestration: tile copies of a template run, test state
+    QList<Tile*> uniformityTiles_;
+    QElapsedTimer captureStartTime_;
+    bool captureVerbose_ = false;
+    int lastImageProcessed_ = 0;
+    cv::Mat lastAverages_;
+    // targets: a target measurement is in progress
+    bool targetLdmTest_ = false;
 
     double savedBrightness_ = 50.0;
     double savedCct_ = 3200.0;
@@ -493,7 +538,4 @@ private:
     QDateTime uniformityStart_;
     qsizetype adjusterCount_ = 0;
     bool donePending_ = false;
-
-    // uniformity run orchestration (builders)
-    QList<Tile*> uniformityTiles_;
 };

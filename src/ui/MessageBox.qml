@@ -1,0 +1,145 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import QtQuick.Window
+
+// A modal dark message box. Its buttons only set their chosen flag and close
+// the box: users act on the flags' changes.
+Window {
+    id: box
+
+    property alias text: body.text
+    property alias body: body
+    property bool showOk: true
+    property bool showCancel: false
+    property bool okChosen: false
+    property bool cancelChosen: false
+    property bool button3Chosen: false
+    property alias macOkButton: macOkButton
+    property alias winOkButton: winOkButton
+    property alias cancelButton: cancelButton
+    property alias button3: button3
+
+    readonly property bool isWindows: Qt.platform.os === "windows"
+    readonly property var okButton: isWindows ? winOkButton : macOkButton
+
+    title: "MessageBox"
+    visible: false
+    modality: Qt.ApplicationModal
+    flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
+    color: "#2A2A2A"
+    width: layout.implicitWidth
+    height: layout.implicitHeight
+    minimumWidth: width
+    minimumHeight: height
+    maximumWidth: width
+    maximumHeight: height
+
+    function choose(which) {
+        if (which === "ok")
+            okChosen = true
+        else if (which === "cancel")
+            cancelChosen = true
+        else
+            button3Chosen = true
+        box.close()
+    }
+
+    function open() {
+        okChosen = false
+        cancelChosen = false
+        button3Chosen = false
+        show()
+        raise()
+        requestActivate()
+        if (cancelButton.highlighted && cancelButton.visible)
+            cancelButton.forceActiveFocus()
+        else
+            okButton.forceActiveFocus()
+    }
+
+    Shortcut {
+        sequences: ["Return", "Enter"]
+        enabled: box.visible
+        onActivated: {
+            if (box.showCancel && box.cancelButton.highlighted)
+                box.choose("cancel")
+            else if (box.showOk)
+                box.choose("ok")
+        }
+    }
+    Shortcut {
+        sequence: "Escape"
+        enabled: box.visible
+        onActivated: {
+            if (box.showCancel)
+                box.choose("cancel")
+            else if (box.showOk)
+                box.choose("ok")
+        }
+    }
+
+    ColumnLayout {
+        id: layout
+        spacing: 0
+
+        Text {
+            id: body
+            objectName: "messageText"
+            Layout.minimumWidth: 200
+            Layout.margins: 16
+            Layout.alignment: Qt.AlignHCenter
+            horizontalAlignment: Text.AlignHCenter
+            color: "white"
+            textFormat: Text.AutoText
+        }
+
+        RowLayout {
+            Layout.margins: 8
+            spacing: 0
+
+            VeltButton {
+                id: button3
+                objectName: "button3"
+                Layout.margins: 8
+                visible: false
+                text: " ? "
+                isDark: true
+                onClicked: box.choose("button3")
+            }
+            Item {
+                Layout.fillWidth: true
+                Layout.minimumWidth: 16
+            }
+            VeltButton {
+                id: winOkButton
+                objectName: "winOkButton"
+                Layout.margins: 8
+                visible: box.isWindows && box.showOk
+                text: "  Ok  "
+                isDark: true
+                highlighted: !cancelButton.highlighted
+                onClicked: box.choose("ok")
+            }
+            VeltButton {
+                id: cancelButton
+                objectName: "cancelButton"
+                Layout.margins: 8
+                visible: box.showCancel
+                text: " Cancel "
+                isDark: true
+                onClicked: box.choose("cancel")
+            }
+            VeltButton {
+                id: macOkButton
+                objectName: "macOkButton"
+                Layout.margins: 8
+                visible: !box.isWindows && box.showOk
+                text: "  Ok  "
+                isDark: true
+                highlighted: !cancelButton.highlighted
+                onClicked: box.choose("ok")
+            }
+        }
+    }
+}

@@ -17,6 +17,7 @@
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -62,6 +63,17 @@ class TestScene : public QObject
                                 : QStringLiteral("missing"));
         }
         return colours;
+    }
+
+    // Repeater children are found through the item tree only.
+    static QQuickItem* findItem(QQuickItem* item, const QString& name)
+    {
+        if (item->objectName() == name)
+            return item;
+        for (QQuickItem* child : item->childItems())
+            if (QQuickItem* found = findItem(child, name))
+                return found;
+        return nullptr;
     }
 
     QStringList expectedOutlines() const
@@ -155,6 +167,7 @@ private Q_SLOTS:
         QTRY_COMPARE(outlineColours(grid, d->ldmCount()), expectedOutlines());
         QCOMPARE(outlineColours(grid, 18).last(), QStringLiteral("#808080"));
 
+        QVERIFY(window->grabWindow().save(artifactDir() + QStringLiteral("/scene-wall.png")));
         // The context menu's reset lights everything again.
         QMetaObject::invokeMethod(wall, "resetAll");
         QCOMPARE(d->litLdmCount(), 144u);
@@ -246,7 +259,7 @@ private Q_SLOTS:
         QVERIFY(QSettings().value("VantorP").toString() != QStringLiteral("s3cret"));
 
         QTest::qWait(100);
-        window->grabWindow().save(artifactDir() + QStringLiteral("/scene-preferences.png"));
+        QVERIFY(window->grabWindow().save(artifactDir() + QStringLiteral("/scene-preferences.png")));
 
         // Developer options off: the section goes and the window shrinks.
         const int tall = window->height();
@@ -348,6 +361,44 @@ private Q_SLOTS:
         server.write("quit\n");
         if (!server.waitForFinished(3000))
             server.kill();
+    }
+
+    // Every other window and panel loads without a warning of its own; the
+    // output sliders send the operator's moves and follow the display; the
+    // camera preview keeps its size while a run is active.
+    void slidersAndSecondaryWindows()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("^qrc:/src/ui/(?!VeltMenuItem)")));
+        v_->setMode(Calibrator::ModeLinearity);
+        auto root = create("Window { width: 900; height: 500; visible: true\n"
+                           "  Row { CameraPanel {} OutputControlPanel { objectName: 'output'; height: 300 } }\n"
+                           "  ImageWindow { objectName: 'preview' } AboutBox {} MessageBox {}\n"
+                           "  SimulatedDisplayWindow { objectName: 'sim' } }");
+        QVERIFY(root);
+        auto* window = qobject_cast<QQuickWindow*>(root.get());
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        DisplayBase* d = v_->display();
+
+        QQuickItem* redSlider = findItem(window->contentItem(), QStringLiteral("sliderRed"));
+        QVERIFY(redSlider);
+        QObject* red = redSlider->property("slider").value<QObject*>();
+        red->setProperty("value", 0.5);
+        QMetaObject::invokeMethod(red, "moved");
+        QCOMPARE(d->red(), 0.5);
+        d->setRed(0.25);
+        QTRY_COMPARE(red->property("value").toDouble(), 0.25);
+
+        QObject* sim = root->findChild<QObject*>(QStringLiteral("sim"));
+        QTRY_COMPARE(sim->property("color").value<QColor>().name(), d->colorStr());
+
+        auto* preview = qobject_cast<QQuickWindow*>(root->findChild<QObject*>(QStringLiteral("preview")));
+        preview->show();
+        preview->resize(700, 450);
+        v_->runNothing();
+        QTRY_COMPARE(preview->maximumSize(), QSize(700, 450));
+        QCOMPARE(preview->minimumSize(), QSize(700, 450));
+        v_->setRunning(false);
+        QTRY_COMPARE(preview->minimumSize(), QSize(320, 200));
     }
 };
 

@@ -30,7 +30,7 @@ BasicPanel {
 
     function findMainView() {
         for (let p = parent; p; p = p.parent) {
-            if (p.repaintLdms !== undefined && p.dragMode !== undefined)
+            if (p.dragMode !== undefined && p.isRunning !== undefined)
                 return p
         }
         return null

@@ -34,7 +34,7 @@ ScrollPanel {
 
     function findMainView() {
         for (let p = parent; p; p = p.parent) {
-            if (p.repaintLdms !== undefined && p.dragMode !== undefined)
+            if (p.dragMode !== undefined && p.isRunning !== undefined)
                 return p
         }
         return null

@@ -373,11 +373,21 @@ private Q_SLOTS:
         auto root = create("Window { width: 900; height: 500; visible: true\n"
                            "  Row { CameraPanel {} OutputControlPanel { objectName: 'output'; height: 300 } }\n"
                            "  ImageWindow { objectName: 'preview' } AboutBox {} MessageBox {}\n"
-                           "  SimulatedDisplayWindow { objectName: 'sim' } }");
+                           "  SimulatedDisplayWindow { objectName: 'sim' }\n"
+                           "  LogPanel { objectName: 'log'; y: 320; width: 600; height: 150; model: appLog;"
+                           "    title: 'Log Messages' } }");
         QVERIFY(root);
         auto* window = qobject_cast<QQuickWindow*>(root.get());
         QVERIFY(QTest::qWaitForWindowExposed(window));
         DisplayBase* d = v_->display();
+
+        // The log follows new rows while it sits at the bottom.
+        auto* log = root->findChild<QObject*>(QStringLiteral("logView"));
+        QMetaObject::invokeMethod(log, "positionViewAtEnd");
+        for (int i = 0; i < 40; ++i)
+            qInfo("scene test line %d", i);
+        QTRY_VERIFY(log->property("contentHeight").toDouble() > 150);
+        QTRY_VERIFY(log->property("atYEnd").toBool());
 
         QQuickItem* redSlider = findItem(window->contentItem(), QStringLiteral("sliderRed"));
         QVERIFY(redSlider);

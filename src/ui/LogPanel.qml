@@ -2,23 +2,41 @@ import QtQuick
 import QtQuick.Controls
 
 // A framed live view of a LogModel. Rows are selectable text; a view that
-// sits at the bottom when rows arrive stays at the bottom.
-ScrollPanel {
+// sits at the bottom when rows arrive stays at the bottom. Its scroll bar
+// does not fade: an animation started while the program quits outlives
+// Qt's animation timer when a second application object follows in the
+// same process (the start-up tests run the program twice).
+BasicPanel {
     id: panel
 
     property alias model: logView.model
     // "display" (time stamp and message) or "message" (message alone)
     property string format: "display"
     property alias listView: logView
+    // The list's scroll state, for callers that scroll it.
+    property alias contentY: logView.contentY
+    readonly property alias contentHeight: logView.contentHeight
+    readonly property alias atYEnd: logView.atYEnd
     property bool stickToBottom: true
 
     textColor: "grey"
 
-    ListView {
+    content: ListView {
         id: logView
         objectName: "logView"
         clip: true
         boundsBehavior: Flickable.StopAtBounds
+
+        ScrollBar.vertical: ScrollBar {
+            policy: ScrollBar.AsNeeded
+            width: 10
+            contentItem: Rectangle {
+                implicitWidth: 10
+                radius: 3
+                color: "lightgray"
+            }
+            background: Rectangle { color: "#444444" }
+        }
 
         delegate: TextEdit {
             width: ListView.view ? ListView.view.width : 0

@@ -398,6 +398,19 @@ private Q_SLOTS:
         d->setRed(0.25);
         QTRY_COMPARE(red->property("value").toDouble(), 0.25);
 
+        // Moves that arrive while a colour is being sent (the processor's
+        // request runs a nested event loop) collapse into the latest one.
+        auto coalesce = create("Item { OutputControlPanel { id: out; objectName: 'out'; display: fake }\n"
+                               "  QtObject { id: fake; objectName: 'fake'; property real red: 0; property real green: 0\n"
+                               "    property real blue: 0; property var sent: []; property bool nest: true\n"
+                               "    onRedChanged: { sent.push(red); if (nest) { nest = false;\n"
+                               "      out.request('red', 0.5); out.request('red', 0.6); out.request('red', 0.7) } } } }");
+        QVERIFY(coalesce);
+        QMetaObject::invokeMethod(coalesce->findChild<QObject*>(QStringLiteral("out")), "request",
+                                  Q_ARG(QVariant, QStringLiteral("red")), Q_ARG(QVariant, 0.1));
+        QCOMPARE(coalesce->findChild<QObject*>(QStringLiteral("fake"))->property("sent").toList(),
+                 QVariantList({0.1, 0.7}));
+
         QObject* sim = root->findChild<QObject*>(QStringLiteral("sim"));
         QTRY_COMPARE(sim->property("color").value<QColor>().name(), d->colorStr());
 

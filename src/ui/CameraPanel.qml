@@ -50,7 +50,7 @@ BasicPanel {
             valueRole: "type"
             model: veltranor ? veltranor.lensNameList.options : null
             current: veltranor ? veltranor.lensName : ""
-            noneWhenMissing: panel.noLensFile
+            showNone: panel.noLensFile
             enabled: !panel.isRunning && panel.cameraReady
             onActivated: function(index) {
                 veltranor.lensName = entry(index).type
@@ -65,7 +65,7 @@ BasicPanel {
             valueRole: "type"
             model: veltranor ? veltranor.lensFileList.options : null
             current: veltranor ? veltranor.lensFile : ""
-            noneWhenMissing: panel.noLensFile
+            showNone: panel.noLensFile
             enabled: !panel.isRunning && panel.cameraReady
             onActivated: function(index) { veltranor.lensFile = entry(index).type }
             VeltToolTip {

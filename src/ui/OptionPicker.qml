@@ -2,13 +2,13 @@ import QtQuick
 import QtQuick.Controls
 
 // A picker of Option elements (or plain {text, value} rows) that shows the
-// entry whose value equals `current`: the first entry when none does, or no
-// entry at all when `noneWhenMissing`. As wide as its widest entry.
+// entry whose value equals `current`, the first entry when none does, and no
+// entry at all while `showNone`. As wide as its widest entry.
 ComboBox {
     id: picker
 
     property var current
-    property bool noneWhenMissing: false
+    property bool showNone: false
     property color buttonColor: "#1A1A1A"
     property color popupColor: "#1A1A1A"
     property color textColor: "white"
@@ -47,7 +47,7 @@ ComboBox {
     function follow() {
         const n = entryCount()
         const i = indexFor(current)
-        currentIndex = i >= 0 ? i : (noneWhenMissing || n === 0 ? -1 : 0)
+        currentIndex = showNone || n === 0 ? -1 : (i >= 0 ? i : 0)
         let w = 0
         for (let k = 0; k < n; ++k) {
             const e = entry(k)
@@ -60,7 +60,7 @@ ComboBox {
     onCurrentChanged: follow()
     onModelChanged: follow()
     onCountChanged: follow()
-    onNoneWhenMissingChanged: follow()
+    onShowNoneChanged: follow()
     Component.onCompleted: follow()
 
     FontMetrics {

@@ -4,6 +4,7 @@
 // loopback network meter.
 #include "cinemeterii.h"
 #include "imageitem.h"
+#include "option.h"
 #include "polledcontext.h"
 #include "testsupport.h"
 #include "vantor.h"
@@ -410,6 +411,28 @@ private Q_SLOTS:
                                   Q_ARG(QVariant, QStringLiteral("red")), Q_ARG(QVariant, 0.1));
         QCOMPARE(coalesce->findChild<QObject*>(QStringLiteral("fake"))->property("sent").toList(),
                  QVariantList({0.1, 0.7}));
+
+        // No lens file applied: the lens pickers claim no lens or focal length.
+        QObject owner;
+        v_->lensNameList()->append(new Option(0, QStringLiteral("Lens A"), QStringLiteral("A"), &owner));
+        v_->lensFileList()->append(new Option(0, QStringLiteral("24mm"), QStringLiteral("a24.jpg"), &owner));
+        v_->lensFileList()->append(new Option(1, QStringLiteral("35mm"), QStringLiteral("a35.jpg"), &owner));
+        Q_EMIT v_->lensNameList()->optionsChanged();
+        Q_EMIT v_->lensFileList()->optionsChanged();
+        v_->setLensName(QStringLiteral("A"));
+        v_->setLensFile(QString());
+        QObject* lensPicker = root->findChild<QObject*>(QStringLiteral("lensPicker"));
+        QObject* filePicker = root->findChild<QObject*>(QStringLiteral("lensFilePicker"));
+        QTRY_COMPARE(filePicker->property("currentIndex").toInt(), -1);
+        QCOMPARE(lensPicker->property("currentIndex").toInt(), -1);
+        v_->setLensFile(QStringLiteral("a35.jpg"));
+        QTRY_COMPARE(filePicker->property("currentText").toString(), QStringLiteral("35mm"));
+        QCOMPARE(lensPicker->property("currentText").toString(), QStringLiteral("Lens A"));
+        v_->setLensFile(QString());
+        v_->lensNameList()->clear();
+        v_->lensFileList()->clear();
+        Q_EMIT v_->lensNameList()->optionsChanged();
+        Q_EMIT v_->lensFileList()->optionsChanged();
 
         QObject* sim = root->findChild<QObject*>(QStringLiteral("sim"));
         QTRY_COMPARE(sim->property("color").value<QColor>().name(), d->colorStr());

@@ -169,6 +169,25 @@ private Q_SLOTS:
         QCOMPARE(outlineColours(grid, 18).last(), QStringLiteral("#808080"));
 
         QVERIFY(window->grabWindow().save(artifactDir() + QStringLiteral("/scene-wall.png")));
+
+        // Gains mode: mid grey for no gain, each 0.01 of gain a quarter of full scale.
+        d->setLdmRGB(18, 0.01, 0.0, -0.01);
+        QMetaObject::invokeMethod(wall, "showLdm", Q_ARG(QVariant, QStringLiteral("Gains")));
+        auto* fill18 = grid->findChild<QObject*>(QStringLiteral("ldm18"))->findChild<QObject*>(QStringLiteral("ldmFill"));
+        const QColor gains = fill18->property("color").value<QColor>();
+        QVERIFY(qAbs(gains.redF() - 0.8775) < 0.005 && qAbs(gains.greenF() - 0.6275) < 0.005
+                && qAbs(gains.blueF() - 0.3775) < 0.005);
+        QMetaObject::invokeMethod(wall, "showLdm", Q_ARG(QVariant, QStringLiteral("Images")));
+        QCOMPARE(fill18->property("color").value<QColor>().alpha(), 0);
+
+        // Zoom stops at 8000 wide going in and at the fitted width going out.
+        const double fit = area->width();
+        for (int i = 0; i < 12; ++i)
+            QMetaObject::invokeMethod(wall, "zoom", Q_ARG(QVariant, 1.414213562373095));
+        QCOMPARE(area->width(), 8000.0);
+        for (int i = 0; i < 12; ++i)
+            QMetaObject::invokeMethod(wall, "zoom", Q_ARG(QVariant, 1 / 1.414213562373095));
+        QCOMPARE(area->width(), fit);
         // The context menu's reset lights everything again.
         QMetaObject::invokeMethod(wall, "resetAll");
         QCOMPARE(d->litLdmCount(), 144u);

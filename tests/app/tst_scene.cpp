@@ -26,6 +26,23 @@
 
 using testsupport::PolledContext;
 
+// Scene fragments go the way the program's scene goes: hidden, then deleted
+// from the event loop, so the scene graph releases its textures.
+struct SceneDeleter
+{
+    void operator()(QObject* object) const
+    {
+        for (QQuickWindow* window : object->findChildren<QQuickWindow*>())
+            window->close();
+        if (auto* window = qobject_cast<QQuickWindow*>(object))
+            window->close();
+        object->deleteLater();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+};
+using Scene = std::unique_ptr<QObject, SceneDeleter>;
+
 class TestScene : public QObject
 {
     Q_OBJECT
@@ -35,12 +52,12 @@ class TestScene : public QObject
     std::unique_ptr<QQmlEngine> engine_;
 
     // Creates a scene fragment beside the program's QML files.
-    std::unique_ptr<QObject> create(const QByteArray& qml)
+    Scene create(const QByteArray& qml)
     {
         QQmlComponent component(engine_.get());
         component.setData("import QtQuick\nimport QtQuick.Window\n" + qml,
                           QUrl(QStringLiteral("qrc:/src/ui/SceneTestHost.qml")));
-        std::unique_ptr<QObject> object(component.create());
+        Scene object(component.create());
         if (!object)
             qWarning() << component.errors();
         return object;

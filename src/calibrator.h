@@ -237,6 +237,18 @@ public:
     void setBalanceTargets(double red, double green, double blue);
     void setInitialDisplayGains(double red, double green, double blue);
 
+    // Uniformity run: the update cycles of the balance and template runs.
+    // balanceSetup gives a Calibrator the gain range of the camera runs;
+    // setAndReadMacropixels_ sends the changed gains (all of them at the
+    // initial level when `all`), waits and observes; readRGBsObserved asks
+    // the shell for an observation and waits for it (false once stopped).
+    void balanceSetup();
+    void setAndReadMacropixels_(bool all);
+    void sendLdmRGBs();
+    bool readRGBsObserved(bool tiles);
+    void dumpMacropixels();
+    void dumpTiles();
+
     // Adjuster coroutines: created parked before their first statement and
     // driven by resume (see AdjustTask). Each leaf records gains with
     // coSetRGBGains_ and suspends until its driver has sent them and put the

@@ -35,6 +35,23 @@ QString fixed_(double v, int width, int decimals)
     return QStringLiteral("%1").arg(v, width, 'f', decimals);
 }
 
+// A field of the record numbered `number`, read under the model lock; 0 or
+// false when the list holds no such record (number 0 wraps past the end).
+template <typename Record, typename Field>
+Field fieldOf(ModelMutex& mutex, const QList<Record>& list, uint number, Field Record::*field)
+{
+    Locker lock(&mutex);
+    return number - 1 < uint(list.size()) ? list.at(number - 1).*field : Field();
+}
+
+// The same for a position or a size, truncated to int, or `missing`.
+template <typename Record>
+int extentOf(ModelMutex& mutex, const QList<Record>& list, uint number, float Record::*field, int missing)
+{
+    Locker lock(&mutex);
+    return number - 1 < uint(list.size()) ? trunc_(list.at(number - 1).*field) : missing;
+}
+
 } // namespace
 
 DisplayBase::DisplayBase(QString name, QObject* parent)
@@ -60,125 +77,26 @@ DisplayBase::~DisplayBase() = default;
 
 // ---------------------------------------------------------------- accessors
 
-double DisplayBase::red() const
-{
-    Locker lock(&modelMutex_);
-    return red_;
-}
-
-double DisplayBase::green() const
-{
-    Locker lock(&modelMutex_);
-    return green_;
-}
-
-double DisplayBase::blue() const
-{
-    Locker lock(&modelMutex_);
-    return blue_;
-}
-
-double DisplayBase::displayGainRed() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainRed_;
-}
-
-double DisplayBase::displayGainGreen() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainGreen_;
-}
-
-double DisplayBase::displayGainBlue() const
-{
-    Locker lock(&modelMutex_);
-    return displayGainBlue_;
-}
-
-uint DisplayBase::litLdmCount() const
-{
-    Locker lock(&modelMutex_);
-    return litLdmCount_;
-}
-
-uint DisplayBase::adjustableLdmCount() const
-{
-    Locker lock(&modelMutex_);
-    return adjustableLdmCount_;
-}
-
-uint DisplayBase::litTileCount() const
-{
-    Locker lock(&modelMutex_);
-    return litTileCount_;
-}
-
-uint DisplayBase::adjustableTileCount() const
-{
-    Locker lock(&modelMutex_);
-    return adjustableTileCount_;
-}
-
-int DisplayBase::maxX() const
-{
-    Locker lock(&modelMutex_);
-    return maxX_;
-}
-
-int DisplayBase::minX() const
-{
-    Locker lock(&modelMutex_);
-    return minX_;
-}
-
-int DisplayBase::maxY() const
-{
-    Locker lock(&modelMutex_);
-    return maxY_;
-}
-
-int DisplayBase::minY() const
-{
-    Locker lock(&modelMutex_);
-    return minY_;
-}
-
-int DisplayBase::maxLitLdmX() const
-{
-    Locker lock(&modelMutex_);
-    return maxLitLdmX_;
-}
-
-int DisplayBase::minLitLdmX() const
-{
-    Locker lock(&modelMutex_);
-    return minLitLdmX_;
-}
-
-int DisplayBase::maxLitLdmY() const
-{
-    Locker lock(&modelMutex_);
-    return maxLitLdmY_;
-}
-
-int DisplayBase::minLitLdmY() const
-{
-    Locker lock(&modelMutex_);
-    return minLitLdmY_;
-}
-
-uint DisplayBase::ldmCount() const
-{
-    Locker lock(&modelMutex_);
-    return ldmCount_;
-}
-
-uint DisplayBase::tileCount() const
-{
-    Locker lock(&modelMutex_);
-    return tileCount_;
-}
+double DisplayBase::red() const { return underLock_(red_); }
+double DisplayBase::green() const { return underLock_(green_); }
+double DisplayBase::blue() const { return underLock_(blue_); }
+double DisplayBase::displayGainRed() const { return underLock_(displayGainRed_); }
+double DisplayBase::displayGainGreen() const { return underLock_(displayGainGreen_); }
+double DisplayBase::displayGainBlue() const { return underLock_(displayGainBlue_); }
+uint DisplayBase::litLdmCount() const { return underLock_(litLdmCount_); }
+uint DisplayBase::adjustableLdmCount() const { return underLock_(adjustableLdmCount_); }
+uint DisplayBase::litTileCount() const { return underLock_(litTileCount_); }
+uint DisplayBase::adjustableTileCount() const { return underLock_(adjustableTileCount_); }
+int DisplayBase::maxX() const { return underLock_(maxX_); }
+int DisplayBase::minX() const { return underLock_(minX_); }
+int DisplayBase::maxY() const { return underLock_(maxY_); }
+int DisplayBase::minY() const { return underLock_(minY_); }
+int DisplayBase::maxLitLdmX() const { return underLock_(maxLitLdmX_); }
+int DisplayBase::minLitLdmX() const { return underLock_(minLitLdmX_); }
+int DisplayBase::maxLitLdmY() const { return underLock_(maxLitLdmY_); }
+int DisplayBase::minLitLdmY() const { return underLock_(minLitLdmY_); }
+uint DisplayBase::ldmCount() const { return underLock_(ldmCount_); }
+uint DisplayBase::tileCount() const { return underLock_(tileCount_); }
 
 bool DisplayBase::supportsMeshUniformity() const
 {
@@ -235,40 +153,28 @@ bool DisplayBase::fuzzyEqual_(double a, double b)
 
 ErrorType DisplayBase::setRed(double red)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(red, red_))
-            return {};
-        red_ = red;
+    if (storeUnderLock_(red_, red)) {
+        Q_EMIT redChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT redChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 
 ErrorType DisplayBase::setGreen(double green)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(green, green_))
-            return {};
-        green_ = green;
+    if (storeUnderLock_(green_, green)) {
+        Q_EMIT greenChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT greenChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 
 ErrorType DisplayBase::setBlue(double blue)
 {
-    {
-        Locker lock(&modelMutex_);
-        if (fuzzyEqual_(blue, blue_))
-            return {};
-        blue_ = blue;
+    if (storeUnderLock_(blue_, blue)) {
+        Q_EMIT blueChanged();
+        Q_EMIT colorStrChanged();
     }
-    Q_EMIT blueChanged();
-    Q_EMIT colorStrChanged();
     return {};
 }
 
@@ -495,19 +401,15 @@ void DisplayBase::fetchLdmsDone()
 // A number addresses list position number - 1, bounded by the list's real
 // size: the stored counts go stale while a fetch has emptied the lists.
 
-Macropixel& DisplayBase::defaultRecord_(Macropixel& record)
-{
-    record = Macropixel();
-    return record;
-}
-
-Tile& DisplayBase::defaultRecord_(Tile& record)
-{
-    record = Tile();
-    return record;
-}
-
 namespace {
+
+// A lookup's default record, reset before it is handed out.
+template <typename Record>
+Record& resetDefault(Record& record)
+{
+    record = Record();
+    return record;
+}
 
 // The index-th record (1-based) of the list whose flag is set, or nullptr.
 template <typename Record>
@@ -521,126 +423,109 @@ Record* nthFlagged(QList<Record>& list, bool Record::*flag, uint index)
     return nullptr;
 }
 
+// nthFlagged for the lookups that return a reference: an index beyond the
+// stored count, or one the list runs out before, logs a line and gives the
+// lookup's default record, reset. `lookup` names the lookup in those lines,
+// `range` is what its out-of-range line prints before the count.
+template <typename Record>
+Record& nthFlaggedOrDefault(QList<Record>& list, bool Record::*flag, uint index, uint count,
+                            Record& fallback, const char* lookup, const char* range)
+{
+    if (index - 1 >= count) {
+        qDebug("********* DisplayBase::%s(%d): index out of range %s%d", lookup, int(index), range,
+               int(count));
+    } else if (Record* record = nthFlagged(list, flag, index)) {
+        return *record;
+    } else {
+        qDebug("********* DisplayBase::%s(%d): ran off end of array", lookup, int(index));
+    }
+    return resetDefault(fallback);
+}
+
 } // namespace
 
 Macropixel& DisplayBase::ldm(uint number)
 {
     Locker lock(&modelMutex_);
     if (number - 1 >= uint(ldmList.size()))
-        return defaultRecord_(defaultLdm_);
+        return resetDefault(defaultLdm_);
     return ldmList[number - 1];
 }
 
 Macropixel& DisplayBase::litLdm(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= litLdmCount_) {
-        qDebug("********* DisplayBase::litLdm(%d): index out of range 1–%d", int(index),
-               int(litLdmCount_));
-        return defaultRecord_(defaultLitLdm_);
-    }
-    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::lit, index))
-        return *record;
-    qDebug("********* DisplayBase::litLdm(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultLitLdm_);
+    return nthFlaggedOrDefault(ldmList, &Macropixel::lit, index, litLdmCount_, defaultLitLdm_, "litLdm",
+                               "1–");
 }
 
 Macropixel& DisplayBase::adjustableLdm(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= adjustableLdmCount_) {
-        qDebug("********* DisplayBase::adjustableLdm(%d): index out of range 1–%d", int(index),
-               int(adjustableLdmCount_));
-        return defaultRecord_(defaultAdjustableLdm_);
-    }
-    if (Macropixel* record = nthFlagged(ldmList, &Macropixel::adjustable, index))
-        return *record;
-    qDebug("********* DisplayBase::adjustableLdm(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultAdjustableLdm_);
+    return nthFlaggedOrDefault(ldmList, &Macropixel::adjustable, index, adjustableLdmCount_,
+                               defaultAdjustableLdm_, "adjustableLdm", "1–");
 }
 
 int DisplayBase::ldmX(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).x) : -1;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::x, -1);
 }
 
 int DisplayBase::ldmY(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).y) : -1;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::y, -1);
 }
 
 int DisplayBase::ldmWidth(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).width) : 0;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::width, 0);
 }
 
 int DisplayBase::ldmHeight(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? trunc_(ldmList.at(number - 1).height) : 0;
+    return extentOf(modelMutex_, ldmList, number, &Macropixel::height, 0);
 }
 
 Tile& DisplayBase::tile(uint number)
 {
     Locker lock(&modelMutex_);
     if (number - 1 >= uint(tileList.size()))
-        return defaultRecord_(defaultTile_);
+        return resetDefault(defaultTile_);
     return tileList[number - 1];
 }
 
 Tile& DisplayBase::litTile(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= litTileCount_) {
-        qDebug("********* DisplayBase::litTile(%d): index out of range 1–%d", int(index),
-               int(litTileCount_));
-        return defaultRecord_(defaultLitTile_);
-    }
-    if (Tile* record = nthFlagged(tileList, &Tile::lit, index))
-        return *record;
-    qDebug("********* DisplayBase::litTile(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultLitTile_);
+    return nthFlaggedOrDefault(tileList, &Tile::lit, index, litTileCount_, defaultLitTile_, "litTile",
+                               "1–");
 }
 
 Tile& DisplayBase::adjustableTile(uint index)
 {
     Locker lock(&modelMutex_);
-    if (index - 1 >= adjustableTileCount_) {
-        qDebug("********* DisplayBase::adjustableTile(%d): index out of range %d", int(index),
-               int(adjustableTileCount_));
-        return defaultRecord_(defaultAdjustableTile_);
-    }
-    if (Tile* record = nthFlagged(tileList, &Tile::adjustable, index))
-        return *record;
-    qDebug("********* DisplayBase::adjustableTile(%d): ran off end of array", int(index));
-    return defaultRecord_(defaultAdjustableTile_);
+    return nthFlaggedOrDefault(tileList, &Tile::adjustable, index, adjustableTileCount_,
+                               defaultAdjustableTile_, "adjustableTile", "");
 }
 
 int DisplayBase::tileX(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).x) : -1;
+    return extentOf(modelMutex_, tileList, number, &Tile::x, -1);
 }
 
 int DisplayBase::tileY(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).y) : -1;
+    return extentOf(modelMutex_, tileList, number, &Tile::y, -1);
 }
 
 int DisplayBase::tileWidth(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).width) : 0;
+    return extentOf(modelMutex_, tileList, number, &Tile::width, 0);
 }
 
 int DisplayBase::tileHeight(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) ? trunc_(tileList.at(number - 1).height) : 0;
+    return extentOf(modelMutex_, tileList, number, &Tile::height, 0);
 }
 
 // ---------------------------------------------------------------- scoped access
@@ -701,68 +586,57 @@ const Macropixel* DisplayBase::findLdm(uint tileNumber, int x, int y)
 
 double DisplayBase::ldmRedGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).redGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::redGain);
 }
 
 double DisplayBase::ldmGreenGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).greenGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::greenGain);
 }
 
 double DisplayBase::ldmBlueGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).blueGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::blueGain);
 }
 
 double DisplayBase::ldmRedObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).redObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::redObserved);
 }
 
 double DisplayBase::ldmGreenObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).greenObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::greenObserved);
 }
 
 double DisplayBase::ldmBlueObserved(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).blueObserved : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::blueObserved);
 }
 
 double DisplayBase::ldmIntensityGain(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) ? ldmList.at(number - 1).intensityGain : 0.0;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::intensityGain);
 }
 
 bool DisplayBase::ldmIsLit(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) && ldmList.at(number - 1).lit;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::lit);
 }
 
 bool DisplayBase::ldmAdjustable(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(ldmList.size()) && ldmList.at(number - 1).adjustable;
+    return fieldOf(modelMutex_, ldmList, number, &Macropixel::adjustable);
 }
 
 bool DisplayBase::tileLit(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) && tileList.at(number - 1).lit;
+    return fieldOf(modelMutex_, tileList, number, &Tile::lit);
 }
 
 bool DisplayBase::tileAdjustable(uint number)
 {
-    Locker lock(&modelMutex_);
-    return number - 1 < uint(tileList.size()) && tileList.at(number - 1).adjustable;
+    return fieldOf(modelMutex_, tileList, number, &Tile::adjustable);
 }
 
 // ---------------------------------------------------------------- per-LDM gains
@@ -901,21 +775,29 @@ void DisplayBase::selectTiles(QPoint start, QPoint end)
 
 // ---------------------------------------------------------------- adjustability
 
+namespace {
+
+// Whether a record is adjustable after a selection: a negative mode takes the
+// selected records out, mode 0 makes exactly the selected ones that can be
+// adjusted (`eligible`) adjustable, a positive mode adds those to the rest.
+bool adjustableAfter(int selectionMode, bool adjustable, bool selected, bool eligible)
+{
+    if (selectionMode < 0)
+        return adjustable && !selected;
+    if (selectionMode == 0)
+        return selected && eligible;
+    return adjustable || (selected && eligible);
+}
+
+} // namespace
+
 void DisplayBase::adjustSelectedLdms(int selectionMode)
 {
     {
         Locker lock(&modelMutex_);
         adjustableLdmCount_ = 0;
         for (Macropixel& m : ldmList) {
-            const bool on = m.intensityGain > -0.9;
-            if (selectionMode < 0) {
-                if (m.selected)
-                    m.adjustable = false;
-            } else if (selectionMode == 0) {
-                m.adjustable = m.selected && on;
-            } else if (m.selected && on) {
-                m.adjustable = true;
-            }
+            m.adjustable = adjustableAfter(selectionMode, m.adjustable, m.selected, m.intensityGain > -0.9);
             if (m.adjustable)
                 ++adjustableLdmCount_;
         }
@@ -930,14 +812,7 @@ void DisplayBase::adjustSelectedTiles(int selectionMode)
         Locker lock(&modelMutex_);
         adjustableTileCount_ = 0;
         for (Tile& t : tileList) {
-            if (selectionMode < 0) {
-                if (t.selected)
-                    t.adjustable = false;
-            } else if (selectionMode == 0) {
-                t.adjustable = t.selected && t.lit;
-            } else if (t.selected && t.lit) {
-                t.adjustable = true;
-            }
+            t.adjustable = adjustableAfter(selectionMode, t.adjustable, t.selected, t.lit);
             if (t.adjustable)
                 ++adjustableTileCount_;
         }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <type_traits>
 
 // The lock of the display model's lists: a standard recursive mutex, whose
 // locking the thread checker of the sanitizer build can follow (Debian's Qt is
@@ -317,6 +318,29 @@ protected:
     // The relative comparison of doubles used by the setters.
     static bool fuzzyEqual_(double a, double b);
 
+    // A model value read under modelMutex().
+    template <typename T>
+    T underLock_(const T& field) const
+    {
+        QMutexLocker lock(&modelMutex_);
+        return field;
+    }
+    // Stores a model value under modelMutex() unless it equals the held one
+    // (exactly, or under fuzzyEqual_ for doubles); true when it was stored.
+    template <typename T>
+    bool storeUnderLock_(T& field, const T& value)
+    {
+        QMutexLocker lock(&modelMutex_);
+        if constexpr (std::is_same_v<T, double>) {
+            if (fuzzyEqual_(value, field))
+                return false;
+        } else if (value == field) {
+            return false;
+        }
+        field = value;
+        return true;
+    }
+
     mutable ModelMutex modelMutex_;
 
     QString name_;
@@ -361,8 +385,6 @@ private:
     // The records that out-of-range lookups hand out, one per operation. Each
     // is reset before it is returned, so that nothing a caller wrote into it
     // reaches a later caller.
-    Macropixel& defaultRecord_(Macropixel& record);
-    Tile& defaultRecord_(Tile& record);
     Macropixel defaultLdm_;
     Macropixel defaultLitLdm_;
     Macropixel defaultAdjustableLdm_;

@@ -14,112 +14,62 @@ ImageSource::ImageSource(QObject* parent)
 
 ImageSource::~ImageSource() = default;
 
-QString ImageSource::statusMessage() const
-{
-    std::lock_guard lock(mutex_);
-    return statusMessage_;
-}
-
-ErrorType ImageSource::errorType() const
-{
-    std::lock_guard lock(mutex_);
-    return errorType_;
-}
-
-bool ImageSource::cameraReady() const
-{
-    std::lock_guard lock(mutex_);
-    return cameraReady_;
-}
-
-bool ImageSource::cameraBusy() const
-{
-    std::lock_guard lock(mutex_);
-    return cameraBusy_;
-}
-
-QString ImageSource::imagePath() const
-{
-    std::lock_guard lock(mutex_);
-    return imagePath_;
-}
-
-QImage ImageSource::liveViewImage() const
-{
-    std::lock_guard lock(mutex_);
-    return liveViewImage_;
-}
-
-QString ImageSource::cameraName() const
-{
-    std::lock_guard lock(mutex_);
-    return cameraName_;
-}
-
-bool ImageSource::verbose() const
-{
-    std::lock_guard lock(mutex_);
-    return verbose_;
-}
-
-// Stores `value` into `field` under the lock; true when it changed.
-#define VELTRANO_STORE(field, value)                                                               \
-    do {                                                                                           \
-        std::lock_guard lock(mutex_);                                                                \
-        if (field == value)                                                                        \
-            return;                                                                                \
-        field = value;                                                                             \
-    } while (false)
+QString ImageSource::statusMessage() const { return underLock_(statusMessage_); }
+ErrorType ImageSource::errorType() const { return underLock_(errorType_); }
+bool ImageSource::cameraReady() const { return underLock_(cameraReady_); }
+bool ImageSource::cameraBusy() const { return underLock_(cameraBusy_); }
+QString ImageSource::imagePath() const { return underLock_(imagePath_); }
+QImage ImageSource::liveViewImage() const { return underLock_(liveViewImage_); }
+QString ImageSource::cameraName() const { return underLock_(cameraName_); }
+bool ImageSource::verbose() const { return underLock_(verbose_); }
 
 void ImageSource::setStatusMessage(const QString& message)
 {
-    VELTRANO_STORE(statusMessage_, message);
-    Q_EMIT statusMessageChanged();
+    if (storeUnderLock_(statusMessage_, message))
+        Q_EMIT statusMessageChanged();
 }
 
 void ImageSource::setErrorType(const ErrorType& errorType)
 {
-    VELTRANO_STORE(errorType_, errorType);
-    Q_EMIT errorTypeChanged();
+    if (storeUnderLock_(errorType_, errorType))
+        Q_EMIT errorTypeChanged();
 }
 
 void ImageSource::setCameraReady(bool ready)
 {
-    VELTRANO_STORE(cameraReady_, ready);
-    Q_EMIT cameraReadyChanged();
+    if (storeUnderLock_(cameraReady_, ready))
+        Q_EMIT cameraReadyChanged();
 }
 
 void ImageSource::setCameraBusy(bool busy)
 {
-    VELTRANO_STORE(cameraBusy_, busy);
-    Q_EMIT cameraBusyChanged();
+    if (storeUnderLock_(cameraBusy_, busy))
+        Q_EMIT cameraBusyChanged();
 }
 
 void ImageSource::setImagePath(const QString& path)
 {
-    VELTRANO_STORE(imagePath_, path);
-    Q_EMIT imagePathChanged();
+    if (storeUnderLock_(imagePath_, path))
+        Q_EMIT imagePathChanged();
 }
 
 void ImageSource::setLiveViewImage(const QImage& image)
 {
-    VELTRANO_STORE(liveViewImage_, image);
-    Q_EMIT liveViewImageChanged();
+    if (storeUnderLock_(liveViewImage_, image))
+        Q_EMIT liveViewImageChanged();
 }
 
 void ImageSource::setCameraName(const QString& name)
 {
-    VELTRANO_STORE(cameraName_, name);
-    Q_EMIT cameraNameChanged(name);
+    if (storeUnderLock_(cameraName_, name))
+        Q_EMIT cameraNameChanged(name);
 }
 
 void ImageSource::setVerbose(bool verbose)
 {
-    VELTRANO_STORE(verbose_, verbose);
-    Q_EMIT verboseChanged(verbose);
+    if (storeUnderLock_(verbose_, verbose))
+        Q_EMIT verboseChanged(verbose);
 }
-
-#undef VELTRANO_STORE
 
 void ImageSource::clearImagePathFromAnyThread_()
 {

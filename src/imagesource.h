@@ -102,6 +102,25 @@ protected:
     bool isDummy_ = true;
 
 private:
+    // A field read under mutex_.
+    template <typename T>
+    T underLock_(const T& field) const
+    {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
+    // Stores a field under mutex_ unless it already holds the value; true
+    // when it was stored.
+    template <typename T>
+    bool storeUnderLock_(T& field, const T& value)
+    {
+        std::lock_guard lock(mutex_);
+        if (field == value)
+            return false;
+        field = value;
+        return true;
+    }
+
     // A standard mutex, so that the thread checker follows it.
     mutable std::mutex mutex_;
     QString statusMessage_;

@@ -268,23 +268,20 @@ void SimulatedCameraSdk::setShutterDelay(int msecs)
 
 void SimulatedCameraSdk::injectWarning(std::int32_t code)
 {
-    std::lock_guard lock(mutex_);
-    for (const auto& [handle, device] : devices_)
-        if (device.callback) {
-            DeviceCallback* cb = device.callback;
-            tasks_.emplace(Clock::now(), Task{handle, [cb, code] { cb->OnWarning(code); }});
-        }
-    wake_.notify_all();
+    notifyAll_(&DeviceCallback::OnWarning, code);
 }
 
 void SimulatedCameraSdk::injectError(std::int32_t code)
 {
+    notifyAll_(&DeviceCallback::OnError, code);
+}
+
+void SimulatedCameraSdk::notifyAll_(void (DeviceCallback::*notify)(std::int32_t), std::int32_t code)
+{
     std::lock_guard lock(mutex_);
     for (const auto& [handle, device] : devices_)
-        if (device.callback) {
-            DeviceCallback* cb = device.callback;
-            tasks_.emplace(Clock::now(), Task{handle, [cb, code] { cb->OnError(code); }});
-        }
+        if (DeviceCallback* cb = device.callback)
+            tasks_.emplace(Clock::now(), Task{handle, [cb, notify, code] { (cb->*notify)(code); }});
     wake_.notify_all();
 }
 

@@ -119,6 +119,8 @@ private:
     // Runs `work` on the SDK thread after `msecs` (with the lock not held).
     void post_(camerasdk::DeviceHandle handle, int msecs, std::function<void()> work);
     void cancel_(camerasdk::DeviceHandle handle);
+    // Queues notify(code) for every device that has a callback, to run at once.
+    void notifyAll_(void (camerasdk::DeviceCallback::*notify)(std::int32_t), std::int32_t code);
     void run_();
     // The callback of a connected device, or null (lock held).
     camerasdk::DeviceCallback* callback_(camerasdk::DeviceHandle handle) const;

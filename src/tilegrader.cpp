@@ -123,17 +123,8 @@ bool TileGrader::isRaw() const
     return isRaw_;
 }
 
-void TileGrader::storeAspectRatio(float aspectRatio)
-{
-    QMutexLocker lock(&mutex_);
-    settings.aspectRatio = aspectRatio;
-}
-
-void TileGrader::setLinearGainBoost(unsigned boost)
-{
-    QMutexLocker lock(&mutex_);
-    settings.linearGainBoost = boost;
-}
+void TileGrader::storeAspectRatio(float aspectRatio) { store_(settings.aspectRatio, aspectRatio); }
+void TileGrader::setLinearGainBoost(unsigned boost) { store_(settings.linearGainBoost, boost); }
 
 void TileGrader::setReuseScreenContour(bool reuseScreenContour)
 {
@@ -196,29 +187,10 @@ void TileGrader::setAspectRatio(float aspectRatio)
     Q_EMIT aspectRatioUpdated();
 }
 
-void TileGrader::setProfiling(bool profiling)
-{
-    QMutexLocker lock(&mutex_);
-    settings.profiling = profiling;
-}
-
-void TileGrader::setLensFile(QString newLensFile)
-{
-    QMutexLocker lock(&mutex_);
-    settings.lensFile = newLensFile;
-}
-
-void TileGrader::useLogImages(bool useLog)
-{
-    QMutexLocker lock(&mutex_);
-    settings.useLogImages = useLog;
-}
-
-void TileGrader::useRawImages(bool useRaw)
-{
-    QMutexLocker lock(&mutex_);
-    isRaw_ = useRaw;
-}
+void TileGrader::setProfiling(bool profiling) { store_(settings.profiling, profiling); }
+void TileGrader::setLensFile(QString newLensFile) { store_(settings.lensFile, newLensFile); }
+void TileGrader::useLogImages(bool useLog) { store_(settings.useLogImages, useLog); }
+void TileGrader::useRawImages(bool useRaw) { store_(isRaw_, useRaw); }
 
 void TileGrader::setRawInterpolation(uint interpolation)
 {
@@ -229,8 +201,7 @@ void TileGrader::setRawInterpolation(uint interpolation)
         qDebug("Unknown raw interpolation value %u; using 0 (bilinear)", interpolation);
         interpolation = 0;
     }
-    QMutexLocker lock(&mutex_);
-    settings.rawInterpolation = interpolation;
+    store_(settings.rawInterpolation, interpolation);
 }
 
 void TileGrader::setHighlightRecovery(uint highlights)
@@ -239,21 +210,11 @@ void TileGrader::setHighlightRecovery(uint highlights)
         qDebug("unknown highlight recovery mode %u, using 3 (rebuild favoring white)", highlights);
         highlights = 3;
     }
-    QMutexLocker lock(&mutex_);
-    settings.highlightRecovery = highlights;
+    store_(settings.highlightRecovery, highlights);
 }
 
-void TileGrader::setGammaTweak(float gamma)
-{
-    QMutexLocker lock(&mutex_);
-    settings.gammaTweak = gamma;
-}
-
-void TileGrader::setGainTweak(float gain)
-{
-    QMutexLocker lock(&mutex_);
-    settings.gainTweak = gain;
-}
+void TileGrader::setGammaTweak(float gamma) { store_(settings.gammaTweak, gamma); }
+void TileGrader::setGainTweak(float gain) { store_(settings.gainTweak, gain); }
 
 // ---------------------------------------------------------------- tone tables
 
@@ -373,15 +334,26 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
         qDebug("loadOriginal: %s, isRaw: %d", qUtf8Printable(image), int(rawPhoto));
         timer.start();
 
-        const QByteArray imagePath = QFile::encodeName(image);
-        bool decoded;
-        if (rawPhoto) {
-            raw = rawdecoder::rawImage(imagePath.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
-            decoded = !raw.empty();
-        } else {
-            photo = cv::imread(imagePath.toStdString(), cv::IMREAD_COLOR);
-            decoded = !photo.empty();
-        }
+        // One frame of the photo's kind: a raw file into rawFrame, any other into frame.
+        const auto decode = [&](const QString& file, cv::Mat3w& rawFrame, cv::Mat& frame) {
+            const QByteArray path = QFile::encodeName(file);
+            if (rawPhoto) {
+                rawFrame = rawdecoder::rawImage(path.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
+                return !rawFrame.empty();
+            }
+            frame = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
+            return !frame.empty();
+        };
+        // Scales the dark frame by the gain tweak before it is subtracted.
+        const auto tweakDarkGain = [&](cv::Mat3w darkFrame) {
+            if (s.gainTweak == 1.0f)
+                return;
+            if (s.profiling)
+                qDebug("gain tweak %f", double(s.gainTweak));
+            gainTweak(darkFrame, s.gainTweak);
+        };
+
+        const bool decoded = decode(image, raw, photo);
         const qint64 loadTime = timer.elapsed();
         if (!decoded) {
             qDebug("TileGrader: unable to load or interpret image from %s.", qUtf8Printable(image));
@@ -395,16 +367,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                 linearTo8BitGamma_(linear, photo, s.linearGainBoost, s.profiling);
             }
         } else {
-            const QByteArray path = QFile::encodeName(darkPath);
-            bool darkDecoded;
-            if (rawPhoto) {
-                darkRaw = rawdecoder::rawImage(path.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
-                darkDecoded = !darkRaw.empty();
-            } else {
-                dark = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
-                darkDecoded = !dark.empty();
-            }
-            if (!darkDecoded) {
+            if (!decode(darkPath, darkRaw, dark)) {
                 qDebug("TileGrader: unable to load or interpret dark image from %s.", qUtf8Printable(darkPath));
                 qDebug("            dark file %s.", QFileInfo::exists(darkPath) ? "exists" : "does NOT exist");
                 return false;
@@ -420,11 +383,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                 cv::Mat3w lightLinear(photo.size()), darkLinear(photo.size());
                 sLog3To16bitLinear(photo, lightLinear);
                 sLog3To16bitLinear(dark, darkLinear);
-                if (s.gainTweak != 1.0f) {
-                    if (s.profiling)
-                        qDebug("gain tweak %f", double(s.gainTweak));
-                    gainTweak(darkLinear, s.gainTweak);
-                }
+                tweakDarkGain(darkLinear);
                 cv::subtract(lightLinear, darkLinear, lightLinear);
                 linearTo8BitGamma_(lightLinear, photo, s.linearGainBoost, s.profiling);
             } else {
@@ -434,11 +393,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                     const int darkLevel = exposureMeter(darkRaw, QStringLiteral("    dark"));
                     qDebug("    bright / dark is %.2f", double(float(bright) / float(darkLevel)));
                 }
-                if (s.gainTweak != 1.0f) {
-                    if (s.profiling)
-                        qDebug("gain tweak %f", double(s.gainTweak));
-                    gainTweak(darkRaw, s.gainTweak);
-                }
+                tweakDarkGain(darkRaw);
                 cv::subtract(raw, darkRaw, raw);
             }
         }

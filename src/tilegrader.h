@@ -1,6 +1,8 @@
 #pragma once
 
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -130,6 +132,13 @@ private:
         float gainTweak = 1.0f;
     };
     Settings settings_() const;
+    // Stores a setting (or another field) under mutex_.
+    template <typename T>
+    void store_(T& field, std::type_identity_t<T> value)
+    {
+        QMutexLocker lock(&mutex_);
+        field = std::move(value);
+    }
     void compensateLens_(const QString& lensFile);
     void linearTo8BitGamma_(const cv::Mat3w& src, cv::Mat& dest, unsigned boost, bool profiling);
     void clearAverages_();

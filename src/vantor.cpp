@@ -15,7 +15,6 @@
 #include <cmath>
 #include <map>
 #include <sstream>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -89,6 +88,16 @@ QJsonArray pair(qint64 a, qint64 b)
     return QJsonArray {QJsonValue(a), QJsonValue(b)};
 }
 
+// The list operations take pointers: pointers to the records of a copy.
+QList<Macropixel*> pointersTo(QList<Macropixel>& records)
+{
+    QList<Macropixel*> pointers;
+    pointers.reserve(records.size());
+    for (Macropixel& record : records)
+        pointers.append(&record);
+    return pointers;
+}
+
 } // namespace
 
 // ------------------------------------------------------------- construction
@@ -157,25 +166,11 @@ void Vantor::setPassword(const QString& password)
 
 // ------------------------------------------------------- display settings
 
-template <typename T>
-bool Vantor::storeSetting_(T& field, const T& value)
-{
-    Locker lock(&modelMutex_);
-    if constexpr (std::is_same_v<T, double>) {
-        if (fuzzyEqual_(value, field))
-            return false;
-    } else if (value == field) {
-        return false;
-    }
-    field = value;
-    return true;
-}
-
 // Each writer stores, sends the settings (the result is dropped) and then
 // announces the change.
 void Vantor::setCct(uint cct)
 {
-    if (!storeSetting_(cct_, cct))
+    if (!storeUnderLock_(cct_, cct))
         return;
     updateVantor();
     Q_EMIT cctChanged(cct);
@@ -183,7 +178,7 @@ void Vantor::setCct(uint cct)
 
 void Vantor::setDuv(double duv)
 {
-    if (!storeSetting_(duv_, duv))
+    if (!storeUnderLock_(duv_, duv))
         return;
     updateVantor();
     Q_EMIT duvChanged();
@@ -191,7 +186,7 @@ void Vantor::setDuv(double duv)
 
 void Vantor::setEotfType(const QString& eotfType)
 {
-    if (!storeSetting_(eotfType_, eotfType))
+    if (!storeUnderLock_(eotfType_, eotfType))
         return;
     updateVantor();
     Q_EMIT eotfTypeChanged();
@@ -199,7 +194,7 @@ void Vantor::setEotfType(const QString& eotfType)
 
 void Vantor::setGamma(double gamma)
 {
-    if (!storeSetting_(gamma_, gamma))
+    if (!storeUnderLock_(gamma_, gamma))
         return;
     updateVantor();
     Q_EMIT gammaChanged(gamma);
@@ -207,7 +202,7 @@ void Vantor::setGamma(double gamma)
 
 void Vantor::setPercentBrightness(double percentBrightness)
 {
-    if (!storeSetting_(percentBrightness_, percentBrightness))
+    if (!storeUnderLock_(percentBrightness_, percentBrightness))
         return;
     updateVantor();
     Q_EMIT percentBrightnessChanged(percentBrightness);
@@ -216,7 +211,7 @@ void Vantor::setPercentBrightness(double percentBrightness)
 void Vantor::setLumaMax(double lumaMax)
 {
     lumaMax = std::max(lumaMax, 100.0);
-    if (!storeSetting_(lumaMax_, lumaMax))
+    if (!storeUnderLock_(lumaMax_, lumaMax))
         return;
     updateVantor();
     Q_EMIT lumaMaxChanged(lumaMax);
@@ -224,7 +219,7 @@ void Vantor::setLumaMax(double lumaMax)
 
 void Vantor::setTestPatternEnabled(bool enabled)
 {
-    if (!storeSetting_(testPatternEnabled_, enabled))
+    if (!storeUnderLock_(testPatternEnabled_, enabled))
         return;
     updateVantor();
     Q_EMIT testPatternEnabledChanged();
@@ -232,7 +227,7 @@ void Vantor::setTestPatternEnabled(bool enabled)
 
 void Vantor::setCurvesEnabled(bool enabled)
 {
-    if (!storeSetting_(curvesEnabled_, enabled))
+    if (!storeUnderLock_(curvesEnabled_, enabled))
         return;
     updateVantor();
     Q_EMIT curvesEnabledChanged();
@@ -417,19 +412,19 @@ ErrorType Vantor::read()
 
     if (display.contains(QStringLiteral("brightness"))) {
         const double value = display.value(QStringLiteral("brightness")).toDouble();
-        if (storeSetting_(percentBrightness_, value)) {
+        if (storeUnderLock_(percentBrightness_, value)) {
             Q_EMIT percentBrightnessChanged(value);
         }
     }
     if (display.contains(QStringLiteral("cct"))) {
         const uint value = uint(display.value(QStringLiteral("cct")).toInt());
-        if (storeSetting_(cct_, value)) {
+        if (storeUnderLock_(cct_, value)) {
             Q_EMIT cctChanged(value);
         }
     }
     if (display.contains(QStringLiteral("cctDuv"))) {
         const double value = display.value(QStringLiteral("cctDuv")).toDouble();
-        if (storeSetting_(duv_, value)) {
+        if (storeUnderLock_(duv_, value)) {
             Q_EMIT duvChanged();
         }
     }
@@ -437,13 +432,13 @@ ErrorType Vantor::read()
         setEotfType(display.value(QStringLiteral("eotfType")).toString());
     if (display.contains(QStringLiteral("gamma"))) {
         const double value = display.value(QStringLiteral("gamma")).toDouble();
-        if (storeSetting_(gamma_, value)) {
+        if (storeUnderLock_(gamma_, value)) {
             Q_EMIT gammaChanged(value);
         }
     }
     if (display.contains(QStringLiteral("lumaMax"))) {
         const double value = std::max(display.value(QStringLiteral("lumaMax")).toDouble(), 100.0);
-        if (storeSetting_(lumaMax_, value)) {
+        if (storeUnderLock_(lumaMax_, value)) {
             Q_EMIT lumaMaxChanged(value);
         }
     }
@@ -474,7 +469,7 @@ ErrorType Vantor::read()
     const QJsonObject testPattern = ingest.value(QStringLiteral("testPattern")).toObject();
     if (testPattern.contains(QStringLiteral("enabled"))) {
         const bool value = testPattern.value(QStringLiteral("enabled")).toBool();
-        if (storeSetting_(testPatternEnabled_, value)) {
+        if (storeUnderLock_(testPatternEnabled_, value)) {
             Q_EMIT testPatternEnabledChanged();
         }
     }
@@ -613,15 +608,8 @@ void Vantor::sendAllLdmGains_()
 {
     // Copies, so that the list stays valid whatever the model does while the
     // request waits.
-    QList<Macropixel> copies;
-    {
-        Locker lock(&modelMutex_);
-        copies = ldmList;
-    }
-    QList<Macropixel*> all;
-    all.reserve(copies.size());
-    for (Macropixel& ldm : copies)
-        all.append(&ldm);
+    QList<Macropixel> copies = underLock_(ldmList);
+    QList<Macropixel*> all = pointersTo(copies);
     setLdmRGBs(all);
 }
 
@@ -1005,17 +993,10 @@ ErrorType Vantor::commitMeshRGBs(QList<Macropixel*>& macropixels)
 ErrorType Vantor::resetMesh()
 {
     // Each LDM becomes the one point of its own mesh, at its own gains.
-    QList<Macropixel> copies;
-    {
-        Locker lock(&modelMutex_);
-        copies = ldmList;
-    }
-    QList<Macropixel*> points;
-    points.reserve(copies.size());
-    for (Macropixel& copy : copies) {
+    QList<Macropixel> copies = underLock_(ldmList);
+    for (Macropixel& copy : copies)
         copy.index = int(copy.number);
-        points.append(&copy);
-    }
+    QList<Macropixel*> points = pointersTo(copies);
     const ErrorType uploaded = setMeshRGBs(points, 1.0f);
     if (uploaded.code != 0)
         return uploaded;

@@ -59,14 +59,14 @@ public:
     QString password() const;
     // The display settings are written by QML on the GUI thread and read by
     // updateVantor on its caller's thread: both under modelMutex().
-    uint cct() const { return setting_(cct_); }
-    double duv() const { return setting_(duv_); }
-    QString eotfType() const { return setting_(eotfType_); }
-    double gamma() const { return setting_(gamma_); }
-    double lumaMax() const { return setting_(lumaMax_); }
-    double percentBrightness() const { return setting_(percentBrightness_); }
-    bool testPatternEnabled() const { return setting_(testPatternEnabled_); }
-    bool curvesEnabled() const { return setting_(curvesEnabled_); }
+    uint cct() const { return underLock_(cct_); }
+    double duv() const { return underLock_(duv_); }
+    QString eotfType() const { return underLock_(eotfType_); }
+    double gamma() const { return underLock_(gamma_); }
+    double lumaMax() const { return underLock_(lumaMax_); }
+    double percentBrightness() const { return underLock_(percentBrightness_); }
+    bool testPatternEnabled() const { return underLock_(testPatternEnabled_); }
+    bool curvesEnabled() const { return underLock_(curvesEnabled_); }
 
     void setUsername(const QString& username);
     void setPassword(const QString& password);
@@ -139,19 +139,6 @@ private:
     void sendAllLdmGains_();
     // The address as requests see it (taken under the endpoint cache's lock).
     QString requestAddress_() const;
-    // A display setting read under modelMutex().
-    template <typename T>
-    T setting_(const T& field) const
-    {
-        QMutexLocker lock(&modelMutex_);
-        return field;
-    }
-    // Stores a display setting under modelMutex() unless it equals the held
-    // value (exactly, or under the model's relative comparison for doubles);
-    // true when it was stored.
-    template <typename T>
-    bool storeSetting_(T& field, const T& value);
-
     boost::asio::io_context& io_;
     http_client::registry cancellers;
     http_client::context httpContext;

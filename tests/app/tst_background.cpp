@@ -90,7 +90,9 @@ class TestBackground : public QObject
     };
     QList<Answer> answers;
 
-    void start(ImageSource* source, bool removeReflections)
+    // The running flag is set before the grab is queued: stopped afterwards,
+    // the worker's thread may already have started the grab.
+    void start(ImageSource* source, bool removeReflections, bool running = true)
     {
         answers.clear();
         worker->setImageSource(source);
@@ -98,7 +100,7 @@ class TestBackground : public QObject
         worker->setSubarrayInfo(1, 1);
         worker->setReadDelay(0);
         worker->removeReflections(removeReflections);
-        worker->setRunning(true);
+        worker->setRunning(running);
         QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, true));
     }
 
@@ -200,9 +202,7 @@ void TestBackground::grab()
     source.setCameraReady(ready);
     source.setErrorType(ErrorType(errorCode));
     testsupport::MessageCapture log;
-    start(&source, false);
-    if (!startRunning)
-        worker->setRunning(false);
+    start(&source, false, startRunning);
     if (cancel) {
         QTRY_COMPARE_WITH_TIMEOUT(source.grabs.load(), 1, 10000);
         // As the run's stop reaches the worker: queued to its thread.

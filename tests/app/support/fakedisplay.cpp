@@ -34,3 +34,39 @@ ErrorType FakeDisplay::setDisplayGainRGB(double red, double green, double blue)
 {
     return record_({QStringLiteral("setDisplayGainRGB"), 0, red, green, blue});
 }
+
+ErrorType FakeDisplay::recordList_(const QString& op, const QList<Macropixel*>& list, bool keepGains)
+{
+    Call call {op};
+    std::lock_guard lock(mutex_);
+    for (const Macropixel* m : list) {
+        if (!m)
+            continue;
+        call.numbers << m->number;
+        if (keepGains)
+            sent_[m->number] = {m->redGain, m->greenGain, m->blueGain};
+    }
+    calls_ << call;
+    return script_.isEmpty() ? ErrorType() : script_.takeFirst();
+}
+
+ErrorType FakeDisplay::setLdmRGBs(QList<Macropixel*>& ldms)
+{
+    return recordList_(QStringLiteral("setLdmRGBs"), ldms, true);
+}
+
+ErrorType FakeDisplay::setMeshRGBs(QList<Macropixel*>& macropixels, float)
+{
+    return recordList_(QStringLiteral("setMeshRGBs"), macropixels, true);
+}
+
+ErrorType FakeDisplay::commitMeshRGBs(QList<Macropixel*>& macropixels)
+{
+    return recordList_(QStringLiteral("commitMeshRGBs"), macropixels, false);
+}
+
+std::array<double, 3> FakeDisplay::sentGains(uint number) const
+{
+    std::lock_guard lock(mutex_);
+    return sent_.value(number, {0.0, 0.0, 0.0});
+}

@@ -2,9 +2,11 @@
 
 #include "displaybase.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <mutex>
 
 // A display that records the gain calls made on it (from any thread) and
@@ -16,9 +18,10 @@ class FakeDisplay : public DisplayBase
 public:
     struct Call
     {
-        QString op; // "setRGB" or "setDisplayGainRGB"
+        QString op; // "setRGB", "setDisplayGainRGB", "setLdmRGBs", "setMeshRGBs", "commitMeshRGBs"
         uint number = 0;
         double red = 0, green = 0, blue = 0;
+        QList<uint> numbers; // the list calls: the records' numbers, in order
     };
 
     explicit FakeDisplay(QObject* parent = nullptr);
@@ -30,6 +33,12 @@ public:
     void cancel() override {}
     ErrorType setRGB(uint number, double red, double green, double blue) override;
     ErrorType setDisplayGainRGB(double red, double green, double blue) override;
+    // The list calls also keep the gains of every record they carried.
+    ErrorType setLdmRGBs(QList<Macropixel*>& ldms) override;
+    ErrorType setMeshRGBs(QList<Macropixel*>& macropixels, float value) override;
+    ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels) override;
+    // The red, green, blue gains last sent for a record number (0 if never).
+    std::array<double, 3> sentGains(uint number) const;
 
     // The model's lists, for building records in tests.
     QList<Macropixel>& ldms() { return ldmList; }
@@ -37,8 +46,10 @@ public:
 
 private:
     ErrorType record_(const Call& call);
+    ErrorType recordList_(const QString& op, const QList<Macropixel*>& list, bool keepGains);
 
     mutable std::mutex mutex_; // a standard mutex: the thread sanitizer follows it
     QList<Call> calls_;
     QList<ErrorType> script_;
+    QHash<uint, std::array<double, 3>> sent_;
 };

@@ -1,10 +1,58 @@
 import QtQuick
 import QtQuick.Window
 
-// Placeholder until the about box lands.
+// Version, rights and the licences of the frameworks the program uses.
 Window {
-    width: 500
-    height: 350
+    id: box
+
+    property string appName: "VANTOR Veltrano ®"
+    readonly property int boxWidth: Qt.platform.os === "osx" ? 550 : 500
+
+    title: qsTr("About %1").arg(appName)
     visible: false
-    function open() { show(); raise(); requestActivate() }
+    color: "#2A2A2A"
+    flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
+    width: boxWidth
+    height: 350
+    minimumWidth: boxWidth
+    maximumWidth: boxWidth
+    minimumHeight: 350
+    maximumHeight: 350
+
+    function open() {
+        show()
+        raise()
+        requestActivate()
+    }
+
+    Text {
+        objectName: "aboutText"
+        anchors.fill: parent
+        anchors.margins: 16
+        color: "white"
+        linkColor: "#69c4f8"
+        wrapMode: Text.WordWrap
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        textFormat: Text.RichText
+        font.pixelSize: 11
+        onLinkActivated: function(link) { Qt.openUrlExternally(link) }
+        text: "<b>" + box.appName + "</b> " + (typeof veltranoVersion !== "undefined" ? veltranoVersion : "")
+              + "<br>Copyright © Tessaline. All rights reserved.<br><br>"
+              + box.appName + " is built using Qt version " + (typeof qtVersion !== "undefined" ? qtVersion : "")
+              + "<br>The Qt framework is licensed under the GNU LGPLv3: see "
+              + "<a href=\"https://www.qt.io/\">qt.io</a>, "
+              + "<a href=\"https://www.gnu.org/licenses/lgpl-3.0.html\">the licence</a> and "
+              + "<a href=\"https://download.qt.io/archive/qt/\">the Qt source archive</a>. "
+              + "For a source request write to <a href=\"mailto:source@tessaline.com\">source@tessaline.com</a>."
+              + "<br>Qt is Copyright © The Qt Company Ltd. and other contributors.<br><br>"
+              + "This program uses OpenCV under the Apache 2.0 licence: "
+              + "<a href=\"https://opencv.org/\">opencv.org</a>, "
+              + "<a href=\"https://www.apache.org/licenses/LICENSE-2.0\">the licence</a>.<br><br>"
+              + "THE SOFTWARE IS PROVIDED \"AS IS\", WITHOUT WARRANTY OF ANY KIND,<br>"
+              + "EXPRESS OR IMPLIED, INCLUDING BUT NOT LIMITED TO THE WARRANTIES<br>"
+              + "OF MERCHANTABILITY, FITNESS FOR A PARTICULAR PURPOSE AND<br>"
+              + "NONINFRINGEMENT. IN NO EVENT SHALL THE AUTHORS BE LIABLE FOR ANY<br>"
+              + "CLAIM, DAMAGES OR OTHER LIABILITY ARISING FROM THE USE OF THE SOFTWARE."
+    }
 }

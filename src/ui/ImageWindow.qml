@@ -1,10 +1,75 @@
 import QtQuick
 import QtQuick.Window
+import Qt.labs.settings
+import ImageItem 1.0
 
-// Placeholder until the camera preview window lands.
+// The camera preview: the last contoured, located or sampled image of the
+// analysis. Its size is locked while a run is active.
 Window {
+    id: window
+
+    property string appName: "VANTOR Veltrano ®"
+    readonly property bool isRunning: veltranor ? veltranor.running : false
+    property alias imageItem: imageItem
+
     width: 640
     height: 400
     visible: false
+    title: qsTr("%1 Camera Preview").arg(appName)
     color: "gray"
+
+    // While running: min = max = the size when the run started.
+    property int lockedWidth: 640
+    property int lockedHeight: 400
+    minimumWidth: isRunning ? lockedWidth : 320
+    minimumHeight: isRunning ? lockedHeight : 200
+    maximumWidth: isRunning ? lockedWidth : 6400
+    maximumHeight: isRunning ? lockedHeight : 4000
+    flags: isRunning ? (Qt.Window | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint)
+                     : Qt.Window
+
+    onIsRunningChanged: {
+        if (isRunning) {
+            lockedWidth = width
+            lockedHeight = height
+        }
+    }
+
+    Settings {
+        category: "ImageWindow"
+        property alias x: window.x
+        property alias y: window.y
+        property alias width: window.width
+        property alias height: window.height
+    }
+
+    function clampToScreen() {
+        const s = window.screen
+        if (!s)
+            return
+        if (width > s.width)
+            width = s.width
+        if (height > s.height)
+            height = s.height
+        if (x > s.width - width)
+            x = s.width - width
+        if (y > s.height - height)
+            y = s.height - height
+    }
+
+    onVisibleChanged: if (visible) clampToScreen()
+
+    ImageItem {
+        id: imageItem
+        objectName: "previewImage"
+        anchors.fill: parent
+    }
+
+    Connections {
+        target: veltranor ? veltranor.tileGrader : null
+        ignoreUnknownSignals: true
+        function onContouredImageUpdated(image) { imageItem.setImage(image) }
+        function onLocationsImageUpdated(image) { imageItem.setImage(image) }
+        function onSampledImageUpdated(image) { imageItem.setImage(image) }
+    }
 }

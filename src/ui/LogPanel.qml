@@ -1,44 +1,69 @@
 import QtQuick
 import QtQuick.Controls
 
-// A live view of a LogModel. A view that sits at the bottom when rows arrive
-// stays at the bottom.
-ListView {
-    id: logView
+// A framed live view of a LogModel. Rows are selectable text; a view that
+// sits at the bottom when rows arrive stays at the bottom. Its scroll bar
+// does not fade: an animation started while the program quits outlives
+// Qt's animation timer when a second application object follows in the
+// same process (the start-up tests run the program twice).
+BasicPanel {
+    id: panel
 
+    property alias model: logView.model
     // "display" (time stamp and message) or "message" (message alone)
     property string format: "display"
+    property alias listView: logView
+    // The list's scroll state, for callers that scroll it.
+    property alias contentY: logView.contentY
+    readonly property alias contentHeight: logView.contentHeight
+    readonly property alias atYEnd: logView.atYEnd
     property bool stickToBottom: true
 
-    clip: true
-    boundsBehavior: Flickable.StopAtBounds
+    textColor: "grey"
 
-    ScrollBar.vertical: ScrollBar {
-        id: verticalBar
-        policy: ScrollBar.AsNeeded
-    }
+    content: ListView {
+        id: logView
+        objectName: "logView"
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
 
-    delegate: Text {
-        width: ListView.view ? ListView.view.width : 0
-        padding: 0
-        color: "white"
-        font.family: Qt.platform.os === "osx" ? "Menlo" : "Consolas"
-        text: logView.format === "message" ? model.message : model.display
-        wrapMode: Text.NoWrap
-        elide: Text.ElideNone
-    }
-
-    Connections {
-        target: logView.model
-        ignoreUnknownSignals: true
-        function onRowsAboutToBeInserted() {
-            logView.stickToBottom = verticalBar.position >= 0.85 * (1.0 - verticalBar.size)
+        ScrollBar.vertical: ScrollBar {
+            policy: ScrollBar.AsNeeded
+            width: 10
+            contentItem: Rectangle {
+                implicitWidth: 10
+                radius: 3
+                color: "lightgray"
+            }
+            background: Rectangle { color: "#444444" }
         }
-        function onRowsInserted() {
-            // The content height is only known after the next layout, so move
-            // to the end once the new rows are laid out.
-            if (logView.stickToBottom)
-                Qt.callLater(logView.positionViewAtEnd)
+
+        delegate: TextEdit {
+            width: ListView.view ? ListView.view.width : 0
+            padding: 0
+            readOnly: true
+            selectByMouse: true
+            color: panel.textColor
+            font.family: Qt.platform.os === "osx" ? "Menlo" : "Consolas"
+            text: panel.format === "message" ? model.message : model.display
+            wrapMode: TextEdit.NoWrap
+        }
+
+        Connections {
+            target: logView.model
+            ignoreUnknownSignals: true
+            function onRowsAboutToBeInserted() {
+                const h = logView.contentHeight
+                const position = h > 0 ? logView.contentY / h : 0
+                const size = h > 0 ? Math.min(1, logView.height / h) : 1
+                panel.stickToBottom = position >= 0.85 * (1.0 - size)
+            }
+            function onRowsInserted() {
+                // The content height is only known after the next layout, so
+                // move to the end once the new rows are laid out.
+                if (panel.stickToBottom)
+                    Qt.callLater(logView.positionViewAtEnd)
+            }
         }
     }
 }

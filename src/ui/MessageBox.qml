@@ -3,22 +3,47 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
 
-// Placeholder until the message box lands: the properties and buttons its
-// users set, and the chosen flags they watch.
+// A modal dark message box. Its buttons only set their chosen flag and close
+// the box: users act on the flags' changes.
 Window {
     id: box
 
-    property string text: ""
-    property alias body: message
+    property alias text: body.text
+    property alias body: body
     property bool showOk: true
     property bool showCancel: false
     property bool okChosen: false
     property bool cancelChosen: false
     property bool button3Chosen: false
-    property alias macOkButton: okButton
-    property alias winOkButton: okButton
-    property alias cancelButton: cancel
-    property alias button3: third
+    property alias macOkButton: macOkButton
+    property alias winOkButton: winOkButton
+    property alias cancelButton: cancelButton
+    property alias button3: button3
+
+    readonly property bool isWindows: Qt.platform.os === "windows"
+    readonly property var okButton: isWindows ? winOkButton : macOkButton
+
+    title: "MessageBox"
+    visible: false
+    modality: Qt.ApplicationModal
+    flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
+    color: "#2A2A2A"
+    width: layout.implicitWidth
+    height: layout.implicitHeight
+    minimumWidth: width
+    minimumHeight: height
+    maximumWidth: width
+    maximumHeight: height
+
+    function choose(which) {
+        if (which === "ok")
+            okChosen = true
+        else if (which === "cancel")
+            cancelChosen = true
+        else
+            button3Chosen = true
+        box.close()
+    }
 
     function open() {
         okChosen = false
@@ -27,30 +52,94 @@ Window {
         show()
         raise()
         requestActivate()
+        if (cancelButton.highlighted && cancelButton.visible)
+            cancelButton.forceActiveFocus()
+        else
+            okButton.forceActiveFocus()
     }
 
-    title: "MessageBox"
-    modality: Qt.ApplicationModal
-    visible: false
-    color: "#2A2A2A"
-    width: Math.max(300, layout.implicitWidth + 32)
-    height: layout.implicitHeight + 32
+    Shortcut {
+        sequences: ["Return", "Enter"]
+        enabled: box.visible
+        onActivated: {
+            if (box.showCancel && box.cancelButton.highlighted)
+                box.choose("cancel")
+            else if (box.showOk)
+                box.choose("ok")
+        }
+    }
+    Shortcut {
+        sequence: "Escape"
+        enabled: box.visible
+        onActivated: {
+            if (box.showCancel)
+                box.choose("cancel")
+            else if (box.showOk)
+                box.choose("ok")
+        }
+    }
 
     ColumnLayout {
         id: layout
-        anchors.fill: parent
-        anchors.margins: 16
+        spacing: 0
+
         Text {
-            id: message
-            text: box.text
-            color: "white"
+            id: body
+            objectName: "messageText"
             Layout.minimumWidth: 200
+            Layout.margins: 16
+            Layout.alignment: Qt.AlignHCenter
+            horizontalAlignment: Text.AlignHCenter
+            color: "white"
+            textFormat: Text.AutoText
         }
+
         RowLayout {
-            VeltButton { id: third; text: " ? "; visible: false; onClicked: { box.button3Chosen = true; box.close() } }
-            Item { Layout.fillWidth: true; Layout.minimumWidth: 16 }
-            VeltButton { id: cancel; text: " Cancel "; visible: box.showCancel; onClicked: { box.cancelChosen = true; box.close() } }
-            VeltButton { id: okButton; text: "  Ok  "; visible: box.showOk; highlighted: true; onClicked: { box.okChosen = true; box.close() } }
+            Layout.margins: 8
+            spacing: 0
+
+            VeltButton {
+                id: button3
+                objectName: "button3"
+                Layout.margins: 8
+                visible: false
+                text: " ? "
+                isDark: true
+                onClicked: box.choose("button3")
+            }
+            Item {
+                Layout.fillWidth: true
+                Layout.minimumWidth: 16
+            }
+            VeltButton {
+                id: winOkButton
+                objectName: "winOkButton"
+                Layout.margins: 8
+                visible: box.isWindows && box.showOk
+                text: "  Ok  "
+                isDark: true
+                highlighted: !cancelButton.highlighted
+                onClicked: box.choose("ok")
+            }
+            VeltButton {
+                id: cancelButton
+                objectName: "cancelButton"
+                Layout.margins: 8
+                visible: box.showCancel
+                text: " Cancel "
+                isDark: true
+                onClicked: box.choose("cancel")
+            }
+            VeltButton {
+                id: macOkButton
+                objectName: "macOkButton"
+                Layout.margins: 8
+                visible: !box.isWindows && box.showOk
+                text: "  Ok  "
+                isDark: true
+                highlighted: !cancelButton.highlighted
+                onClicked: box.choose("ok")
+            }
         }
     }
 }

@@ -322,20 +322,12 @@ private Q_SLOTS:
                                           140.0 * (1.15 - 0.03 * n) * (1.0 + display.ldmGreenGain(n)),
                                           140.0 * (0.9 + 0.02 * n) * (1.0 + display.ldmBlueGain(n)));
         });
-        QVERIFY(v->buildBalancers());
-        Calibrator* engine = v->calibrator();
-        for (Calibrator* adjuster : v->adjusters()) {
-            adjuster->setErrorAllowed(0);
-            adjuster->compliantIterations = 3;
-            adjuster->minIterations = 5;
-            adjuster->maxIterations = 100;
-        }
-        engine->setMode(Calibrator::ModeBalance);
-        engine->setTask(Calibrator::TaskBalance);
-        engine->setAdjusters(v->adjusters());
-        engine->setMacropixels(v->observedLdms());
-        engine->setBalanceTargets(140, 140, 140);
-        engine->setReadDelay(0);
+        // Started as the operator starts it: the run builds its own adjusters.
+        v->setMode(Calibrator::ModeBalance);
+        v->setBalanceTargetRed(140);
+        v->setBalanceTargetGreen(140);
+        v->setBalanceTargetBlue(140);
+        v->setReadDelay(0);
         v->setRunning(true);
         QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 120000);
         for (uint n = 1; n <= 8; ++n) {

@@ -1,4 +1,3 @@
-// ctest-labels: threaded
 #include "testsupport.h"
 
 #include "calibratorbench.h"

@@ -16,6 +16,18 @@
 
 namespace {
 
+// Entry i of an observation belongs to adjuster i: a list of another length,
+// or with a hole, would be read out of bounds, so it is refused.
+template <typename T>
+bool observationFits(const QList<T*>& list, const QList<T*>& expected, const char* what)
+{
+    if (list.size() == expected.size() && !list.contains(nullptr))
+        return true;
+    qDebug("*** ERROR: %lld %s observed, %lld expected; observation refused ***", qlonglong(list.size()), what,
+           qlonglong(expected.size()));
+    return false;
+}
+
 // Update cycles after the initial one, both phases together.
 constexpr int maxCycles = 999;
 
@@ -276,11 +288,7 @@ void Calibrator::macropixelsObserved(QList<Macropixel*> list)
 {
     if (mode_ != ModeBalance)
         return;
-    // Adjuster i belongs to entry i: a list of another length, or with a
-    // hole, would be read out of bounds.
-    if (list.size() != macropixels_.size() || list.contains(nullptr)) {
-        qDebug("*** ERROR: %lld macropixels observed, %lld expected; observation refused ***",
-               qlonglong(list.size()), qlonglong(macropixels_.size()));
+    if (!observationFits(list, macropixels_, "macropixels")) {
         stopRunning_();
         return;
     }
@@ -297,9 +305,7 @@ void Calibrator::tilesObserved(QList<Tile*> list)
 {
     if (mode_ != ModeTemplate)
         return;
-    if (list.size() != tiles_.size() || list.contains(nullptr)) {
-        qDebug("*** ERROR: %lld tiles observed, %lld expected; observation refused ***", qlonglong(list.size()),
-               qlonglong(tiles_.size()));
+    if (!observationFits(list, tiles_, "tiles")) {
         stopRunning_();
         return;
     }

@@ -423,7 +423,7 @@ private:
     void grabImagePart2(bool ok);
     // Runs the stored grab step once (it is cleared first); nothing when none is stored.
     void runGrabContinuation_(bool ok);
-    bool sectionGridUsable_(int wide, int high);
+    bool sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect);
     // Clears running and announces it, leaving the status as it is.
     void endRun_();
     // targets: continuations of the mesh registration

@@ -210,8 +210,24 @@ void Veltranor::getTilesObservedPart2(bool ok)
 
 // The image analysis cannot divide a photo into no sections: a lit area
 // smaller than one record ends the grab before it starts.
-bool Veltranor::sectionGridUsable_(int wide, int high)
+// The section grid of a grab: the lit area divided by the size of its first
+// lit LDM or tile ("LDM" or "Tile" in the texts). A zero size or an empty grid
+// ends the run and fails the stored step.
+bool Veltranor::sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect)
 {
+    if (w == 0 || h == 0) {
+        endRun_();
+        qDebug("Error: reference %s has a zero dimension: %d w, %d h", kind, w, h);
+        runGrabContinuation_(false);
+        return false;
+    }
+    const int spanX = display_->maxLitLdmX() - display_->minLitLdmX();
+    const int spanY = display_->maxLitLdmY() - display_->minLitLdmY();
+    wide = spanX / w;
+    high = spanY / h;
+    aspect = float(spanX) / float(spanY);
+    if (verbose)
+        qDebug("%s array is %d x %d (one %s is %d x %d)", kind, wide, high, kind, w, h);
     if (wide > 0 && high > 0)
         return true;
     qDebug("Error: the lit area holds %d x %d sections", wide, high);
@@ -239,24 +255,12 @@ bool Veltranor::getImageLdmRGBData(bool verbose)
         return true;
     }
     const Macropixel reference = display_->litLdm(1);
-    const int w = int(reference.width);
-    const int h = int(reference.height);
-    if (w == 0 || h == 0) {
-        endRun_();
-        qDebug("Error: reference LDM has a zero dimension: %d w, %d h", w, h);
-        runGrabContinuation_(false);
-        return false;
-    }
-    const int spanX = display_->maxLitLdmX() - display_->minLitLdmX();
-    const int spanY = display_->maxLitLdmY() - display_->minLitLdmY();
-    const int wide = spanX / w;
-    const int high = spanY / h;
-    if (verbose)
-        qDebug("LDM array is %d x %d (one LDM is %d x %d)", wide, high, w, h);
-    if (!sectionGridUsable_(wide, high))
+    int wide = 0, high = 0;
+    float aspect = 0;
+    if (!sectionGrid_("LDM", int(reference.width), int(reference.height), verbose, wide, high, aspect))
         return false;
     background_->setImageSource(imageSource_);
-    background_->setArrayInfo(wide, high, float(spanX) / float(spanY));
+    background_->setArrayInfo(wide, high, aspect);
     background_->setSubarrayInfo(1, 1);
     grabKind_ = 1;
     Q_EMIT grabImageData(verbose);
@@ -277,21 +281,9 @@ bool Veltranor::getImageTileRGBData(bool verbose)
         return false;
     }
     const Tile reference = display_->litTile(1);
-    const int w = int(reference.width);
-    const int h = int(reference.height);
-    if (w == 0 || h == 0) {
-        endRun_();
-        qDebug("Error: reference Tile has a zero dimension: %d w, %d h", w, h);
-        runGrabContinuation_(false);
-        return false;
-    }
-    const int spanX = display_->maxLitLdmX() - display_->minLitLdmX();
-    const int spanY = display_->maxLitLdmY() - display_->minLitLdmY();
-    const int wide = spanX / w;
-    const int high = spanY / h;
-    if (verbose)
-        qDebug("Tile array is %d x %d (one Tile is %d x %d)", wide, high, w, h);
-    if (!sectionGridUsable_(wide, high))
+    int wide = 0, high = 0;
+    float aspect = 0;
+    if (!sectionGrid_("Tile", int(reference.width), int(reference.height), verbose, wide, high, aspect))
         return false;
     if (tileMeshWidth_ == 0 || tileMeshHeight_ == 0) {
         setStatusString(tr("Tile mesh size (%1, %2) has a zero dimension").arg(tileMeshWidth_).arg(tileMeshHeight_));
@@ -300,7 +292,7 @@ bool Veltranor::getImageTileRGBData(bool verbose)
         return false;
     }
     background_->setImageSource(imageSource_);
-    background_->setArrayInfo(wide, high, float(spanX) / float(spanY));
+    background_->setArrayInfo(wide, high, aspect);
     background_->setSubarrayInfo(int(tileMeshWidth_), int(tileMeshHeight_));
     grabKind_ = 2;
     Q_EMIT grabImageData(verbose);

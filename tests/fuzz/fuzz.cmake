@@ -98,5 +98,7 @@ function(veltrano_fuzz_target name)
             -close_fd_mask=3 -print_final_stats=1 -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${name}-
             ${corpus} ${seeds})
   math(EXPR limit "${FUZZ_SECONDS} * 3 + 120")
-  set_tests_properties(${exe} PROPERTIES TIMEOUT ${limit} LABELS fuzz)
+  # The leak checker takes the third-party suppressions of the ASan stage.
+  set_tests_properties(${exe} PROPERTIES TIMEOUT ${limit} LABELS fuzz
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${VELTRANO_ROOT}/tests/sanitizers/lsan.supp:print_suppressions=0")
 endfunction()

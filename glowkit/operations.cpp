@@ -1,10 +1,22 @@
 #include "glowkit/operations.h"
 
+#include <cmath>
 #include <iostream>
 
 using nlohmann::json;
 
 namespace {
+
+// A real that the document can hold again: JSON has no infinity, so a number
+// beyond the float range (saved as null) is nlohmann's out_of_range here.
+template <typename Real>
+Real finite(const json& v)
+{
+    const Real r = v.get<Real>();
+    if (!std::isfinite(r))
+        throw json::out_of_range::create(406, "number overflow converting " + v.dump() + " to a real", &v);
+    return r;
+}
 
 // A grid as an array of rows; the column count is that of row 0, and a shorter
 // row is nlohmann's out_of_range.
@@ -20,7 +32,7 @@ Vector2D<float> readGrid(const json& g)
         const json& row = g.at(r);
         std::vector<float> values(cols);
         for (std::size_t c = 0; c < cols; ++c)
-            values[c] = row.at(c).get<float>();
+            values[c] = finite<float>(row.at(c));
         grid.push_back(std::move(values));
     }
     return grid;
@@ -70,13 +82,13 @@ std::int32_t integer(const json& j, const char* key)
 double factor(const json& j, const char* key)
 {
     const json& v = j.at(key);
-    return v.is_boolean() ? (v.get<bool>() ? 1.0 : 0.0) : v.get<double>();
+    return v.is_boolean() ? (v.get<bool>() ? 1.0 : 0.0) : finite<double>(v);
 }
 
 float valueOr(const json& j, const char* key, float fallback)
 {
     const auto it = j.find(key);
-    return it == j.end() ? fallback : it->get<float>();
+    return it == j.end() ? fallback : finite<float>(*it);
 }
 
 std::unique_ptr<Operation> makeOperation(int type)
@@ -194,7 +206,7 @@ bool ScaleOperation::load(const json& j)
         for (std::size_t i = 0; i < n; ++i)
             points.push_back(readGrid(p.at(i)));
     }
-    spread = j.at("spread").get<float>();
+    spread = finite<float>(j.at("spread"));
     win_x = valueOr(j, "win_x", 0.0f);
     win_y = valueOr(j, "win_y", 0.0f);
     win_w = valueOr(j, "win_w", 1.0f);

@@ -127,6 +127,8 @@ TEST(OperationsDocTest, MalformedEntriesThrowTheLibrarysErrors)
          "[json.exception.out_of_range.401]", 0},
         {R"({"operations": [{"type": 3, "template": [["x"]], "spread": 1}]})",
          "[json.exception.type_error.302] type must be number, but is string", 0},
+        // Beyond the float range: saved, it would come back as null.
+        {R"({"operations": [{"type": 3, "template": [[1e41]], "spread": 1}]})", "[json.exception.out_of_range.406]", 0},
         {R"({"inputFolder": 3})", "[json.exception.type_error.302] type must be string, but is number", 0},
     };
     for (const auto& r : rows) {

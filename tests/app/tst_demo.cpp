@@ -7,11 +7,18 @@
 #include "polledcontext.h"
 
 #include "cinemeterii.h"
+#include "imageitem.h"
 #include "vantor.h"
+#include "veltranomain.h"
+#include "veltranor.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
@@ -115,6 +122,7 @@ private Q_SLOTS:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
+        qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
     }
 
     // The processor demo's stand-ins, seen through the program's device
@@ -163,6 +171,60 @@ private Q_SLOTS:
         run.process.closeWriteChannel();
         QVERIFY(run.process.waitForFinished(30000));
         QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY(run.allEnded());
+    }
+
+    // The demo's point: a linearity correction run from the program's own
+    // object against the stand-ins ends with its output curves sent to the
+    // processor. The main window is kept as a picture of the result.
+    void linearityRunReachesTheProcessor()
+    {
+        DemoRun run;
+        QVERIFY2(run.start(folder_.path(), {QStringLiteral("--processor"), QStringLiteral("--standins-only")}),
+                 qPrintable(run.output));
+        {
+            PolledContext net;
+            Veltranor veltranor(net.io());
+            QVERIFY(veltranor.display() == veltranor.vantor());
+            QCOMPARE(veltranor.colorimeter(), veltranor.cineMeterII());
+            // What the idle update would have read by the time a user starts.
+            const ErrorType read = veltranor.vantor()->read();
+            QVERIFY2(read.code == 0, qPrintable(read.message));
+            veltranor.setSteps(4);
+            veltranor.setReadCount(1);
+            veltranor.setReadDelay(500);
+
+            QQmlApplicationEngine engine;
+            engine.rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
+            engine.rootContext()->setContextProperty(QStringLiteral("veltranoVersion"),
+                                                     QString::fromLatin1(kVeltranoVersion));
+            engine.rootContext()->setContextProperty(QStringLiteral("veltranor"), &veltranor);
+            engine.rootContext()->setContextProperty(QStringLiteral("appLog"), veltranor.appLog());
+            engine.rootContext()->setContextProperty(QStringLiteral("linearityLog"), veltranor.linearityLog());
+            engine.load(QUrl(QString::fromLatin1(kMainSceneUrl)));
+            QCOMPARE(engine.rootObjects().size(), 1);
+
+            veltranor.setRunning(true);
+            QVERIFY(veltranor.running());
+            QTRY_VERIFY_WITH_TIMEOUT(!veltranor.running(), 600000);
+            QCOMPARE(veltranor.statusString(), QStringLiteral("Correction completed without error"));
+            QCOMPARE(veltranor.status(), 1);
+
+            auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+            QVERIFY(window);
+            const QString picture = QCoreApplication::applicationDirPath() + "/tst_demo-main-window.png";
+            QVERIFY(window->grabWindow().save(picture));
+            qInfo("main window after the run: %s", qPrintable(picture));
+        }
+        const QByteArray requests =
+            testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
+        // The output curves, non-empty, in a PATCH the processor took.
+        const QRegularExpression curves(QStringLiteral("^PATCH /api/v1/data 204 .*\"curves\":\\{\"b\":\"\\[\\{"),
+                                        QRegularExpression::MultilineOption);
+        QVERIFY2(curves.match(QString::fromUtf8(requests)).hasMatch(), requests.right(2000).constData());
+
+        run.process.closeWriteChannel();
+        QVERIFY(run.process.waitForFinished(30000));
         QVERIFY(run.allEnded());
     }
 

@@ -122,7 +122,10 @@ start_standin processor "$standins/fake_processor.py" --state "$run/wall.json" \
   --auth "{\"enabled\": true, \"user\": \"$user\", \"password\": \"$password\"}" \
   --request-log "$logs/processor-requests.log"
 processor_port="$port"
-start_standin meter "$standins/fake_cinemeter.py" --follow-processor "$processor_port"
+# A wall as it comes: its white a little warm and greenish, its LEDs drifting
+# in colour towards black; the linearity correction has something to do.
+start_standin meter "$standins/fake_cinemeter.py" --follow-processor "$processor_port" \
+  --white-cct 6200 --white-duv 0.002 --response 1.05,1,0.95
 meter_port="$port"
 
 conf="$config_home/Tessaline/Veltrano.conf"

@@ -150,17 +150,21 @@ private Q_SLOTS:
                 meter.read();
                 return readings.wait(10000) && meter.errorType().code == 0;
             };
+            // Full white: the processor's brightness of its lumaMax, in the
+            // demo wall's own white.
             QVERIFY(read());
             QCOMPARE(meter.luminance(), 100.0);
-            QCOMPARE(meter.cct(), 6500.0);
-            // Half the output gain on every channel halves the light; more
-            // blue than red raises the colour temperature.
+            QVERIFY2(qAbs(meter.cct() - 6200.0) < 0.01 && qAbs(meter.duv() - 0.002) < 1e-6,
+                     qPrintable(QStringLiteral("%1 K %2").arg(meter.cct()).arg(meter.duv())));
+            // Half the output signal gives the light of the transfer function
+            // (sRGB: about a fifth), not half; more blue than red raises the
+            // colour temperature.
             QCOMPARE(vantor.setRGB(0, 0.5, 0.5, 0.5).code, 0);
             QVERIFY(read());
-            QCOMPARE(meter.luminance(), 50.0);
+            QVERIFY2(meter.luminance() > 20.0 && meter.luminance() < 22.0, qPrintable(QString::number(meter.luminance())));
             QCOMPARE(vantor.setRGB(0, 0.4, 0.5, 0.6).code, 0);
             QVERIFY(read());
-            QVERIFY(meter.cct() > 6500.0);
+            QVERIFY(meter.cct() > 6200.0);
         }
         const QByteArray requests =
             testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");

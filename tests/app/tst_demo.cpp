@@ -20,6 +20,7 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -180,21 +181,41 @@ private Q_SLOTS:
 
     // The demo's point: a linearity correction run from the program's own
     // object against the stand-ins ends with its output curves sent to the
-    // processor. The main window is kept as a picture of the result.
-    void linearityRunReachesTheProcessor()
+    // display, the meter measuring the wall the program drives: the
+    // processor stand-in's, or the program's simulated wall. The main window
+    // is kept as a picture of the result.
+    void linearityRunConverges_data()
     {
+        QTest::addColumn<QString>("demo");
+        QTest::newRow("processor") << QStringLiteral("processor");
+        QTest::newRow("simulated wall") << QStringLiteral("simulated");
+    }
+
+    void linearityRunConverges()
+    {
+        QFETCH(QString, demo);
+        const bool processor = demo == QLatin1String("processor");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/" + demo + "/config");
+        const QString wallState = folder_.path() + "/" + demo + "/simulated-wall.json";
+        qputenv("VELTRANO_SIMULATED_WALL_STATE", processor ? QByteArray() : QFile::encodeName(wallState));
+        const auto restore = qScopeGuard([this] {
+            qunsetenv("VELTRANO_SIMULATED_WALL_STATE");
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
+        });
+
         DemoRun run;
-        QVERIFY2(run.start(folder_.path(), {QStringLiteral("--processor"), QStringLiteral("--standins-only")}),
-                 qPrintable(run.output));
+        QVERIFY2(run.start(folder_.path(), {"--" + demo, QStringLiteral("--standins-only")}), qPrintable(run.output));
         {
             PolledContext net;
             Veltranor veltranor(net.io());
-            QVERIFY(veltranor.display() == veltranor.vantor());
+            QCOMPARE(veltranor.display() == veltranor.vantor(), processor);
             QCOMPARE(veltranor.colorimeter(), veltranor.cineMeterII());
-            // What the idle update would have read by the time a user starts.
-            const ErrorType read = veltranor.vantor()->read();
-            QVERIFY2(read.code == 0, qPrintable(read.message));
-            veltranor.setSteps(4);
+            if (processor) {
+                // What the idle update would have read by the time a user starts.
+                const ErrorType read = veltranor.vantor()->read();
+                QVERIFY2(read.code == 0, qPrintable(read.message));
+            }
+            veltranor.setSteps(3);
             veltranor.setReadCount(1);
             veltranor.setReadDelay(500);
 
@@ -213,19 +234,24 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!veltranor.running(), 600000);
             QCOMPARE(veltranor.statusString(), QStringLiteral("Correction completed without error"));
             QCOMPARE(veltranor.status(), 1);
+            // The meter saw the simulated wall, not a stand-in's constant.
+            QCOMPARE(QFile::exists(wallState), !processor);
 
             auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
             QVERIFY(window);
-            const QString picture = QCoreApplication::applicationDirPath() + "/tst_demo-main-window.png";
+            const QString picture = QCoreApplication::applicationDirPath() + "/tst_demo-main-window-" + demo + ".png";
             QVERIFY(window->grabWindow().save(picture));
             qInfo("main window after the run: %s", qPrintable(picture));
         }
-        const QByteArray requests =
-            testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
-        // The output curves, non-empty, in a PATCH the processor took.
-        const QRegularExpression curves(QStringLiteral("^PATCH /api/v1/data 204 .*\"curves\":\\{\"b\":\"\\[\\{"),
-                                        QRegularExpression::MultilineOption);
-        QVERIFY2(curves.match(QString::fromUtf8(requests)).hasMatch(), requests.right(2000).constData());
+        if (processor) {
+            const QByteArray requests =
+                testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
+            // The output curves, non-empty, in a PATCH the processor took.
+            const QRegularExpression curves(
+                QStringLiteral("^PATCH /api/v1/data 204 .*\"curves\":\\{\"b\":\"\\[\\{"),
+                QRegularExpression::MultilineOption);
+            QVERIFY2(curves.match(QString::fromUtf8(requests)).hasMatch(), requests.right(2000).constData());
+        }
 
         run.process.closeWriteChannel();
         QVERIFY(run.process.waitForFinished(30000));

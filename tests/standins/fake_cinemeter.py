@@ -24,6 +24,9 @@ sum of three LED primaries, weighted so that equal drive gives white at
 CCT and Duv come from the chromaticity of that light (CIE 1960 uv, nearest
 point of the Planckian locus), so they depend on the channels' ratios, not on
 the level; in the dark the meter gives a luminance and no colour.
+--follow-file PATH looks at the program's simulated wall instead, whose state
+(the same layout) the program writes to PATH; without brightness and lumaMax
+its white is 100 cd/m2.
 """
 import argparse
 import datetime
@@ -38,7 +41,7 @@ state = {"body": "brightness_SI 100 cd/m2\nCCT 6500\n\u2206uv 0.0010\ncie1931_x 
          "status": 200, "delay": 0.0, "timestamp": True}
 lock = threading.Lock()
 stop = threading.Event()
-follow = {"port": 0}
+follow = {"port": 0, "file": ""}
 
 
 def gain(node, channel):
@@ -131,10 +134,23 @@ def number(node, key, default):
     return value if value == value else default
 
 
-def plant_body(port):
-    """A reading of the stand-in processor's wall, as the meter's body lines."""
-    with urllib.request.urlopen("http://127.0.0.1:%d/__state" % port, timeout=5) as reply:
-        state = json.load(reply)
+def wall_state():
+    """The state of the wall looked at: the processor's, or the simulated
+    wall's file (absent before the program first writes it: a white wall)."""
+    if follow["port"]:
+        with urllib.request.urlopen("http://127.0.0.1:%d/__state" % follow["port"], timeout=5) as reply:
+            return json.load(reply)
+    try:
+        with open(follow["file"], encoding="utf-8") as f:
+            return json.load(f)
+    except FileNotFoundError:
+        return {}
+
+
+def plant_body(state):
+    """A reading of the wall in state, as the meter's body lines."""
+    if not isinstance(state, dict):
+        raise ValueError("the wall state is not an object")
     display = state.get("dev", {}).get("display", {})
     shown = display.get("gains", {})
     out = display.get("out", {}).get("adjust", {}).get("gain", {})
@@ -172,11 +188,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if s["timestamp"]:
             text = datetime.datetime.now().astimezone().isoformat(timespec="microseconds") + "\n"
         body = s["body"]
-        if follow["port"] and s["status"] == 200:
+        if (follow["port"] or follow["file"]) and s["status"] == 200:
             try:
-                body = plant_body(follow["port"])
-            except (OSError, ValueError) as error:
-                print("processor state unreadable: %s" % error, flush=True)
+                body = plant_body(wall_state())
+            except (OSError, ValueError, AttributeError, TypeError) as error:
+                print("wall state unreadable: %s" % error, flush=True)
         text += body
         if not s["timestamp"] and not s["body"]:
             text = ""
@@ -201,12 +217,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--follow-processor", type=int, default=0, metavar="PORT")
+    parser.add_argument("--follow-file", default="", metavar="PATH",
+                        help="the simulated wall's state file (VELTRANO_SIMULATED_WALL_STATE)")
     parser.add_argument("--white-cct", type=float, default=6500.0)
     parser.add_argument("--white-duv", type=float, default=0.0)
     parser.add_argument("--response", default="1,1,1", metavar="R,G,B",
                         help="exponents of the LEDs' light (1: exactly the transfer function)")
     args = parser.parse_args()
     follow["port"] = args.follow_processor
+    follow["file"] = args.follow_file
     follow["weights"] = primary_weights(args.white_cct, args.white_duv)
     follow["response"] = dict(zip("rgb", (float(v) for v in args.response.split(","))))
     server = Server(("127.0.0.1", 0), Handler)

@@ -277,6 +277,9 @@ public:
     // ---- state (see the members table of the engine; public for the tasks)
     QList<CalibrationPoint> points;
     qint64 durationSeconds = 0;
+    // Set when a correction stopped itself at a gain limit: its own status
+    // text then stands instead of "Correction cancelled".
+    bool stoppedAtLimit = false;
     RGBValues balanceTargets;
     bool useSrgb = false;
     bool trust1stPoint = false;

@@ -167,6 +167,7 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
         if (atMinimum && largest > 0.01 && ++zeroClipCount >= 6) {
             running_ = false;
             if (linearity) {
+                stoppedAtLimit = true;
                 setStatusString(QStringLiteral("Correction stopped due to R,G,B values persistently at zero"));
                 qDebug("Zero clipping: can't set R,G,B any lower.");
             } else {
@@ -181,6 +182,7 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
         if (atMaximum && ++maxClipCount >= 6) {
             running_ = false;
             if (linearity) {
+                stoppedAtLimit = true;
                 setStatusString(QStringLiteral("Correction stopped due to R,G,B values persistently at maximum"));
                 qDebug("Maximum value clipping: can't set R,G,B any higher.");
             } else {

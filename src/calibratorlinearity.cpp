@@ -121,6 +121,7 @@ void Calibrator::calibrateSteps(uint start)
     defaultControlType = ControlRGB;
     beginTask_();
     startTime = QDateTime::currentDateTime();
+    stoppedAtLimit = false;
     currentStep = start;
     setResumeStep(start);
     setProgress(0.0);
@@ -282,7 +283,8 @@ void Calibrator::calibrateSteps(uint start)
     const bool completed = running_;
     QString status;
     if (!running_) {
-        status = QStringLiteral("Correction cancelled");
+        if (!stoppedAtLimit)
+            status = QStringLiteral("Correction cancelled");
     } else if (ok) {
         status = QStringLiteral("Correction completed without error");
         setResumeStep(0);

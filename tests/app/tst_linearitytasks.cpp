@@ -168,6 +168,21 @@ private Q_SLOTS:
 
     // A correction cancelled in its display-wide opening must not leave the
     // display-wide control to the next run; that run trusts its first point.
+    // A target the wall cannot reach: the opening stops at the gain ceiling,
+    // and the run ends saying so rather than "Correction cancelled".
+    void unreachableTargetKeepsTheLimitStatus()
+    {
+        CalibratorBench bench;
+        PlantMeter meter(bench.display);
+        bench.useMeter(&meter);
+        configure(bench, 4);
+        bench.onWorker([&] { bench.cal->setTargetLum(1000); });
+        QVERIFY(bench.runTask(Calibrator::TaskCalibrate));
+        QCOMPARE(bench.done.last(), qMakePair(0u, false));
+        QCOMPARE(resultOf(bench).status,
+                 QStringLiteral("Correction stopped due to R,G,B values persistently at maximum"));
+    }
+
     void cancelledOpeningThenTrustedFirstPoint()
     {
         CalibratorBench bench;

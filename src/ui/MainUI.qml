@@ -528,8 +528,10 @@ Item {
     Timer {
         id: captureRepaint
         interval: veltranor.readDelay
+        // A photo taken during a run would take the run's pending
+        // observation and end the run, so none is taken then.
         onTriggered: {
-            if (mainUI.uniformityMode)
+            if (mainUI.uniformityMode && !veltranor.running)
                 veltranor.grabImage(false)
         }
     }

@@ -24,6 +24,12 @@ ScrollPanel {
     readonly property bool templateMode: mode === 2
     readonly property bool isRunning: mainView && mainView.isRunning !== undefined ? mainView.isRunning
                                                                                    : (veltranor ? veltranor.running : false)
+    // The drawing area scrolls: its zoomed size is not the panel's natural
+    // size (it would widen the main window with every zoom step, and the
+    // fit would chase its own result).
+    implicitWidth: 320
+    implicitHeight: 200
+
     readonly property real aspectRatio: ldmGrid.gridHeight > 0 ? ldmGrid.gridWidth / ldmGrid.gridHeight : 2
 
     // Drag state: the two corners in display pixels and the modifier.
@@ -65,15 +71,27 @@ ScrollPanel {
         ldmGrid.repaintLdms()
     }
 
+    // Set while the wall is fitted to the panel: it then stays fitted when
+    // the panel is laid out or resized, until the operator zooms.
+    property bool fitted: false
+
     function zoom(amount) {
         const visibleWidth = width - barSize - 16
         const visibleHeight = height - barSize - 16
+        // Hidden (linearity mode) the panel has no size: a fit now would
+        // shrink the wall to nothing; it fits once the panel has a size.
+        if (visibleWidth <= 0 || visibleHeight <= 0) {
+            if (amount === 0)
+                fitted = true
+            return
+        }
         const fitWidth = Math.min(visibleWidth, visibleHeight * aspectRatio)
         let newWidth
         if (amount === 0)
             newWidth = fitWidth
         else
             newWidth = Math.max(fitWidth, Math.min(8000, graphics.width * amount))
+        fitted = newWidth === fitWidth
         graphics.width = Math.max(1, newWidth)
     }
 
@@ -186,6 +204,8 @@ ScrollPanel {
     }
 
     onAspectRatioChanged: zoom(0)
+    onWidthChanged: if (fitted) zoom(0)
+    onHeightChanged: if (fitted) zoom(0)
     Component.onCompleted: {
         if (!mainView)
             mainView = findMainView()

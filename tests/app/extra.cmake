@@ -8,3 +8,8 @@ if(VELTRANO_SANITIZE STREQUAL "address")
   set_tests_properties(tst_scene tst_mainwindow tst_startup tst_demo PROPERTIES
     ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=0")
 endif()
+
+# tst_mainwindow: a screen large enough for the main window in both modes
+# (the offscreen platform's own screen is 800 x 800).
+set_property(TEST tst_mainwindow APPEND PROPERTY ENVIRONMENT_MODIFICATION
+  "QT_QPA_PLATFORM=set:offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/support/screens.json")

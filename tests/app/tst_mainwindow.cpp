@@ -28,6 +28,12 @@
 
 namespace {
 
+QString artifactsFolder()
+{
+    const QString configured = qEnvironmentVariable("VELTRANO_ARTIFACTS_DIR");
+    return configured.isEmpty() ? QCoreApplication::applicationDirPath() + "/../../artifacts" : configured;
+}
+
 // The scene as main builds it.
 struct Scene {
     boost::asio::io_context io;
@@ -69,13 +75,37 @@ struct Scene {
         window->requestActivate();
         return QTest::qWaitForWindowActive(window);
     }
+    // The first visible item below `from` whose text is `text`.
+    QQuickItem* itemWithText(const QString& text, QQuickItem* from = nullptr) const
+    {
+        from = from ? from : window->contentItem();
+        if (from->isVisible() && from->property("text").toString() == text)
+            return from;
+        for (QQuickItem* child : from->childItems())
+            if (QQuickItem* found = itemWithText(text, child))
+                return found;
+        return nullptr;
+    }
+    // Waits until the scene is laid out and drawn.
+    void waitForFrame() const
+    {
+        QSignalSpy frame(window, &QQuickWindow::frameSwapped);
+        window->update();
+        frame.wait(2000);
+    }
+    void click(QQuickItem* item) const
+    {
+        waitForFrame();
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+    }
+    bool saveScreenshot(const QString& name) const
+    {
+        waitForFrame();
+        const QString folder = artifactsFolder();
+        return QDir().mkpath(folder) && window->grabWindow().save(folder + "/" + name);
+    }
 };
-
-QString artifactsFolder()
-{
-    const QString configured = qEnvironmentVariable("VELTRANO_ARTIFACTS_DIR");
-    return configured.isEmpty() ? QCoreApplication::applicationDirPath() + "/../../artifacts" : configured;
-}
 
 bool hasSlot(QObject* object, const char* signature)
 {
@@ -209,11 +239,65 @@ private Q_SLOTS:
         scene.veltranor->setMode(Calibrator::ModeBalance);
         QTRY_VERIFY(!scene.object("runStopCal")->property("enabled").toBool());
 
-        const QString folder = artifactsFolder();
-        QVERIFY(QDir().mkpath(folder));
         scene.veltranor->setMode(Calibrator::ModeLinearity);
-        QTest::qWait(50);
-        QVERIFY(scene.window->grabWindow().save(folder + "/mainwindow.png"));
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.saveScreenshot("mainwindow-linearity.png"));
+    }
+
+    // The operator's way through a balance run on the simulated wall. In
+    // "Set target RGB" mode a click on an LDM of the wall view takes its
+    // colour, as the dummy camera sees it, for the balance targets. Run then
+    // balances a varied wall: the simulated wall's views answer every
+    // observation, and every LDM ends on the target.
+    void balanceRunFromTheWallView()
+    {
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        Veltranor* v = scene.veltranor.get();
+        v->setReadDelay(0);
+        QObject* uniformity = scene.window->findChild<QObject*>("uniformityModeItem");
+        QMetaObject::invokeMethod(uniformity->property("action").value<QObject*>(), "trigger");
+        QCOMPARE(int(v->mode()), int(Calibrator::ModeBalance));
+        DisplayBase* d = v->display();
+        QCOMPARE(d->ldmCount(), 144u);
+        scene.click(scene.itemWithText("Set target RGB"));
+        QCOMPARE(scene.ui->property("dragMode").toString(), QStringLiteral("ref"));
+
+        QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
+        QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
+        auto* target = grid->findChild<QQuickItem*>("ldm20");
+        scene.click(target);
+        QCOMPARE(v->selectedLdm(), 20);
+        QCOMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
+        QCOMPARE(v->balanceTargetRed(), 190.0); // 255 × 0.745, rounded
+        QCOMPARE(v->balanceTargetGreen(), 190.0);
+        QCOMPARE(v->balanceTargetBlue(), 190.0);
+        QVERIFY(!v->targetTime().isEmpty());
+        QTRY_VERIFY(!v->running());
+        auto* outline = target->findChild<QObject*>("ldmFill")->property("border").value<QObject*>();
+        QTRY_COMPARE(outline->property("color").value<QColor>(), QColor("green"));
+
+        // The wall varies from LDM to LDM; Run balances it.
+        scene.click(scene.itemWithText("[↺ Var]"));
+        QCOMPARE(v->fakeLdmVariation(), 0.3);
+        QTRY_VERIFY(scene.object("runStopCal")->property("enabled").toBool());
+        scene.click(scene.item("runStopButton"));
+        QVERIFY(v->running());
+        // The photo of a repaint (after a drag, a fetch) leaves a run alone.
+        QMetaObject::invokeMethod(scene.object("captureRepaint"), "start");
+        QTRY_VERIFY(scene.ui->property("simulatedDisplay").value<QObject*>()->property("visible").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 200000);
+        QCOMPARE(v->statusString(), QStringLiteral("Uniformity completed."));
+        QCOMPARE(v->status(), 1);
+        for (uint n = 1; n <= d->ldmCount(); ++n)
+            for (const double observed : {d->ldmRedObserved(n), d->ldmGreenObserved(n), d->ldmBlueObserved(n)})
+                QVERIFY2(qAbs(observed - 190.0) <= 190.0 * 0.01, qPrintable(d->dumpLdm(n)));
+
+        // On target, the errors view paints every LDM mid grey.
+        scene.click(scene.itemWithText("Errors"));
+        QVERIFY(scene.saveScreenshot("mainwindow-uniformity.png"));
     }
 
     void updateCheckResults()

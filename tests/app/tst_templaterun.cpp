@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 // A template run end to end: the wall is driven by the stand-in processor
 // (each LDM with its own brightness and tint, times the correction mesh last
 // uploaded for it) and photographed by the simulated camera; the run uploads
@@ -37,11 +38,10 @@ QJsonObject wallState()
         QJsonObject ldms;
         for (int k = 1; k <= 4; ++k)
             ldms.insert(QString::number(k), QJsonDocument::fromJson(R"({"gains":{"i":0}})").object());
-        QJsonObject receiver = QJsonDocument::fromJson(QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P",)"
-                                                                      R"("pixelsW":120,"pixelsH":80,"ldmsW":2,"ldmsH":2}})")
-                                                           .arg(120 * r)
-                                                           .toUtf8())
-                                   .object();
+        const QString text = QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P","pixelsW":120,"pixelsH":80,)"
+                                            R"("ldmsW":2,"ldmsH":2}})")
+                                 .arg(120 * r);
+        QJsonObject receiver = QJsonDocument::fromJson(text.toUtf8()).object();
         receiver.insert(QStringLiteral("ldms"), ldms);
         receivers.insert(QStringLiteral("AA:BB:CC:DD:EE:0%1").arg(r), receiver);
     }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and starts Veltrano for a demonstration, beside loopback
 # stand-ins for the devices: the LED processor (Digest authentication, a wall
-# of 8 receivers) and the network colour meter (which reads the stand-in
-# processor's wall). Each demo has a settings folder of its own, so the user's
+# of 8 receivers) and the network colour meter (which measures the stand-in
+# processor's wall, or in the simulated demo the program's simulated wall). Each demo has a settings folder of its own, so the user's
 # own settings stay untouched.
 #
 #   scripts/run-demo.sh [--simulated | --processor] [--standins-only] [-- program arguments]
@@ -122,7 +122,20 @@ start_standin processor "$standins/fake_processor.py" --state "$run/wall.json" \
   --auth "{\"enabled\": true, \"user\": \"$user\", \"password\": \"$password\"}" \
   --request-log "$logs/processor-requests.log"
 processor_port="$port"
-start_standin meter "$standins/fake_cinemeter.py" --follow-processor "$processor_port"
+# The meter looks at the processor's wall, or in the simulated demo at the
+# program's simulated wall, whose state the program writes to a file.
+wall_state="$demo_dir/$demo/simulated-wall.json"
+rm -f "$wall_state"
+if [ "$demo" = simulated ]; then
+  export VELTRANO_SIMULATED_WALL_STATE="$wall_state"
+  looks_at=(--follow-file "$wall_state")
+else
+  looks_at=(--follow-processor "$processor_port")
+fi
+# A wall as it comes: its white a little warm and greenish, its LEDs drifting
+# in colour towards black; the linearity correction has something to do.
+start_standin meter "$standins/fake_cinemeter.py" "${looks_at[@]}" \
+  --white-cct 6200 --white-duv 0.002 --response 1.05,1,0.95
 meter_port="$port"
 
 conf="$config_home/Tessaline/Veltrano.conf"
@@ -134,6 +147,9 @@ echo "Demo \"$demo\": settings in $conf"
 echo "  processor stand-in  http://127.0.0.1:$processor_port  (pid ${pids[0]}; Digest user \"$user\", password \"$password\")"
 echo "  meter stand-in      http://127.0.0.1:$meter_port/meter  (pid ${pids[1]})"
 echo "  processor requests are logged to $logs/processor-requests.log"
+if [ "$demo" = simulated ]; then
+  echo "  the meter measures the simulated wall, whose state the program writes to $wall_state"
+fi
 
 if [ "$standins_only" = 1 ]; then
   echo "Stand-ins running; close standard input (Ctrl+D) or press Ctrl+C to stop them."

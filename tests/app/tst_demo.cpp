@@ -7,12 +7,20 @@
 #include "polledcontext.h"
 
 #include "cinemeterii.h"
+#include "imageitem.h"
 #include "vantor.h"
+#include "veltranomain.h"
+#include "veltranor.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -115,6 +123,7 @@ private Q_SLOTS:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
+        qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
     }
 
     // The processor demo's stand-ins, seen through the program's device
@@ -142,17 +151,21 @@ private Q_SLOTS:
                 meter.read();
                 return readings.wait(10000) && meter.errorType().code == 0;
             };
+            // Full white: the processor's brightness of its lumaMax, in the
+            // demo wall's own white.
             QVERIFY(read());
             QCOMPARE(meter.luminance(), 100.0);
-            QCOMPARE(meter.cct(), 6500.0);
-            // Half the output gain on every channel halves the light; more
-            // blue than red raises the colour temperature.
+            QVERIFY2(qAbs(meter.cct() - 6200.0) < 0.01 && qAbs(meter.duv() - 0.002) < 1e-6,
+                     qPrintable(QStringLiteral("%1 K %2").arg(meter.cct()).arg(meter.duv())));
+            // Half the output signal gives the light of the transfer function
+            // (sRGB: about a fifth), not half; more blue than red raises the
+            // colour temperature.
             QCOMPARE(vantor.setRGB(0, 0.5, 0.5, 0.5).code, 0);
             QVERIFY(read());
-            QCOMPARE(meter.luminance(), 50.0);
+            QVERIFY2(meter.luminance() > 20.0 && meter.luminance() < 22.0, qPrintable(QString::number(meter.luminance())));
             QCOMPARE(vantor.setRGB(0, 0.4, 0.5, 0.6).code, 0);
             QVERIFY(read());
-            QVERIFY(meter.cct() > 6500.0);
+            QVERIFY(meter.cct() > 6200.0);
         }
         const QByteArray requests =
             testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
@@ -163,6 +176,85 @@ private Q_SLOTS:
         run.process.closeWriteChannel();
         QVERIFY(run.process.waitForFinished(30000));
         QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY(run.allEnded());
+    }
+
+    // The demo's point: a linearity correction run from the program's own
+    // object against the stand-ins ends with its output curves sent to the
+    // display, the meter measuring the wall the program drives: the
+    // processor stand-in's, or the program's simulated wall. The main window
+    // is kept as a picture of the result.
+    void linearityRunConverges_data()
+    {
+        QTest::addColumn<QString>("demo");
+        QTest::newRow("processor") << QStringLiteral("processor");
+        QTest::newRow("simulated wall") << QStringLiteral("simulated");
+    }
+
+    void linearityRunConverges()
+    {
+        QFETCH(QString, demo);
+        const bool processor = demo == QLatin1String("processor");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/" + demo + "/config");
+        const QString wallState = folder_.path() + "/" + demo + "/simulated-wall.json";
+        qputenv("VELTRANO_SIMULATED_WALL_STATE", processor ? QByteArray() : QFile::encodeName(wallState));
+        const auto restore = qScopeGuard([this] {
+            qunsetenv("VELTRANO_SIMULATED_WALL_STATE");
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
+        });
+
+        DemoRun run;
+        QVERIFY2(run.start(folder_.path(), {"--" + demo, QStringLiteral("--standins-only")}), qPrintable(run.output));
+        {
+            PolledContext net;
+            Veltranor veltranor(net.io());
+            QCOMPARE(veltranor.display() == veltranor.vantor(), processor);
+            QCOMPARE(veltranor.colorimeter(), veltranor.cineMeterII());
+            if (processor) {
+                // What the idle update would have read by the time a user starts.
+                const ErrorType read = veltranor.vantor()->read();
+                QVERIFY2(read.code == 0, qPrintable(read.message));
+            }
+            veltranor.setSteps(3);
+            veltranor.setReadCount(1);
+            veltranor.setReadDelay(500);
+
+            QQmlApplicationEngine engine;
+            engine.rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
+            engine.rootContext()->setContextProperty(QStringLiteral("veltranoVersion"),
+                                                     QString::fromLatin1(kVeltranoVersion));
+            engine.rootContext()->setContextProperty(QStringLiteral("veltranor"), &veltranor);
+            engine.rootContext()->setContextProperty(QStringLiteral("appLog"), veltranor.appLog());
+            engine.rootContext()->setContextProperty(QStringLiteral("linearityLog"), veltranor.linearityLog());
+            engine.load(QUrl(QString::fromLatin1(kMainSceneUrl)));
+            QCOMPARE(engine.rootObjects().size(), 1);
+
+            veltranor.setRunning(true);
+            QVERIFY(veltranor.running());
+            QTRY_VERIFY_WITH_TIMEOUT(!veltranor.running(), 600000);
+            QCOMPARE(veltranor.statusString(), QStringLiteral("Correction completed without error"));
+            QCOMPARE(veltranor.status(), 1);
+            // The meter saw the simulated wall, not a stand-in's constant.
+            QCOMPARE(QFile::exists(wallState), !processor);
+
+            auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+            QVERIFY(window);
+            const QString picture = QCoreApplication::applicationDirPath() + "/tst_demo-main-window-" + demo + ".png";
+            QVERIFY(window->grabWindow().save(picture));
+            qInfo("main window after the run: %s", qPrintable(picture));
+        }
+        if (processor) {
+            const QByteArray requests =
+                testsupport::readFile(folder_.path() + "/processor/logs/processor-requests.log");
+            // The output curves, non-empty, in a PATCH the processor took.
+            const QRegularExpression curves(
+                QStringLiteral("^PATCH /api/v1/data 204 .*\"curves\":\\{\"b\":\"\\[\\{"),
+                QRegularExpression::MultilineOption);
+            QVERIFY2(curves.match(QString::fromUtf8(requests)).hasMatch(), requests.right(2000).constData());
+        }
+
+        run.process.closeWriteChannel();
+        QVERIFY(run.process.waitForFinished(30000));
         QVERIFY(run.allEnded());
     }
 

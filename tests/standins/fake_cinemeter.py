@@ -11,11 +11,22 @@ Control lines on stdin (JSON objects; each is answered by "ok"):
 Keys left out keep their values.
 
 Standalone use (the demonstration): --follow-processor PORT makes the meter
-look at the wall of the stand-in processor on that port. Each reading then
-comes from the processor's state, through a linear plant of the effective
-channel gains (display gains times output gains): luminance 30r + 60g + 10b
-scaled by lumaMax x brightness / 10000, CCT 6500 - 3000r + 500g + 2500b,
-Duv -0.01r + 0.02g - 0.01b. Equal gains keep 6500 K and Duv 0 at any level.
+look at the wall of the stand-in processor on that port. Each reading is what
+a meter would measure on that wall as the processor drives it: the wall shows
+full white (its white test pattern, or a white input); each channel's signal
+is that white times its output gain, turned into light by the processor's
+transfer function (sRGB for eotfType "sdrPreserve", else the power of its
+gamma) and by the LEDs' own response (--response: an exponent per channel,
+so that low levels drift in colour as real LEDs do), and that light, times the display gain and the brightness (percent of
+lumaMax), drives the panel up to its full drive; and the light is the
+sum of three LED primaries, weighted so that equal drive gives white at
+--white-cct K and --white-duv on a luminance of lumaMax x brightness / 100.
+CCT and Duv come from the chromaticity of that light (CIE 1960 uv, nearest
+point of the Planckian locus), so they depend on the channels' ratios, not on
+the level; in the dark the meter gives a luminance and no colour.
+--follow-file PATH looks at the program's simulated wall instead, whose state
+(the same layout) the program writes to PATH; without brightness and lumaMax
+its white is 100 cd/m2.
 """
 import argparse
 import datetime
@@ -30,7 +41,7 @@ state = {"body": "brightness_SI 100 cd/m2\nCCT 6500\n\u2206uv 0.0010\ncie1931_x 
          "status": 200, "delay": 0.0, "timestamp": True}
 lock = threading.Lock()
 stop = threading.Event()
-follow = {"port": 0}
+follow = {"port": 0, "file": ""}
 
 
 def gain(node, channel):
@@ -41,19 +52,127 @@ def gain(node, channel):
     return value if value == value else 0.0
 
 
-def plant_body(port):
-    """A reading of the stand-in processor's wall, as the meter's body lines."""
-    with urllib.request.urlopen("http://127.0.0.1:%d/__state" % port, timeout=5) as reply:
-        state = json.load(reply)
+def planckian_uv(t):
+    """CIE 1960 uv of a black body at t kelvin (Krystek's approximation)."""
+    u = (0.860117757 + 1.54118254e-4 * t + 1.28641212e-7 * t * t) / (1 + 8.42420235e-4 * t + 7.08145163e-7 * t * t)
+    v = (0.317398726 + 4.22806245e-5 * t + 4.20481691e-8 * t * t) / (1 - 2.89741816e-5 * t + 1.61456053e-7 * t * t)
+    return u, v
+
+
+def cct_duv(u, v):
+    """The nearest point of the locus (1000 .. 15000 K): its temperature, and
+    the signed distance to it (positive above the locus)."""
+    def distance(t):
+        pu, pv = planckian_uv(t)
+        return (u - pu) ** 2 + (v - pv) ** 2
+    # Coarse in reciprocal temperature, then golden-section search.
+    mireds = [1e6 / 15000 + k * (1000 - 1e6 / 15000) / 400 for k in range(401)]
+    best = min(range(len(mireds)), key=lambda k: distance(1e6 / mireds[k]))
+    lo, hi = mireds[max(best - 1, 0)], mireds[min(best + 1, len(mireds) - 1)]
+    ratio = (5 ** 0.5 - 1) / 2
+    for _ in range(100):
+        a, b = hi - ratio * (hi - lo), lo + ratio * (hi - lo)
+        if distance(1e6 / a) < distance(1e6 / b):
+            hi = b
+        else:
+            lo = a
+    t = 1e6 / ((lo + hi) / 2)
+    pu, pv = planckian_uv(t)
+    d = distance(t) ** 0.5
+    return t, d if v >= pv else -d
+
+
+def eotf(signal, srgb, gamma):
+    """Light of a signal (0 .. 1) through the processor's transfer function:
+    sRGB, or the plain power of its gamma."""
+    if srgb:
+        return signal / 12.92 if signal <= 0.04045 else ((signal + 0.055) / 1.055) ** 2.4
+    return signal ** gamma
+
+
+def xyz_of(x, y, luminance=1.0):
+    return (x / y * luminance, luminance, (1 - x - y) / y * luminance)
+
+
+# Chromaticities (x, y) of the LED primaries.
+PRIMARIES = ((0.690, 0.305), (0.165, 0.720), (0.135, 0.050))
+
+
+def primary_weights(cct, duv):
+    """Luminance shares of red, green and blue whose equal drive is white at
+    cct and duv (offset from the locus along its normal)."""
+    u, v = planckian_uv(cct)
+    u2, v2 = planckian_uv(cct + 1)
+    du, dv = u2 - u, v2 - v
+    norm = (du * du + dv * dv) ** 0.5
+    # The normal that points above the locus (towards green).
+    nu, nv = (dv / norm, -du / norm) if -du > 0 else (-dv / norm, du / norm)
+    u, v = u + duv * nu, v + duv * nv
+    x, y = 3 * u / (2 * u - 8 * v + 4), 2 * v / (2 * u - 8 * v + 4)
+    white = xyz_of(x, y)
+    columns = [xyz_of(px, py) for px, py in PRIMARIES]
+    # Cramer's rule for columns . w = white.
+    def det(m):
+        return (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0])
+                + m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]))
+    matrix = [[columns[c][row] for c in range(3)] for row in range(3)]
+    whole = det(matrix)
+    weights = []
+    for c in range(3):
+        m = [row[:] for row in matrix]
+        for row in range(3):
+            m[row][c] = white[row]
+        weights.append(det(m) / whole)
+    return weights
+
+
+def number(node, key, default):
+    try:
+        value = float(node.get(key, default))
+    except (AttributeError, TypeError, ValueError):
+        return default
+    return value if value == value else default
+
+
+def wall_state():
+    """The state of the wall looked at: the processor's, or the simulated
+    wall's file (absent before the program first writes it: a white wall)."""
+    if follow["port"]:
+        with urllib.request.urlopen("http://127.0.0.1:%d/__state" % follow["port"], timeout=5) as reply:
+            return json.load(reply)
+    try:
+        with open(follow["file"], encoding="utf-8") as f:
+            return json.load(f)
+    except FileNotFoundError:
+        return {}
+
+
+def plant_body(state):
+    """A reading of the wall in state, as the meter's body lines."""
+    if not isinstance(state, dict):
+        raise ValueError("the wall state is not an object")
     display = state.get("dev", {}).get("display", {})
     shown = display.get("gains", {})
     out = display.get("out", {}).get("adjust", {}).get("gain", {})
-    r, g, b = (max(0.0, gain(shown, c) * gain(out, c)) for c in "rgb")
-    scale = float(display.get("lumaMax", 1000.0)) * float(display.get("brightness", 10.0)) / 10000.0
-    luminance = (30 * r + 60 * g + 10 * b) * scale
-    cct = 6500 - 3000 * r + 500 * g + 2500 * b
-    duv = -0.01 * r + 0.02 * g - 0.01 * b
-    return "brightness_SI %.6f cd/m2\nCCT %.3f\n\u2206uv %.6f" % (luminance, cct, duv)
+    lumaMax = number(display, "lumaMax", 1000.0)
+    level = number(display, "brightness", 10.0) / 100.0
+    gamma = number(display, "gamma", 2.4)
+    srgb = display.get("eotfType", "sdrPreserve") == "sdrPreserve"
+    x = y = z = 0.0
+    for c, weight, (px, py) in zip("rgb", follow["weights"], PRIMARIES):
+        # The output gain scales the white signal; the transfer function
+        # turns it into light, which the display gain and the brightness scale.
+        signal = min(1.0, max(0.0, gain(out, c)))
+        light = eotf(signal, srgb, gamma) ** follow["response"][c]
+        drive = min(1.0, max(0.0, light * gain(shown, c) * level))
+        light = xyz_of(px, py, weight * drive * lumaMax)
+        x, y, z = x + light[0], y + light[1], z + light[2]
+    body = "brightness_SI %.6f cd/m2" % y
+    if y > 1e-6:
+        total = x + 15 * y + 3 * z
+        cct, duv = cct_duv(4 * x / total, 6 * y / total)
+        body += "\nCCT %.3f\n\u2206uv %.6f" % (cct, duv)
+    return body
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -69,11 +188,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if s["timestamp"]:
             text = datetime.datetime.now().astimezone().isoformat(timespec="microseconds") + "\n"
         body = s["body"]
-        if follow["port"] and s["status"] == 200:
+        if (follow["port"] or follow["file"]) and s["status"] == 200:
             try:
-                body = plant_body(follow["port"])
-            except (OSError, ValueError) as error:
-                print("processor state unreadable: %s" % error, flush=True)
+                body = plant_body(wall_state())
+            except (OSError, ValueError, AttributeError, TypeError) as error:
+                print("wall state unreadable: %s" % error, flush=True)
         text += body
         if not s["timestamp"] and not s["body"]:
             text = ""
@@ -98,7 +217,17 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--follow-processor", type=int, default=0, metavar="PORT")
-    follow["port"] = parser.parse_args().follow_processor
+    parser.add_argument("--follow-file", default="", metavar="PATH",
+                        help="the simulated wall's state file (VELTRANO_SIMULATED_WALL_STATE)")
+    parser.add_argument("--white-cct", type=float, default=6500.0)
+    parser.add_argument("--white-duv", type=float, default=0.0)
+    parser.add_argument("--response", default="1,1,1", metavar="R,G,B",
+                        help="exponents of the LEDs' light (1: exactly the transfer function)")
+    args = parser.parse_args()
+    follow["port"] = args.follow_processor
+    follow["file"] = args.follow_file
+    follow["weights"] = primary_weights(args.white_cct, args.white_duv)
+    follow["response"] = dict(zip("rgb", (float(v) for v in args.response.split(","))))
     server = Server(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -146,6 +146,11 @@ QJsonObject ProcessorStandin::state()
     return control("GET", "/__state").toObject();
 }
 
+QJsonObject ProcessorStandin::uploads()
+{
+    return control("GET", "/__uploads").toObject();
+}
+
 void ProcessorStandin::setState(const QJsonObject& state)
 {
     control("PUT", "/__state", state);

@@ -51,6 +51,8 @@ public:
     void clearCalBusy();
     int releaseHung();
     QJsonObject state();
+    // {tile: {ldm: base64 body}}: the last calibration upload of each LDM.
+    QJsonObject uploads();
     void setState(const QJsonObject& state);
 
     // Waits (processing events) until the log holds at least `count` records.

@@ -291,9 +291,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 200000);
         QCOMPARE(v->statusString(), QStringLiteral("Uniformity completed."));
         QCOMPARE(v->status(), 1);
+        // The fake observations are whole codes, so an adjuster can circle
+        // round the target and end on its best point a code or two away
+        // (the wall started up to 15 % off).
         for (uint n = 1; n <= d->ldmCount(); ++n)
             for (const double observed : {d->ldmRedObserved(n), d->ldmGreenObserved(n), d->ldmBlueObserved(n)})
-                QVERIFY2(qAbs(observed - 190.0) <= 190.0 * 0.01, qPrintable(d->dumpLdm(n)));
+                QVERIFY2(qAbs(observed - 190.0) <= 190.0 * 0.02, qPrintable(d->dumpLdm(n)));
 
         // On target, the errors view paints every LDM mid grey.
         scene.click(scene.itemWithText("Errors"));

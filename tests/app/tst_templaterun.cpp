@@ -30,26 +30,6 @@ namespace {
 constexpr double kTarget = 140.0;
 constexpr float kAmbient = 3.0f;
 
-// Two receivers of 120 x 80 pixels side by side, each 2 x 2 LDMs of 60 x 40.
-QJsonObject wallState()
-{
-    QJsonObject receivers;
-    for (int r = 0; r < 2; ++r) {
-        QJsonObject ldms;
-        for (int k = 1; k <= 4; ++k)
-            ldms.insert(QString::number(k), QJsonDocument::fromJson(R"({"gains":{"i":0}})").object());
-        const QString text = QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P","pixelsW":120,"pixelsH":80,)"
-                                            R"("ldmsW":2,"ldmsH":2}})")
-                                 .arg(120 * r);
-        QJsonObject receiver = QJsonDocument::fromJson(text.toUtf8()).object();
-        receiver.insert(QStringLiteral("ldms"), ldms);
-        receivers.insert(QStringLiteral("AA:BB:CC:DD:EE:0%1").arg(r), receiver);
-    }
-    return QJsonObject {
-        {"sys", QJsonDocument::fromJson(R"({"fixtures":{"P":{"cal":{"uniformity":{"mesh":true}}}}})").object()},
-        {"dev", QJsonObject {{"receivers", receivers}}}};
-}
-
 // Every LDM a little brighter than the target, each with its own tint (blue,
 // green, red), its right half brighter and its lower half darker.
 cv::Vec3f level(const QString& mac, int key, float u, float v)
@@ -83,7 +63,8 @@ private Q_SLOTS:
     {
         ProcessorStandin processor;
         QVERIFY2(processor.start(), qPrintable(processor.errorString()));
-        const QJsonObject state = wallState();
+        // Two receivers of 120 x 80 pixels side by side, each 2 x 2 LDMs of 60 x 40.
+        const QJsonObject state = testsupport::meshWallState(2, 120, 80, 2, 2);
         processor.setState(state);
         auto sdk = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform());
         QVERIFY(sdk);

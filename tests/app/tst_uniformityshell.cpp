@@ -6,6 +6,7 @@
 #include "messagecapture.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
+#include "processorwall.h"
 #include "simulatedcamerasdk.h"
 #include "simulateddisplay.h"
 #include "testsupport.h"
@@ -425,20 +426,7 @@ private Q_SLOTS:
     {
         ProcessorStandin processor;
         QVERIFY2(processor.start(), qPrintable(processor.errorString()));
-        QJsonObject receivers;
-        for (int r = 0; r < 2; ++r) {
-            QJsonObject ldms;
-            for (int k = 1; k <= 12; ++k)
-                ldms.insert(QString::number(k), QJsonDocument::fromJson(R"({"gains":{"i":0}})").object());
-            const QString text = QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P","pixelsW":160,"pixelsH":90,)"
-                                                R"("ldmsW":4,"ldmsH":3}})");
-            QJsonObject receiver = QJsonDocument::fromJson(text.arg(160 * r).toUtf8()).object();
-            receiver.insert(QStringLiteral("ldms"), ldms);
-            receivers.insert(QStringLiteral("AA:BB:CC:DD:EE:0%1").arg(r), receiver);
-        }
-        processor.setState(QJsonObject {
-            {"sys", QJsonDocument::fromJson(R"({"fixtures":{"P":{"cal":{"uniformity":{"mesh":true}}}}})").object()},
-            {"dev", QJsonObject {{"receivers", receivers}}}});
+        processor.setState(testsupport::meshWallState(2, 160, 90, 4, 3));
         auto v = make(nullptr, true);
         v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(processor.port()));
         QCOMPARE(v->vantor()->fetchLdms().code, 0);

@@ -3,6 +3,7 @@
 #include "glowkit/tesscalfile.h"
 
 #include <QByteArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <sstream>
@@ -17,6 +18,25 @@ int number(const QJsonObject& object, const char* key)
 }
 
 } // namespace
+
+QJsonObject meshWallState(int receivers, int width, int height, int ldmsW, int ldmsH)
+{
+    QJsonObject all;
+    for (int r = 0; r < receivers; ++r) {
+        QJsonObject ldms;
+        for (int k = 1; k <= ldmsW * ldmsH; ++k)
+            ldms.insert(QString::number(k), QJsonDocument::fromJson(R"({"gains":{"i":0}})").object());
+        const QString text = QStringLiteral(R"({"x":%1,"y":0,"info":{"type":"P","pixelsW":%2,"pixelsH":%3,)"
+                                            R"("ldmsW":%4,"ldmsH":%5}})")
+                                 .arg(width * r).arg(width).arg(height).arg(ldmsW).arg(ldmsH);
+        QJsonObject receiver = QJsonDocument::fromJson(text.toUtf8()).object();
+        receiver.insert(QStringLiteral("ldms"), ldms);
+        all.insert(QStringLiteral("AA:BB:CC:DD:EE:0%1").arg(r), receiver);
+    }
+    return QJsonObject {
+        {"sys", QJsonDocument::fromJson(R"({"fixtures":{"P":{"cal":{"uniformity":{"mesh":true}}}}})").object()},
+        {"dev", QJsonObject {{"receivers", all}}}};
+}
 
 cv::Mat processorWall(const QJsonObject& state, const QJsonObject& uploads, const LdmLevel& level)
 {

@@ -9,6 +9,11 @@
 
 namespace testsupport {
 
+// A processor state of `receivers` receivers side by side (MACs
+// AA:BB:CC:DD:EE:00, ...01, ...), each `width` x `height` pixels split into
+// `ldmsW` x `ldmsH` LDMs, with mesh uniformity on.
+QJsonObject meshWallState(int receivers, int width, int height, int ldmsW, int ldmsH);
+
 // The light of a wall pixel before any correction (blue, green, red codes),
 // by receiver MAC, LDM key and place within the LDM (fractions of its width
 // and height, from 0 at its top-left corner).

@@ -18,14 +18,24 @@ namespace {
 
 // Entry i of an observation belongs to adjuster i: a list of another length,
 // or with a hole, would be read out of bounds, so it is refused.
+enum class Observation { Refused, Empty, Same, Changed };
+
+// An observation list is taken only at the expected length and without null
+// entries; a new list replaces the held one.
 template <typename T>
-bool observationFits(const QList<T*>& list, const QList<T*>& expected, const char* what)
+Observation takeObservation(const QList<T*>& list, QList<T*>& held, const char* what)
 {
-    if (list.size() == expected.size() && !list.contains(nullptr))
-        return true;
-    qDebug("*** ERROR: %lld %s observed, %lld expected; observation refused ***", qlonglong(list.size()), what,
-           qlonglong(expected.size()));
-    return false;
+    if (list.size() != held.size() || list.contains(nullptr)) {
+        qDebug("*** ERROR: %lld %s observed, %lld expected; observation refused ***", qlonglong(list.size()), what,
+               qlonglong(held.size()));
+        return Observation::Refused;
+    }
+    if (list.isEmpty())
+        return Observation::Empty;
+    if (list == held)
+        return Observation::Same;
+    held = list;
+    return Observation::Changed;
 }
 
 // Update cycles after the initial one, both phases together.
@@ -288,34 +298,26 @@ void Calibrator::macropixelsObserved(QList<Macropixel*> list)
 {
     if (mode_ != ModeBalance)
         return;
-    if (!observationFits(list, macropixels_, "macropixels")) {
+    const Observation taken = takeObservation(list, macropixels_, "macropixels");
+    if (taken == Observation::Refused)
         stopRunning_();
-        return;
-    }
-    if (list.isEmpty())
-        return;
-    if (list != macropixels_) {
-        macropixels_ = list;
+    if (taken == Observation::Changed)
         Q_EMIT macropixelsChanged();
-    }
-    dataReady = true;
+    if (taken == Observation::Same || taken == Observation::Changed)
+        dataReady = true;
 }
 
 void Calibrator::tilesObserved(QList<Tile*> list)
 {
     if (mode_ != ModeTemplate)
         return;
-    if (!observationFits(list, tiles_, "tiles")) {
+    const Observation taken = takeObservation(list, tiles_, "tiles");
+    if (taken == Observation::Refused)
         stopRunning_();
-        return;
-    }
-    if (list.isEmpty())
-        return;
-    if (list != tiles_) {
-        tiles_ = list;
+    if (taken == Observation::Changed)
         Q_EMIT tilesChanged();
-    }
-    dataReady = true;
+    if (taken == Observation::Same || taken == Observation::Changed)
+        dataReady = true;
 }
 
 void Calibrator::dumpMacropixels()

@@ -29,22 +29,6 @@ Result resultOf(CalibratorBench& bench)
     return r;
 }
 
-// A short correction on the linear plant, with no settle time.
-void configure(CalibratorBench& bench, uint steps)
-{
-    bench.onWorker([&bench, steps] { Calibrator* c = bench.cal;
-    c->setMode(Calibrator::ModeLinearity);
-    c->setSteps(steps);
-    c->setReadDelay(0);
-    c->setReadCount(1);
-    c->setErrorAllowed(1.0);
-    c->setTargetLum(80);
-    c->setTargetCCT(6500);
-    c->setTargetDuv(0);
-    c->setAmbientBlack(false);
-    });
-}
-
 bool measured(const CalibrationPoint& p)
 {
     return p.cct != 0.0 && p.luminance != 0.0;
@@ -82,7 +66,7 @@ private Q_SLOTS:
         CalibratorBench bench;
         PlantMeter meter(bench.display);
         bench.useMeter(&meter);
-        configure(bench, 4);
+        QVERIFY(bench.configureLinearity(4));
         bench.onWorker([&] { bench.cal->setAmbientBlack(true); });
         testsupport::MessageCapture log;
 
@@ -118,7 +102,7 @@ private Q_SLOTS:
         bench.statuses.clear();
         // The central object sets the targets before every run (the
         // adjustment leaves its last level's luminance in targetLum).
-        configure(bench, 4);
+        QVERIFY(bench.configureLinearity(4));
         bench.cal->setTask(Calibrator::TaskCalibrate);
         bench.queueRunning(true);
         QVERIFY(bench.waitForStatus(QStringLiteral("Step 3 of 4: Setting basic level...")));
@@ -140,7 +124,7 @@ private Q_SLOTS:
         QCOMPARE(bench.done.size(), 2);
 
         // The resume task continues at the cancelled level.
-        configure(bench, 4);
+        QVERIFY(bench.configureLinearity(4));
         log.clear();
         QVERIFY(bench.runTask(Calibrator::TaskResume));
         QCOMPARE(bench.done.last(), qMakePair(0u, true));
@@ -175,7 +159,7 @@ private Q_SLOTS:
         CalibratorBench bench;
         PlantMeter meter(bench.display);
         bench.useMeter(&meter);
-        configure(bench, 4);
+        QVERIFY(bench.configureLinearity(4));
         bench.onWorker([&] { bench.cal->setTargetLum(1000); });
         QVERIFY(bench.runTask(Calibrator::TaskCalibrate));
         QCOMPARE(bench.done.last(), qMakePair(0u, false));
@@ -188,7 +172,7 @@ private Q_SLOTS:
         CalibratorBench bench;
         PlantMeter meter(bench.display);
         bench.useMeter(&meter);
-        configure(bench, 2);
+        QVERIFY(bench.configureLinearity(2));
         bench.cal->setTask(Calibrator::TaskCalibrate);
         bench.queueRunning(true);
         QVERIFY(bench.waitForStatus(QStringLiteral("Getting maximum brightness level...")));

@@ -65,18 +65,7 @@ private Q_SLOTS:
             }
         }, Qt::QueuedConnection);
         bench.useMeter(meter.get());
-        bench.onWorker([&bench] {
-            Calibrator* c = bench.cal;
-            c->setMode(Calibrator::ModeLinearity);
-            c->setSteps(2);
-            c->setReadDelay(0);
-            c->setReadCount(1);
-            c->setErrorAllowed(1.0);
-            c->setTargetLum(80);
-            c->setTargetCCT(6500);
-            c->setTargetDuv(0);
-            c->setAmbientBlack(false);
-        });
+        QVERIFY(bench.configureLinearity(2));
 
         QVERIFY(bench.runTask(Calibrator::TaskCalibrate));
         QVERIFY(scripted);

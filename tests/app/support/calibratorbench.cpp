@@ -75,6 +75,21 @@ bool CalibratorBench::runTask(Calibrator::TaskType task, int timeoutMs)
     return waitFor([&] { return done.size() > before; }, timeoutMs) && onWorker([] {});
 }
 
+bool CalibratorBench::configureLinearity(uint steps)
+{
+    return onWorker([this, steps] {
+        cal->setMode(Calibrator::ModeLinearity);
+        cal->setSteps(steps);
+        cal->setReadDelay(0);
+        cal->setReadCount(1);
+        cal->setErrorAllowed(1.0);
+        cal->setTargetLum(80);
+        cal->setTargetCCT(6500);
+        cal->setTargetDuv(0);
+        cal->setAmbientBlack(false);
+    });
+}
+
 bool CalibratorBench::onWorker(std::function<void()> work, int timeoutMs)
 {
     {

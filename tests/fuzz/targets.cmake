@@ -57,11 +57,8 @@ veltrano_fuzz_target(cccoeff_read
 veltrano_fuzz_target(operations_doc
   SOURCES glowkit/operations.cpp glowkit/caldata.cpp
   SEEDS tests/fuzz/seeds/operations_doc)
-# A low grid limit: legal tables of millions of pixels take seconds each under
-# the sanitizers and say nothing new about the parser.
 veltrano_fuzz_target(xinrui_read
   SOURCES glowkit/xinrui.cpp glowkit/caldata.cpp
-  DEFINES GLOWKIT_XINRUI_MAX_PIXELS=65536
   SEEDS tests/fuzz/seeds/xinrui_read)
 
 # FITS capture images (the capture folder reader), through the FITS library.

@@ -77,6 +77,14 @@ veltrano_fuzz_target(revnettool_reply
   SOURCES glowkit/revnettool.cpp
   SEEDS tests/fuzz/seeds/revnettool_reply)
 
+# The processor's JSON replies: the state read's display settings and the
+# tile and LDM fetch's receivers.
+veltrano_fuzz_target(vantor_reply
+  SOURCES src/vantorreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/vantor_reply
+  MAX_LEN 16384)
+
 # The update feed's JSON reply: version texts and the offered versions.
 veltrano_fuzz_target(updater_feed
   SOURCES src/updater_feed.cpp

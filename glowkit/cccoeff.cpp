@@ -1,16 +1,38 @@
 #include "glowkit/cccoeff.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <limits>
+#include <string_view>
 #include <type_traits>
 
 namespace {
 
 constexpr const char* kTag = "[T9COEF20]";
+
+// The file writes sizes and positions with "%zi": plain decimal digits, no sign,
+// no leading zero, at most the largest signed 64-bit value. Anything else (octal
+// or hexadecimal forms, a sign, blanks) is no number of this format.
+bool parseDecimal(std::string_view text, std::uint64_t& out)
+{
+    if (text.empty() || (text.size() > 1 && text.front() == '0'))
+        return false;
+    for (const char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    std::uint64_t v = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || ptr != text.data() + text.size()
+        || v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return false;
+    out = v;
+    return true;
+}
 
 // Parses "<key>=<decimal>" exactly.
 bool parseSize(const std::string& line, const char* key, std::uint64_t& out)
@@ -18,28 +40,23 @@ bool parseSize(const std::string& line, const char* key, std::uint64_t& out)
     const std::string prefix = std::string(key) + "=";
     if (line.compare(0, prefix.size(), prefix) != 0)
         return false;
-    long long v = 0;
-    int used = 0;
-    if (std::sscanf(line.c_str() + prefix.size(), "%lli%n", &v, &used) != 1
-        || prefix.size() + static_cast<std::size_t>(used) != line.size())
-        return false;
-    out = static_cast<std::uint64_t>(v);
-    return true;
+    return parseDecimal(std::string_view(line).substr(prefix.size()), out);
 }
 
 bool parseEntry(const std::string& line, ccCoeffFile::Entry& e)
 {
-    long long x = 0;
-    long long y = 0;
-    auto& m = e.m;
-    int used = 0;
-    const int n = std::sscanf(line.c_str(), "%lli,%lli,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf%n", &x, &y,
-                              &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7], &m[8], &used);
-    if (n != 11 || static_cast<std::size_t>(used) != line.size())
+    const std::string_view text(line);
+    const std::size_t xEnd = text.find(',');
+    const std::size_t yEnd = xEnd == std::string_view::npos ? xEnd : text.find(',', xEnd + 1);
+    if (yEnd == std::string_view::npos || !parseDecimal(text.substr(0, xEnd), e.x)
+        || !parseDecimal(text.substr(xEnd + 1, yEnd - xEnd - 1), e.y))
         return false;
-    e.x = static_cast<std::uint64_t>(x);
-    e.y = static_cast<std::uint64_t>(y);
-    return true;
+    auto& m = e.m;
+    const char* values = line.c_str() + yEnd + 1;
+    int used = 0;
+    const int n = std::sscanf(values, "%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf%n", &m[0], &m[1], &m[2], &m[3], &m[4],
+                              &m[5], &m[6], &m[7], &m[8], &used);
+    return n == 9 && yEnd + 1 + static_cast<std::size_t>(used) == line.size();
 }
 
 // The file writes sizes with "%zi", the signed size type.

@@ -38,7 +38,9 @@ public:
     // "Can't open file <path>: <reason>" on stderr.
     int writeFile(const ccCoeffFile& coefficients, const std::string& path) const;
 
-    // Reads what writeFile writes. A file that cannot be opened or does not hold a
-    // coefficient set gives an empty set and one line on stderr.
+    // Reads what writeFile writes. Sizes and positions are plain decimal numbers up
+    // to the largest signed 64-bit value, as "%zi" writes them; a sign, a leading
+    // zero or a hexadecimal form is no such number. A file that cannot be opened or
+    // does not hold a coefficient set gives an empty set and one line on stderr.
     ccCoeffFile readFile(const std::string& path) const;
 };

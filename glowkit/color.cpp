@@ -41,8 +41,12 @@ std::vector<double> solveLP(std::span<const CIEXYZ::xyY<double>> primaries, cons
     const double ty = target.y;
     if (primaries.empty() || !std::isfinite(tx) || !std::isfinite(ty) || !std::isfinite(total))
         return {};
-    for (const auto& p : primaries) {
-        if (!std::isfinite(p.x) || !positiveFinite(p.y) || !positiveFinite(p.Y))
+    // A free primary with no light would be a column fixed at 0; a fixed one with
+    // no light simply adds nothing to the mixture. No primary has negative light.
+    for (std::size_t i = 0; i < primaries.size(); ++i) {
+        const auto& p = primaries[i];
+        const bool lightOk = fixed.count(i) ? std::isfinite(p.Y) && p.Y >= 0.0 : positiveFinite(p.Y);
+        if (!std::isfinite(p.x) || !positiveFinite(p.y) || !lightOk)
             return {};
     }
 

@@ -31,8 +31,9 @@ using rgb32_t = std::uint32_t;
 // contributes its whole Y. The objective sums the luminances of the primaries in
 // objectiveSet (of all free primaries when it is empty; indices past the primaries are
 // ignored). A total other than 0 also fixes the sum of all luminances. The result holds
-// one luminance per primary, or is empty when the problem has no optimal solution or a
-// primary has a chromaticity y or luminance Y that is not a positive finite number.
+// one luminance per primary, or is empty when the problem has no optimal solution, when
+// a primary's chromaticity y is not a positive finite number, or when its luminance Y
+// is not one either (a fixed primary may have Y = 0: it adds nothing to the mixture).
 std::vector<double> solveLP(std::span<const CIEXYZ::xyY<double>> primaries, const CIEXYZ::xyY<double>& target,
                             const std::set<std::size_t>& fixed, const std::set<std::size_t>& objectiveSet,
                             Objective objective, double total);

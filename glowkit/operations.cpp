@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 using nlohmann::json;
 
@@ -60,15 +61,27 @@ bool usableGrid(const Vector2D<float>& grid)
     return true;
 }
 
-// A size: any JSON number, a float truncated towards zero, a boolean as 0 or 1.
-// A float beyond the 32-bit range is nlohmann's out_of_range (number overflow).
+// A size or type code: any JSON number, a float truncated towards zero, a
+// boolean as 0 or 1. A number beyond the 32-bit range, float or integer, is
+// nlohmann's out_of_range (number overflow): it would wrap to another value.
 std::int32_t integer(const json& v)
 {
+    const auto overflow = [&v] {
+        return json::out_of_range::create(406, "number overflow converting " + v.dump() + " to int", &v);
+    };
     if (v.is_number_float()) {
         const double d = v.get<double>();
         if (!(d > -2147483649.0 && d < 2147483648.0))
-            throw json::out_of_range::create(406, "number overflow converting " + v.dump() + " to int", &v);
+            throw overflow();
         return static_cast<std::int32_t>(d);
+    }
+    if (v.is_number_unsigned()) {
+        if (v.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+            throw overflow();
+    } else if (v.is_number_integer()) {
+        const std::int64_t i = v.get<std::int64_t>();
+        if (i < std::numeric_limits<std::int32_t>::min() || i > std::numeric_limits<std::int32_t>::max())
+            throw overflow();
     }
     return v.get<std::int32_t>();
 }

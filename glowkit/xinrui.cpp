@@ -156,6 +156,11 @@ Cal::Data Handler::readStream(std::istream& is) const
         std::cerr << "XinRui table too large: " << width << " x " << height << " pixels" << std::endl;
         return {};
     }
+    if (width * height > pixelsPerLine * entries.size()) {
+        std::cerr << "XinRui table too sparse: " << width << " x " << height << " pixels for " << entries.size()
+                  << " lines" << std::endl;
+        return {};
+    }
     data.pixels.assign(height, std::vector<std::vector<Cal::EmitterReading>>(width));
     const float big = std::numeric_limits<float>::max();
     data.minimum.assign(3, Cal::EmitterReading{big, big, big, big});

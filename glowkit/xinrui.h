@@ -20,13 +20,14 @@ extern const char* const header16;
 extern const char* const header13;
 
 // Positions above this value (module or pixel, column or row) make a line a bad
-// entry, and a table whose grid would exceed maxPixels pixels is refused.
+// entry. A table whose grid would exceed maxPixels pixels is refused, and so is
+// one whose grid holds more than pixelsPerLine pixels for each line that places
+// a pixel: a measured table names (nearly) every pixel of its grid, so a few
+// lines far apart describe no real wall, and their grid would cost memory out of
+// all proportion to the file.
 constexpr std::uint64_t maxPosition = 0xFFFF;
-#ifdef GLOWKIT_XINRUI_MAX_PIXELS
-constexpr std::uint64_t maxPixels = GLOWKIT_XINRUI_MAX_PIXELS;
-#else
 constexpr std::uint64_t maxPixels = std::uint64_t(1) << 24;
-#endif
+constexpr std::uint64_t pixelsPerLine = 4;
 
 class Handler {
 public:

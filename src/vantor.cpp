@@ -1,6 +1,7 @@
 #include "vantor.h"
 
 #include "calupdater.h"
+#include "vantorreplies.h"
 
 #include "glowkit/tesscalfile.h"
 
@@ -39,21 +40,6 @@ constexpr const char* kReadPath =
 QJsonObject rgb(const QJsonValue& r, const QJsonValue& g, const QJsonValue& b)
 {
     return QJsonObject {{QStringLiteral("r"), r}, {QStringLiteral("g"), g}, {QStringLiteral("b"), b}};
-}
-
-// The keys of an object in byte-wise order of their UTF-8 text: "1", "10", "2".
-QStringList keysInTextOrder(const QJsonObject& object)
-{
-    std::vector<std::pair<QByteArray, QString>> keys;
-    keys.reserve(size_t(object.size()));
-    for (auto it = object.begin(); it != object.end(); ++it)
-        keys.emplace_back(it.key().toUtf8(), it.key());
-    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    QStringList result;
-    result.reserve(qsizetype(keys.size()));
-    for (auto& key : keys)
-        result.append(std::move(key.second));
-    return result;
 }
 
 // The per-LDM gain record of the processor.
@@ -403,78 +389,63 @@ ErrorType Vantor::read()
     updatesEnabled = false;
     ErrorType outcome;
 
-    const QJsonObject dev = result.value().object().value(QStringLiteral("dev")).toObject();
-    const QJsonObject display = dev.value(QStringLiteral("display")).toObject();
-    const QJsonObject ingest = dev.value(QStringLiteral("ingest")).toObject();
-    const QJsonObject out = display.value(QStringLiteral("out")).toObject();
-    const bool processorCurves =
-        out.value(QStringLiteral("curves")).toObject().value(QStringLiteral("enabled")).toBool();
+    const VantorReply::DisplayState state = VantorReply::parseDisplayState(result.value());
 
-    if (display.contains(QStringLiteral("brightness"))) {
-        const double value = display.value(QStringLiteral("brightness")).toDouble();
+    if (state.brightness) {
+        const double value = *state.brightness;
         if (storeUnderLock_(percentBrightness_, value)) {
             Q_EMIT percentBrightnessChanged(value);
         }
     }
-    if (display.contains(QStringLiteral("cct"))) {
-        const uint value = uint(display.value(QStringLiteral("cct")).toInt());
+    if (state.cct) {
+        const uint value = *state.cct;
         if (storeUnderLock_(cct_, value)) {
             Q_EMIT cctChanged(value);
         }
     }
-    if (display.contains(QStringLiteral("cctDuv"))) {
-        const double value = display.value(QStringLiteral("cctDuv")).toDouble();
+    if (state.duv) {
+        const double value = *state.duv;
         if (storeUnderLock_(duv_, value)) {
             Q_EMIT duvChanged();
         }
     }
-    if (display.contains(QStringLiteral("eotfType")))
-        setEotfType(display.value(QStringLiteral("eotfType")).toString());
-    if (display.contains(QStringLiteral("gamma"))) {
-        const double value = display.value(QStringLiteral("gamma")).toDouble();
+    if (state.eotfType)
+        setEotfType(*state.eotfType);
+    if (state.gamma) {
+        const double value = *state.gamma;
         if (storeUnderLock_(gamma_, value)) {
             Q_EMIT gammaChanged(value);
         }
     }
-    if (display.contains(QStringLiteral("lumaMax"))) {
-        const double value = std::max(display.value(QStringLiteral("lumaMax")).toDouble(), 100.0);
+    if (state.lumaMax) {
+        const double value = *state.lumaMax;
         if (storeUnderLock_(lumaMax_, value)) {
             Q_EMIT lumaMaxChanged(value);
         }
     }
 
-    const auto hasRgb = [](const QJsonObject& o) {
-        return o.contains(QStringLiteral("r")) && o.contains(QStringLiteral("g")) && o.contains(QStringLiteral("b"));
-    };
-    const QJsonObject gain =
-        out.value(QStringLiteral("adjust")).toObject().value(QStringLiteral("gain")).toObject();
-    if (hasRgb(gain)) {
-        DisplayBase::setRGB(0, gain.value(QStringLiteral("r")).toDouble(), gain.value(QStringLiteral("g")).toDouble(),
-                            gain.value(QStringLiteral("b")).toDouble());
-    } else if (!processorCurves) {
+    if (state.gain) {
+        DisplayBase::setRGB(0, state.gain->r, state.gain->g, state.gain->b);
+    } else if (!state.processorCurves) {
         qDebug("VANTOR: r,g,b data not found.");
         outcome = ErrorType(2, QStringLiteral("RGB data not found in VANTOR status"));
     }
 
-    const QJsonObject gains = display.value(QStringLiteral("gains")).toObject();
-    if (hasRgb(gains)) {
-        DisplayBase::setDisplayGainRGB(gains.value(QStringLiteral("r")).toDouble(),
-                                       gains.value(QStringLiteral("g")).toDouble(),
-                                       gains.value(QStringLiteral("b")).toDouble());
-    } else if (!processorCurves) {
+    if (state.displayGains) {
+        DisplayBase::setDisplayGainRGB(state.displayGains->r, state.displayGains->g, state.displayGains->b);
+    } else if (!state.processorCurves) {
         qDebug("VANTOR: display.gains r,g,b data not found.");
         outcome = ErrorType(2, QStringLiteral("display.gains RGB data not found in VANTOR status"));
     }
 
-    const QJsonObject testPattern = ingest.value(QStringLiteral("testPattern")).toObject();
-    if (testPattern.contains(QStringLiteral("enabled"))) {
-        const bool value = testPattern.value(QStringLiteral("enabled")).toBool();
+    if (state.testPatternEnabled) {
+        const bool value = *state.testPatternEnabled;
         if (storeUnderLock_(testPatternEnabled_, value)) {
             Q_EMIT testPatternEnabledChanged();
         }
     }
-    if (ingest.contains(QStringLiteral("outputFreq")))
-        setOutputFrequency(ingest.value(QStringLiteral("outputFreq")).toDouble());
+    if (state.outputFrequency)
+        setOutputFrequency(*state.outputFrequency);
 
     updatesEnabled = true;
     return outcome;
@@ -736,95 +707,20 @@ ErrorType Vantor::fetchLdms()
     if (!result.has_value())
         return result.error();
 
-    const QJsonObject root = result.value().object();
-    const QJsonObject receivers =
-        root.value(QStringLiteral("dev")).toObject().value(QStringLiteral("receivers")).toObject();
-    qDebug("VANTOR has %lld receivers", static_cast<long long>(receivers.size()));
-
-    std::set<QString> types;
+    const VantorReply::Wall wall = VantorReply::parseWall(result.value());
     {
         Locker lock(&modelMutex_);
-        int visited = 0;
-        for (const QString& mac : keysInTextOrder(receivers)) {
-            const QJsonObject receiver = receivers.value(mac).toObject();
-            const int rx = receiver.value(QStringLiteral("x")).toInt();
-            const int ry = receiver.value(QStringLiteral("y")).toInt();
-            const QJsonObject info = receiver.value(QStringLiteral("info")).toObject();
-            types.insert(info.value(QStringLiteral("type")).toString());
-            const int pixelsW = info.value(QStringLiteral("pixelsW")).toInt();
-            const int pixelsH = info.value(QStringLiteral("pixelsH")).toInt();
-            const int ldmsW = info.value(QStringLiteral("ldmsW")).toInt();
-            const int ldmsH = info.value(QStringLiteral("ldmsH")).toInt();
-            const QJsonObject ldms = receiver.value(QStringLiteral("ldms")).toObject();
-
-            if (visited++ < 3)
-                qDebug("MAC %s: @%d,%d, %dx%d pixels, %lld %dx%d ldms", qUtf8Printable(mac), rx, ry, pixelsW,
-                       pixelsH, static_cast<long long>(ldms.size()), ldmsW, ldmsH);
-
-            // Without LDM columns and rows there is no grid to place LDMs on.
-            if (ldmsW <= 0 || ldmsH <= 0) {
-                qWarning("VANTOR receiver %s reports a %dx%d LDM grid; skipped", qUtf8Printable(mac), ldmsW,
-                         ldmsH);
-                continue;
-            }
-            const int ldmWidth = pixelsW / ldmsW;
-            const int ldmHeight = pixelsH / ldmsH;
-
-            Tile tile;
-            tile.name = mac;
-            tile.x = float(rx);
-            tile.y = float(ry);
-            tile.height = float(pixelsH);
-            tile.width = float(pixelsW);
-            tile.ldmsWide = ldmsW;
-            tile.ldmsHigh = ldmsH;
-            addTile(tile);
+        for (const VantorReply::Receiver& receiver : wall.receivers) {
+            addTile(receiver.tile);
             const uint tileNumber = uint(tileList.size());
-
-            for (const QString& key : keysInTextOrder(ldms)) {
-                bool ok = false;
-                int n = key.toInt(&ok, 10);
-                if (!ok)
-                    n = 0;
-                // 64-bit, so that absurd keys or offsets cannot overflow.
-                const qint64 k = qint64(n) - 1;
-                const qint64 row = k / ldmsW;
-                const qint64 column = k % ldmsW;
-                const QJsonObject gains =
-                    ldms.value(key).toObject().value(QStringLiteral("gains")).toObject();
-
-                Macropixel ldm;
-                ldm.name = mac;
-                ldm.x = float(qint64(rx) + column * ldmWidth);
-                ldm.y = float(qint64(ry) + row * ldmHeight);
-                ldm.height = float(ldmHeight);
-                ldm.width = float(ldmWidth);
-                ldm.index = n;
+            for (Macropixel ldm : receiver.ldms) {
                 ldm.tile = tileNumber;
-                ldm.redGain = gains.value(QStringLiteral("r")).toDouble();
-                ldm.greenGain = gains.value(QStringLiteral("g")).toDouble();
-                ldm.blueGain = gains.value(QStringLiteral("b")).toDouble();
-                ldm.intensityGain = gains.value(QStringLiteral("i")).toDouble();
-                ldm.lit = ldm.intensityGain > -0.9;
                 addLdm(ldm);
             }
         }
     }
-
-    const QJsonObject fixtures =
-        root.value(QStringLiteral("sys")).toObject().value(QStringLiteral("fixtures")).toObject();
-    for (const QString& type : types) {
-        const QJsonObject fixture = fixtures.value(type).toObject();
-        if (fixture.isEmpty())
-            return ErrorType(2, tr("type %1 missing").arg(type));
-        if (fixture.value(QStringLiteral("cal"))
-                .toObject()
-                .value(QStringLiteral("uniformity"))
-                .toObject()
-                .value(QStringLiteral("mesh"))
-                .toBool())
-            qDebug("Fixture %s supports mesh uniformity", qUtf8Printable(type));
-    }
+    if (wall.missingType)
+        return ErrorType(2, tr("type %1 missing").arg(*wall.missingType));
 
     fetchLdmsDone();
     return {};

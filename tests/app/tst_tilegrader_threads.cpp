@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "photorender.h"
 #include "testsupport.h"
 #include "tilegrader.h"

@@ -57,11 +57,8 @@ veltrano_fuzz_target(cccoeff_read
 veltrano_fuzz_target(operations_doc
   SOURCES glowkit/operations.cpp glowkit/caldata.cpp
   SEEDS tests/fuzz/seeds/operations_doc)
-# A low grid limit: legal tables of millions of pixels take seconds each under
-# the sanitizers and say nothing new about the parser.
 veltrano_fuzz_target(xinrui_read
   SOURCES glowkit/xinrui.cpp glowkit/caldata.cpp
-  DEFINES GLOWKIT_XINRUI_MAX_PIXELS=65536
   SEEDS tests/fuzz/seeds/xinrui_read)
 
 # FITS capture images (the capture folder reader), through the FITS library.
@@ -79,6 +76,14 @@ veltrano_fuzz_target(artnet_decode
 veltrano_fuzz_target(revnettool_reply
   SOURCES glowkit/revnettool.cpp
   SEEDS tests/fuzz/seeds/revnettool_reply)
+
+# The processor's JSON replies: the state read's display settings and the
+# tile and LDM fetch's receivers.
+veltrano_fuzz_target(vantor_reply
+  SOURCES src/vantorreplies.cpp
+  QT
+  SEEDS tests/fuzz/seeds/vantor_reply
+  MAX_LEN 16384)
 
 # The update feed's JSON reply: version texts and the offered versions.
 veltrano_fuzz_target(updater_feed

@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as a XinRui measurement table. A table
-// that reads is written and read again; its grid must keep its shape.
-// Build with GLOWKIT_XINRUI_MAX_PIXELS set low, so that large (legal) grids do
-// not hit the fuzzer's memory limits.
+// that reads is written and read again; its grid must keep its shape. The
+// grid is bounded by the lines of the input, so no input of the target's size
+// cap can ask for a large one.
 
 #include "glowkit/xinrui.h"
 
@@ -23,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Cal::Data back = handler.readStream(again);
     // Only named pixels are written, so the grid can only shrink to what they span.
     if (back.pixels.size() > d.pixels.size())
+        std::abort();
+    // Never more pixels than the lines allow.
+    std::size_t lines = 0;
+    for (const char* p = reinterpret_cast<const char*>(data); p < reinterpret_cast<const char*>(data) + size; ++p)
+        lines += *p == '\n';
+    if (d.pixels.size() * d.pixels.front().size() > XinRui_Raw::pixelsPerLine * (lines + 1))
         std::abort();
     return 0;
 }

@@ -65,6 +65,14 @@ TEST_F(CoeffFileTest, UnreadableOrMalformedFilesGiveAnEmptySetAndOneLine)
         good + "0,0,1,0,0,0,1,0,0,0,1,5\n",   // twelve
         good + "0,0,1,0,0,0,1,0,0,0,1 \n",    // trailing junk
         good + "\n",
+        // Sizes and positions are decimal, as written: no octal, hexadecimal or sign.
+        "[T9COEF20]\nwidth=010\nheight=1\n",
+        "[T9COEF20]\nwidth=1\nheight=0x10\n",
+        "[T9COEF20]\nwidth=+1\nheight=1\n",
+        "[T9COEF20]\nwidth=9223372036854775808\nheight=1\n", // beyond "%zi"
+        good + "-1,0,1,0,0,0,1,0,0,0,1\n",
+        good + "0,07,1,0,0,0,1,0,0,0,1\n",
+        good + " 1,0,1,0,0,0,1,0,0,0,1\n",
     };
     for (const auto& text : bad) {
         spit(path("bad.txt"), text);

@@ -52,6 +52,8 @@ const xyY kD65{0.3127, 0.3290, 0.0};
 TEST(SolveLPTest, AgreesWithAnIndependentSolution)
 {
     const std::vector<xyY> four{{0.69, 0.30, 80.0}, {0.17, 0.70, 300.0}, {0.14, 0.05, 40.0}, {0.31, 0.33, 50.0}};
+    std::vector<xyY> darkWhite = four;
+    darkWhite[3].Y = 0.0;
     struct Row {
         const char* what;
         std::vector<xyY> prim;
@@ -67,6 +69,9 @@ TEST(SolveLPTest, AgreesWithAnIndependentSolution)
         {"four, blue fixed", four, kD65, {2}, {}, 0, 0.0},
         {"outside the gamut", kRec709, {0.10, 0.80, 0}, {}, {}, 0, 0.0},
         {"total too large", kRec709, kD65, {}, {}, 0, 5.0},
+        // A fixed primary without light adds nothing: a valid problem.
+        {"four, dark white fixed", darkWhite, kD65, {3}, {}, 0, 0.0},
+        {"four, dark white fixed, with total", darkWhite, {0.30, 0.35, 0}, {3}, {}, 1, 120.0},
     };
     for (const auto& r : rows) {
         double want = 0;
@@ -112,6 +117,9 @@ TEST(SolveLPTest, RefusesPrimariesItCannotMix)
     };
     for (const auto& prim : bad)
         EXPECT_TRUE(Color::solveLP(prim, kD65, {}, {}, Color::Maximize, 0.0).empty());
+    // Fixing a primary excuses no light, never negative light.
+    EXPECT_TRUE(Color::solveLP(bad[2], kD65, {0}, {}, Color::Maximize, 0.0).empty());
+    EXPECT_TRUE(Color::solveLP(bad[5], kD65, {0}, {}, Color::Maximize, 0.0).empty());
     EXPECT_TRUE(Color::solveLP(kRec709, {nan, 0.3, 0}, {}, {}, Color::Maximize, 0.0).empty());
     // Every primary fixed: nothing to solve, the mixture is what it is.
     EXPECT_TRUE(Color::solveLP(kRec709, kD65, {0, 1, 2}, {}, Color::Maximize, 0.0).empty());

@@ -153,6 +153,36 @@ TEST_F(GraderFilesTest, PixelAndRelativeAverages)
     EXPECT_EQ(g.gaussianBlur(p, 1, 3, 2), p);
 }
 
+// Cells taller than wide, wider than tall, and of odd sizes that leave pixels
+// outside the last module: every module's centre (row R * cellH + cellH / 2,
+// column K * cellW + cellW / 2) of each relative plane reads 1.
+TEST_F(GraderFilesTest, RelativePlanesAreOneAtEveryModuleCentre)
+{
+    const Grader g;
+    struct Row {
+        std::size_t rows, cols;
+        int across, down;
+    } rows[] = {
+        {8, 12, 2, 4},  // cells of 2 rows x 6 columns
+        {8, 12, 6, 2},  // 4 x 2
+        {11, 13, 2, 3}, // 3 x 6, with a row and a column left over
+    };
+    for (const auto& r : rows) {
+        const Grader::Captures caps{{"a", capture(1, r.rows, r.cols)}, {"b", capture(4, r.rows, r.cols)}};
+        captured([&] { g.relativeAverage(caps, r.across, r.down, 1, 3, dir); });
+        const std::size_t cellH = r.rows / std::size_t(r.down);
+        const std::size_t cellW = r.cols / std::size_t(r.across);
+        for (const char* id : {"a", "b"}) {
+            const auto rel = fitsFile(path(std::string(id) + "_relative.fits"));
+            ASSERT_EQ(rel.size(), 4 + r.rows * r.cols) << id;
+            for (std::size_t R = 0; R < std::size_t(r.down); ++R)
+                for (std::size_t K = 0; K < std::size_t(r.across); ++K)
+                    EXPECT_FLOAT_EQ(rel[4 + (R * cellH + cellH / 2) * r.cols + K * cellW + cellW / 2], 1.0f)
+                        << r.rows << "x" << r.cols << " " << id << " module " << R << "," << K;
+        }
+    }
+}
+
 TEST_F(GraderFilesTest, RefusesInputsItCannotGrade)
 {
     const Grader g;

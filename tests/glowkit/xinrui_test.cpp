@@ -122,6 +122,31 @@ TEST(XinRuiReadTest, BadLinesAreReportedAndNeverPlacedWildly)
     }
 }
 
+// A few lines far apart span a grid out of all proportion to the file: refused
+// before the grid is allocated.
+TEST(XinRuiReadTest, GridsFarLargerThanTheirLinesAreRefused)
+{
+    const std::string v = " 1 0.5 0.4 2 0.3 0.6 3 0.1 0.1\n";
+    struct Row {
+        const char* what;
+        std::string lines;
+        bool refused;
+    } rows[] = {
+        {"two pixels 4095 apart in one module", "0 0 0 0" + v + "0 0 4095 4095" + v, true},
+        {"two modules 4095 apart", "0 0 0 0" + v + "4095 4095 0 0" + v, true},
+        {"one long row", "0 0 0 0" + v + "0 0 9 0" + v, true},
+        {"a module of 3 x 3 pixels named twice", "0 0 0 0" + v + "0 0 2 2" + v, true},
+        {"a module of 2 x 4 pixels named twice", "0 0 0 0" + v + "0 0 1 3" + v, false},
+        {"a full module", "0 0 0 0" + v + "0 0 1 0" + v + "0 0 0 1" + v + "0 0 1 1" + v, false},
+    };
+    for (const auto& r : rows) {
+        Output out;
+        const Cal::Data d = read(kHeader13 + "\n" + r.lines, &out);
+        EXPECT_EQ(d.pixels.empty(), r.refused) << r.what;
+        EXPECT_EQ(out.err.find("too sparse") != std::string::npos, r.refused) << r.what << out.err;
+    }
+}
+
 TEST(XinRuiWriteTest, WritesSixteenColumnsAndSkipsPixelsWithoutReadings)
 {
     const std::string t = kHeader13 + "\r\n"

@@ -11,12 +11,15 @@
 #include "vantor.h"
 #include "veltranor.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <cstdio>
@@ -108,6 +111,17 @@ private:
     rlimit old_ {};
     void (*oldHandler_)(int) = nullptr;
 };
+
+// Whether the process has a file of `folder` open (a temporary file without
+// a name included).
+bool holdsFileIn(qint64 pid, const QString& folder)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget().startsWith(folder + QLatin1Char('/')))
+            return true;
+    return false;
+}
 
 // The full-disk rows mount a small file system that only this process sees.
 const bool privateMounts = testsupport::enterPrivateMounts();
@@ -344,8 +358,9 @@ private Q_SLOTS:
         QFETCH(int, points);
         const bool log = what == QLatin1String("log");
         std::unique_ptr<testsupport::SmallDisk> disk;
-        QTemporaryDir scratch;
-        QString folder = scratch.path();
+        QTemporaryDir scratch; // also the child's temporary folder
+        QString folder = scratch.filePath(QStringLiteral("files"));
+        QVERIFY(QDir().mkpath(folder));
         if (how == QLatin1String("full disk")) {
             if (!privateMounts)
                 QSKIP("this machine gives the test no mount namespace of its own (needs root): no full disk");
@@ -394,10 +409,12 @@ private Q_SLOTS:
             QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
             QByteArray output;
             if (how == QLatin1String("killed")) {
-                // Killed as soon as it says it saves: formatting the points
-                // alone takes far longer than that.
-                while (!output.contains("saving\n") && child.waitForReadyRead(120000))
-                    output += child.readAllStandardOutput();
+                // Killed as soon as it holds a file of the target's folder
+                // open: formatting the points alone takes far longer.
+                QDeadlineTimer deadline(120000);
+                while (child.state() == QProcess::Running && !deadline.hasExpired()
+                       && !holdsFileIn(child.processId(), folder))
+                    QThread::msleep(1);
                 child.kill();
             }
             QVERIFY(child.waitForFinished(120000));

@@ -137,7 +137,8 @@ QString refusal(const Info& info)
 {
     if (info.width <= 0 || info.height <= 0)
         return QStringLiteral("its dimensions cannot be read");
-    if (info.width * info.height > kMaxPixels)
+    // Divided, not multiplied: a PNG header may give 2^32 - 1 each way.
+    if (info.width > kMaxPixels / info.height)
         return QStringLiteral("it is %1 x %2 pixels, more than %3").arg(info.width).arg(info.height).arg(kMaxPixels);
     if (!info.complete)
         return QStringLiteral("the file ends before its image data does");

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (info.format != photoheader::Info::Jpeg && !info.complete)
         std::abort(); // only a JPEG can be cut short
     const bool refused = !photoheader::refusal(info).isEmpty();
-    const bool fits = info.width > 0 && info.height > 0 && info.width * info.height <= photoheader::kMaxPixels;
+    const bool fits = info.width > 0 && info.height > 0 && info.width <= photoheader::kMaxPixels / info.height;
     if (refused == (fits && info.complete))
         std::abort();
     return 0;

@@ -392,6 +392,10 @@ private Q_SLOTS:
             }
             QVERIFY(!ok);
             QCOMPARE(v->statusString(), QStringLiteral("Unable to write file %1").arg(target));
+            // Nor is the partial new file left beside it.
+            QStringList left = QDir(folder).entryList(QDir::Files);
+            left.removeOne(QStringLiteral("filler"));
+            QCOMPARE(left, QStringList {QFileInfo(target).fileName()});
         } else {
             // Another process saves and is killed part-way: by the file size
             // limit as its write passes 1 kB, or by us while it saves.

@@ -13,37 +13,38 @@ struct ValueColumn
 {
     const char* name;
     double CalibrationPoint::*field;
+    bool level; // a drive level, curve handle or display gain: bounded by kMaxLevel
 };
 
 using P = CalibrationPoint;
 
 // The real columns, in file order (between "#" and "seconds").
 constexpr std::array<ValueColumn, 25> kValues {{
-    {"red", &P::red},
-    {"green", &P::green},
-    {"blue", &P::blue},
-    {"cct", &P::cct},
-    {"duv", &P::duv},
-    {"luminance", &P::luminance},
-    {"luminanceTarget", &P::luminanceTarget},
-    {"redPx", &P::redPx},
-    {"redPy", &P::redPy},
-    {"redMx", &P::redMx},
-    {"redMy", &P::redMy},
-    {"redSlope", &P::redSlope},
-    {"greenPx", &P::greenPx},
-    {"greenPy", &P::greenPy},
-    {"greenMx", &P::greenMx},
-    {"greenMy", &P::greenMy},
-    {"greenSlope", &P::greenSlope},
-    {"bluePx", &P::bluePx},
-    {"bluePy", &P::bluePy},
-    {"blueMx", &P::blueMx},
-    {"blueMy", &P::blueMy},
-    {"blueSlope", &P::blueSlope},
-    {"redDisplayGain", &P::redDisplayGain},
-    {"greenDisplayGain", &P::greenDisplayGain},
-    {"blueDisplayGain", &P::blueDisplayGain},
+    {"red", &P::red, true},
+    {"green", &P::green, true},
+    {"blue", &P::blue, true},
+    {"cct", &P::cct, false},
+    {"duv", &P::duv, false},
+    {"luminance", &P::luminance, false},
+    {"luminanceTarget", &P::luminanceTarget, false},
+    {"redPx", &P::redPx, true},
+    {"redPy", &P::redPy, true},
+    {"redMx", &P::redMx, true},
+    {"redMy", &P::redMy, true},
+    {"redSlope", &P::redSlope, false},
+    {"greenPx", &P::greenPx, true},
+    {"greenPy", &P::greenPy, true},
+    {"greenMx", &P::greenMx, true},
+    {"greenMy", &P::greenMy, true},
+    {"greenSlope", &P::greenSlope, false},
+    {"bluePx", &P::bluePx, true},
+    {"bluePy", &P::bluePy, true},
+    {"blueMx", &P::blueMx, true},
+    {"blueMy", &P::blueMy, true},
+    {"blueSlope", &P::blueSlope, false},
+    {"redDisplayGain", &P::redDisplayGain, true},
+    {"greenDisplayGain", &P::greenDisplayGain, true},
+    {"blueDisplayGain", &P::blueDisplayGain, true},
 }};
 
 // Positions in kValues of the handle columns a file must name.
@@ -51,28 +52,50 @@ constexpr std::array<int, 12> kHandleColumns {7, 8, 9, 10, 12, 13, 14, 15, 17, 1
 
 const QString kSeconds = QStringLiteral("seconds");
 
-// One line without its line end; false at the end of the device.
-bool readLine(QIODevice& device, QString& line)
+enum class LineRead { Line, End, TooLong };
+
+// One line without its line end, of at most kMaxLineBytes bytes. A longer
+// line is not read on: only a few bytes more than the limit are taken.
+LineRead readLine(QIODevice& device, QString& line)
 {
+    using CorrectionFile::kMaxLineBytes;
     if (device.atEnd())
-        return false;
-    QByteArray bytes = device.readLine();
-    while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-        bytes.chop(1);
-    line = QString::fromUtf8(bytes);
-    return true;
+        return LineRead::End;
+    // Room for the line, "\r\n", one byte more and readLine's terminating 0.
+    char buffer[kMaxLineBytes + 4];
+    const qint64 n = device.readLine(buffer, qint64(sizeof buffer));
+    if (n <= 0)
+        return LineRead::End;
+    qsizetype length = qsizetype(n);
+    if (buffer[length - 1] != '\n' && !device.atEnd())
+        return LineRead::TooLong;
+    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r'))
+        --length;
+    if (length > kMaxLineBytes)
+        return LineRead::TooLong;
+    line = QString::fromUtf8(buffer, length);
+    return LineRead::Line;
 }
 
-double toReal(const QString& text)
+enum class Value { Number, NotFinite };
+
+// Text that is no number reads as 0; "nan", "inf" and numbers too large for
+// a double are told apart, since they are no value at all.
+Value toReal(const QString& text, double& value)
 {
     bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok ? value : 0.0;
+    value = text.toDouble(&ok);
+    if (!std::isfinite(value))
+        return Value::NotFinite; // also an overflow, which fails with an infinity
+    if (!ok)
+        value = 0.0;
+    return Value::Number;
 }
 
 quint32 toSeconds(const QString& text)
 {
-    const double value = toReal(text);
+    double value = 0.0;
+    toReal(text, value);
     if (!(value > 0.0))
         return 0;
     if (value >= double(std::numeric_limits<quint32>::max()))
@@ -114,7 +137,22 @@ ReadResult read(QIODevice& device)
 {
     ReadResult result;
     QString line;
-    if (!readLine(device, line) || line.isEmpty())
+    qsizetype lineNumber = 1;
+    const auto refuse = [&](ReadResult::Outcome outcome) {
+        result.outcome = outcome;
+        result.line = lineNumber;
+        result.points.clear();
+        return result;
+    };
+    switch (readLine(device, line)) {
+    case LineRead::TooLong:
+        return refuse(ReadResult::LineTooLong);
+    case LineRead::End:
+        return result;
+    case LineRead::Line:
+        break;
+    }
+    if (line.isEmpty())
         return result;
 
     std::array<qsizetype, kValues.size()> position;
@@ -138,12 +176,29 @@ ReadResult read(QIODevice& device)
         }
     }
 
-    while (readLine(device, line) && !line.isEmpty()) {
+    for (;;) {
+        ++lineNumber;
+        const LineRead got = readLine(device, line);
+        if (got == LineRead::TooLong)
+            return refuse(ReadResult::LineTooLong);
+        if (got == LineRead::End || line.isEmpty())
+            break;
+        if (result.points.size() == kMaxRows)
+            return refuse(ReadResult::TooManyRows);
         const QStringList fields = line.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
         CalibrationPoint point;
-        for (std::size_t v = 0; v < kValues.size(); ++v)
-            if (position[v] >= 0 && position[v] < fields.size())
-                point.*kValues[v].field = toReal(fields.at(position[v]));
+        for (std::size_t v = 0; v < kValues.size(); ++v) {
+            if (position[v] < 0 || position[v] >= fields.size())
+                continue;
+            double value = 0.0;
+            const Value kind = toReal(fields.at(position[v]), value);
+            if (kind == Value::NotFinite || (kValues[v].level && std::abs(value) > kMaxLevel)) {
+                result.column = position[v] + 1;
+                result.columnName = QString::fromLatin1(kValues[v].name);
+                return refuse(kind == Value::NotFinite ? ReadResult::NotFinite : ReadResult::OutOfRange);
+            }
+            point.*kValues[v].field = value;
+        }
         if (secondsPosition >= 0 && secondsPosition < fields.size())
             point.seconds = toSeconds(fields.at(secondsPosition));
         result.points.append(point);

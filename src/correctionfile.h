@@ -21,22 +21,42 @@ QStringList columnNames();
 // The whole file for these points (the header alone for none).
 QByteArray write(const QList<CalibrationPoint>& points);
 
+// What a file may hold. A row as write() makes it stays under 1 kB and a run
+// has a few hundred steps at most, so a longer line or more rows is no
+// correction: the reader stops there instead of reading on.
+constexpr qsizetype kMaxLineBytes = 8192; // one line, its line end not counted
+constexpr qsizetype kMaxRows = 10000;     // rows after the header
+// Drive levels, curve handles and display gains all live near 0..1; a file
+// whose value for one of them lies outside -kMaxLevel..kMaxLevel is refused.
+// Every value of the file must be finite.
+constexpr double kMaxLevel = 1000.0;
+
 struct ReadResult
 {
     enum Outcome {
         Read,           // points holds at least one point
         Empty,          // no header, or a header without rows
         MissingHandles, // one of the twelve px/py/mx/my columns has no name in the header
+        NotFinite,      // a value is nan or infinite (or overflows a double)
+        OutOfRange,     // a level, handle or gain beyond kMaxLevel
+        LineTooLong,    // a line longer than kMaxLineBytes
+        TooManyRows,    // more than kMaxRows rows
     };
     Outcome outcome = Empty;
-    QList<CalibrationPoint> points;
+    QList<CalibrationPoint> points; // empty unless Read
+    // Where a refusal was found: the line (the header is line 1), the field
+    // (from 1) and its column name. Zero and empty where they do not apply.
+    qsizetype line = 0;
+    qsizetype column = 0;
+    QString columnName;
 };
 
 // Reads from the device's current position up to the first empty line or the
 // end. Columns absent from the header, and fields missing from the end of a
 // short row, keep the CalibrationPoint defaults; text that is no number reads
 // as 0; of two columns with the same name the later one counts; names not
-// known are skipped.
+// known are skipped. A value that is not finite, a level, handle or gain out
+// of range, an over-long line or too many rows refuse the whole file.
 ReadResult read(QIODevice& device);
 
 } // namespace CorrectionFile

@@ -1,6 +1,7 @@
 #include "logmodel.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QMetaObject>
 
 #include <atomic>
@@ -131,8 +132,16 @@ void LogModel::appendEntry(QDateTime time, QString category, LogModel::Severity 
 
 QString LogModel::saveTo(QString fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    return saveTo(fileName, nullptr);
+}
+
+QString LogModel::saveTo(const QString& fileName, bool* opened)
+{
+    QSaveFile file(fileName);
+    const bool isOpen = file.open(QIODevice::WriteOnly);
+    if (opened)
+        *opened = isOpen;
+    if (!isOpen) {
         const QString error = file.errorString();
         qDebug("Unable to open file %s: %s", qPrintable(fileName), qPrintable(error));
         return error;
@@ -141,7 +150,16 @@ QString LogModel::saveTo(QString fileName)
         file.write(entry.message.toUtf8());
         file.write("\n", 1);
     }
-    file.close();
+    // A write that failed on the way (a full disk) fails the commit, which
+    // then keeps the earlier file; the last flush is checked here, as a
+    // commit does not see its failure.
+    if (!file.flush() || !file.commit()) {
+        QString error = file.errorString();
+        if (error.isEmpty())
+            error = QStringLiteral("Unknown error");
+        qDebug("Unable to write file %s: %s", qPrintable(fileName), qPrintable(error));
+        return error;
+    }
     return QString();
 }
 

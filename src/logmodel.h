@@ -52,7 +52,10 @@ public:
     Q_INVOKABLE void appendEntry(QDateTime time, QString category, LogModel::Severity severity,
                                  QString function, QString msg);
     // Writes every message, one per line; returns "" or the file's error text.
+    // The earlier file is replaced only by a complete new one.
     Q_INVOKABLE QString saveTo(QString fileName);
+    // The same; *opened tells whether the file could be opened at all.
+    QString saveTo(const QString& fileName, bool* opened);
 
     // The display text of an entry: ISO time with milliseconds, ": ", message.
     static QString displayText(const Entry& entry);

@@ -1,5 +1,6 @@
 #include "tilegrader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cmath>
@@ -8,11 +9,13 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMutexLocker>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "photoheader.h"
 #include "rawdecoder.h"
 
 namespace {
@@ -341,6 +344,23 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
                 rawFrame = rawdecoder::rawImage(path.constData(), s.rawInterpolation, s.highlightRecovery, s.profiling);
                 return !rawFrame.empty();
             }
+            // The header first: a photo too large to decode, or a JPEG cut
+            // short, is refused before any pixel is decoded.
+            QString why;
+            photoheader::Info header = photoheader::inspectFile(file, &why);
+            if (why.isEmpty() && header.format == photoheader::Info::Unknown) {
+                // Another format: Qt's readers tell its size, if any does.
+                const QSize size = QImageReader(file).size();
+                header.width = std::max(size.width(), 0);
+                header.height = std::max(size.height(), 0);
+            }
+            if (why.isEmpty())
+                why = photoheader::refusal(header);
+            if (!why.isEmpty()) {
+                qDebug("TileGrader: %s not decoded: %s.", qUtf8Printable(file), qUtf8Printable(why));
+                frame.release();
+                return false;
+            }
             frame = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
             return !frame.empty();
         };
@@ -482,15 +502,33 @@ void TileGrader::compensateLens_(const QString& lensFile)
         return;
     }
 
-    QImage shader(lensFile);
-    if (shader.isNull())
+    // An image that cannot be used leaves the photo uncompensated; the log says which.
+    const auto unusable = [&lensFile](const char* why) {
+        qDebug("TileGrader: lens-compensation image %s can't be used (%s); the photo is not compensated.",
+               qUtf8Printable(lensFile), why);
+    };
+    QImageReader reader(lensFile);
+    QImage shader = reader.read();
+    if (shader.isNull()) {
+        if (!QFileInfo::exists(lensFile))
+            unusable("no such file");
+        else if (QFileInfo(lensFile).size() == 0)
+            unusable("the file is empty");
+        else
+            unusable(qUtf8Printable(reader.errorString()));
         return;
+    }
     shader = shader.convertToFormat(QImage::Format_BGR888);
     const int format = int(shader.format());
     qDebug("shader is %d x %d, format is %d (0x%X)", shader.width(), shader.height(), format, unsigned(format));
     // QImage rows may be padded: the matrix keeps the image's own row step.
     const cv::Mat flat(shader.height(), shader.width(), CV_8UC3, const_cast<uchar*>(shader.constBits()),
                        std::size_t(shader.bytesPerLine()));
+    // A black image would divide every pixel by zero.
+    if (cv::countNonZero(flat.reshape(1)) == 0) {
+        unusable("it is black");
+        return;
+    }
 
     const double ar = double(W) / double(H);
     double targetW = W, targetH = H;

@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -37,6 +38,18 @@ void writeSetting(const QString& key, const QVariant& value)
 {
     QSettings settings;
     settings.setValue(key, value);
+}
+
+// A stored real: a NaN or an infinity (which pass any clamp or comparison)
+// is dropped from the store and the default taken instead.
+double storedReal(QSettings& settings, const QString& key, double fallback)
+{
+    const double value = settings.value(key, fallback).toDouble();
+    if (std::isfinite(value))
+        return value;
+    qDebug("Setting %s is not a finite number; using %g", qUtf8Printable(key), fallback);
+    settings.remove(key);
+    return fallback;
 }
 
 } // namespace
@@ -85,26 +98,26 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     // stored values and the pushes into the grab worker happen now.
     setAmbientBlack(settings.value(QStringLiteral("ambientBlack"), false).toBool());
     setTargetCCT(storedCct(settings.value(QStringLiteral("targetCCT"), 6500)));
-    setTargetDuv(settings.value(QStringLiteral("targetDuv"), 0.0).toDouble());
-    setGamma(settings.value(QStringLiteral("gamma"), 2.4).toDouble());
-    setErrorAllowed(settings.value(QStringLiteral("errAllowed"), 0.3).toDouble());
+    setTargetDuv(storedReal(settings, QStringLiteral("targetDuv"), 0.0));
+    setGamma(storedReal(settings, QStringLiteral("gamma"), 2.4));
+    setErrorAllowed(storedReal(settings, QStringLiteral("errAllowed"), 0.3));
     setBrightnessLevel(settings.value(QStringLiteral("bright"), 100).toUInt());
     setSteps(settings.value(QStringLiteral("steps"), 17).toUInt());
-    setStepSpacing(settings.value(QStringLiteral("stepspacing"), 2.0).toDouble());
+    setStepSpacing(storedReal(settings, QStringLiteral("stepspacing"), 2.0));
     setReadDelay(settings.value(QStringLiteral("readDelay"), 1500).toUInt());
     setReadCount(settings.value(QStringLiteral("readCount"), 4).toUInt());
     setFilepath(settings
                     .value(QStringLiteral("filepath"),
                            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/'))
                     .toString());
-    setBalanceTargetRed(settings.value(QStringLiteral("balRed"), 0).toDouble());
-    setBalanceTargetGreen(settings.value(QStringLiteral("balGreen"), 0).toDouble());
-    setBalanceTargetBlue(settings.value(QStringLiteral("balBlue"), 0).toDouble());
+    setBalanceTargetRed(storedReal(settings, QStringLiteral("balRed"), 0.0));
+    setBalanceTargetGreen(storedReal(settings, QStringLiteral("balGreen"), 0.0));
+    setBalanceTargetBlue(storedReal(settings, QStringLiteral("balBlue"), 0.0));
     setTargetTime(settings.value(QStringLiteral("targetTime"), QString()).toString());
     setUseSrgb(settings.value(QStringLiteral("useSRGB"), true).toBool());
     setTrust1stPoint(settings.value(QStringLiteral("trust1st"), false).toBool());
-    setHighGainLimit(settings.value(QStringLiteral("hiGainLimit"), 0.5).toDouble());
-    setLowGainLimit(settings.value(QStringLiteral("loGainLimit"), 0.25).toDouble());
+    setHighGainLimit(storedReal(settings, QStringLiteral("hiGainLimit"), 0.5));
+    setLowGainLimit(storedReal(settings, QStringLiteral("loGainLimit"), 0.25));
     setUseDebugOptions(settings.value(QStringLiteral("debug"), false).toBool());
     setAutoControlExposure(settings.value(QStringLiteral("autoControlExp"), true).toBool());
     setRemoveReflections(settings.value(QStringLiteral("removeRefl"), false).toBool());
@@ -398,7 +411,7 @@ void Veltranor::setTargetCCT(uint value)
 
 void Veltranor::setTargetDuv(double value)
 {
-    if (qFuzzyCompare(value, targetDuv_))
+    if (!std::isfinite(value) || qFuzzyCompare(value, targetDuv_))
         return;
     targetDuv_ = std::clamp(value, -0.01, 0.01);
     writeSetting(QStringLiteral("targetDuv"), targetDuv_);
@@ -441,7 +454,7 @@ void Veltranor::setSteps(uint value)
 
 void Veltranor::setGamma(double value)
 {
-    if (qFuzzyCompare(value, gamma_))
+    if (!std::isfinite(value) || qFuzzyCompare(value, gamma_))
         return;
     gamma_ = std::clamp(value, 1.0, 3.8);
     writeSetting(QStringLiteral("gamma"), gamma_);
@@ -461,7 +474,7 @@ void Veltranor::setAmbientBlack(bool value)
 
 void Veltranor::setStepSpacing(double value)
 {
-    if (qFuzzyCompare(value, stepSpacing_))
+    if (!std::isfinite(value) || qFuzzyCompare(value, stepSpacing_))
         return;
     stepSpacing_ = value;
     writeSetting(QStringLiteral("stepspacing"), value);
@@ -571,7 +584,7 @@ void Veltranor::setResumeStep(uint value)
 
 void Veltranor::setErrorAllowed(double value)
 {
-    if (qFuzzyCompare(value, errorAllowed_))
+    if (!std::isfinite(value) || qFuzzyCompare(value, errorAllowed_))
         return;
     errorAllowed_ = value;
     writeSetting(QStringLiteral("errAllowed"), value);
@@ -625,7 +638,8 @@ namespace {
 template <typename Emit>
 bool setFuzzy(double& member, double value, const QString& key, Emit emitChange)
 {
-    if (qFuzzyCompare(value, member))
+    // No NaN or infinity reaches a member: each would pass every comparison.
+    if (!std::isfinite(value) || qFuzzyCompare(value, member))
         return false;
     member = value;
     if (!key.isEmpty())
@@ -781,11 +795,13 @@ void Veltranor::setBtMaxIterations(uint value)
 
 void Veltranor::setTileMeshWidth(uint value)
 {
+    value = std::min(value, kMaxTileMesh);
     setChanged(tileMeshWidth_, value, QStringLiteral("tileMeshWidth"), [this] { Q_EMIT tileMeshWidthChanged(); });
 }
 
 void Veltranor::setTileMeshHeight(uint value)
 {
+    value = std::min(value, kMaxTileMesh);
     setChanged(tileMeshHeight_, value, QStringLiteral("tileMeshHeight"), [this] { Q_EMIT tileMeshHeightChanged(); });
 }
 

@@ -225,6 +225,12 @@ public:
     void setBtMinIterations(uint value);
     uint btMaxIterations() const { return btMaxIterations_; }
     void setBtMaxIterations(uint value);
+    // Mesh cells across (and down) one tile: a stored or set value above
+    // kMaxTileMesh is taken as kMaxTileMesh, far above any real tile (a cell
+    // of a pixel or two). Over the whole wall a mesh of more than
+    // kMaxMeshCells cells is refused where it is built.
+    static constexpr uint kMaxTileMesh = 1000;
+    static constexpr qsizetype kMaxMeshCells = 1000000;
     uint tileMeshWidth() const { return tileMeshWidth_; }
     void setTileMeshWidth(uint value);
     uint tileMeshHeight() const { return tileMeshHeight_; }
@@ -430,6 +436,8 @@ private:
     void runMeshRegistrationPart2(bool ok);
     void runMeshRegistrationPart3(bool ok);
     void registrationFailed_(const QString& text, bool patternOff);
+    // False, with a status, when the tile mesh is empty or too large for a wall of tileCount tiles.
+    bool meshFits_(uint tileCount);
     void clearResumeStep_();
     bool linearityOnSimulated_() const;
     void joinWorkers_();

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QSaveFile>
 #include <QSettings>
 
 #include <cmath>
@@ -28,6 +29,39 @@ QString timeStampedName(const QString& folder, const QString& prefix, const QStr
 QString fileNameOf(const QString& path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// Why a correction file was refused, naming the line (the header is line 1)
+// and, for a value, its column.
+QString refusalText(const QString& name, const CorrectionFile::ReadResult& result)
+{
+    using R = CorrectionFile::ReadResult;
+    switch (result.outcome) {
+    case R::NotFinite:
+        return QStringLiteral("File %1 can’t be used: line %2, column %3 (%4) is not a finite number")
+            .arg(name)
+            .arg(result.line)
+            .arg(result.column)
+            .arg(result.columnName);
+    case R::OutOfRange:
+        return QStringLiteral("File %1 can’t be used: line %2, column %3 (%4) lies outside -%5..%5")
+            .arg(name)
+            .arg(result.line)
+            .arg(result.column)
+            .arg(result.columnName)
+            .arg(CorrectionFile::kMaxLevel);
+    case R::LineTooLong:
+        return QStringLiteral("File %1 can’t be used: line %2 is longer than %3 bytes")
+            .arg(name)
+            .arg(result.line)
+            .arg(CorrectionFile::kMaxLineBytes);
+    case R::TooManyRows:
+        return QStringLiteral("File %1 can’t be used: it has more than %2 rows")
+            .arg(name)
+            .arg(CorrectionFile::kMaxRows);
+    default:
+        return QString();
+    }
 }
 
 } // namespace
@@ -114,20 +148,22 @@ bool Veltranor::saveCalibration(QUrl url)
 {
     const QString path = url.toLocalFile();
     setFilepath(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // The earlier file is replaced only once the new one is complete: a full
+    // disk or a killed program leaves it as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         qDebug("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         setStatusString(QStringLiteral("Unable to open file %1").arg(path));
         return false;
     }
     const QByteArray bytes = CorrectionFile::write(correctionPoints);
-    // A full disk is no saved correction.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
+    // The flush is checked here: a commit does not see a write that fails
+    // only as the buffer is flushed, and would keep the partial file.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         qDebug("Unable to write file %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         setStatusString(QStringLiteral("Unable to write file %1").arg(path));
         return false;
     }
-    file.close();
     setStatusString(QStringLiteral("Correction saved to %1").arg(path));
     return true;
 }
@@ -165,6 +201,17 @@ bool Veltranor::readCalibration(QUrl url)
         correctionPoints.clear();
         return false;
     }
+    case CorrectionFile::ReadResult::NotFinite:
+    case CorrectionFile::ReadResult::OutOfRange:
+    case CorrectionFile::ReadResult::LineTooLong:
+    case CorrectionFile::ReadResult::TooManyRows: {
+        // Refused whole: the points, the correction's availability and the
+        // display stay as they were.
+        const QString text = refusalText(name, result);
+        setStatusString(text);
+        qDebug("%s", qUtf8Printable(text));
+        return false;
+    }
     case CorrectionFile::ReadResult::Read:
         break;
     }
@@ -195,8 +242,13 @@ bool Veltranor::saveLog(QUrl url)
     const QString path = url.toLocalFile();
     setFilepath(path);
     setStatusString(QStringLiteral("Saving log to %1...").arg(path));
-    const QString error = appLog_->saveTo(path);
-    setStatusString(error.isEmpty() ? QStringLiteral("Log saved to %1").arg(path)
-                                    : QStringLiteral("Unable to open file %1").arg(path));
+    bool opened = false;
+    const QString error = appLog_->saveTo(path, &opened);
+    if (!error.isEmpty()) {
+        setStatusString((opened ? QStringLiteral("Unable to write file %1") : QStringLiteral("Unable to open file %1"))
+                            .arg(path));
+        return false;
+    }
+    setStatusString(QStringLiteral("Log saved to %1").arg(path));
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -186,18 +187,36 @@ double Veltranor::ldmBlueError(int number)
 
 // ---------------------------------------------------------------- mesh test pattern
 
+bool Veltranor::meshFits_(uint tileCount)
+{
+    // The stored sizes are bounded already; these bounds hold whatever set them.
+    const uint meshWide = std::min(tileMeshWidth_, kMaxTileMesh), meshHigh = std::min(tileMeshHeight_, kMaxTileMesh);
+    if (meshWide == 0 || meshHigh == 0) {
+        setStatusString(tr("Tile mesh size (%1, %2) has a zero dimension").arg(meshWide).arg(meshHigh));
+        return false;
+    }
+    const qsizetype cells = qsizetype(meshWide) * qsizetype(meshHigh) * qsizetype(tileCount);
+    if (meshWide != tileMeshWidth_ || meshHigh != tileMeshHeight_ || cells > kMaxMeshCells) {
+        setStatusString(tr("Tile mesh size (%1, %2) on %3 tiles is more than %4 cells")
+                            .arg(tileMeshWidth_)
+                            .arg(tileMeshHeight_)
+                            .arg(tileCount)
+                            .arg(kMaxMeshCells));
+        return false;
+    }
+    return true;
+}
+
 void Veltranor::setMeshTestPattern()
 {
     if (!display_)
         return;
     const uint meshWide = tileMeshWidth_, meshHigh = tileMeshHeight_;
-    if (meshWide == 0 || meshHigh == 0) {
-        setStatusString(tr("Tile mesh size (%1, %2) has a zero dimension").arg(meshWide).arg(meshHigh));
+    const uint tileCount = display_->adjustableTileCount();
+    if (!meshFits_(tileCount))
         return;
-    }
     const uint cells = meshWide * meshHigh;
     QList<Macropixel*> mesh;
-    const uint tileCount = display_->adjustableTileCount();
     for (uint t = 1; t <= tileCount; ++t) {
         const Tile tile = display_->adjustableTile(t);
         const float cellWidth = tile.width / float(meshWide);

@@ -95,10 +95,8 @@ bool Veltranor::buildTemplaters()
     const uint tileCount = display_ ? display_->adjustableTileCount() : 0;
     qDebug("buildTemplaters after deletion: %lld balancers, %lld ldms", static_cast<long long>(adjusters_.size()),
            static_cast<long long>(uniformityLdms_.size()));
-    if (tileCount > 0 && cells == 0) {
-        setStatusString(tr("Tile mesh size (%1, %2) has a zero dimension").arg(meshWide).arg(meshHigh));
+    if (tileCount > 0 && !meshFits_(tileCount))
         return false;
-    }
     uniformityTiles_.reserve(tileCount);
     adjusters_.reserve(qsizetype(tileCount) * cells);
     uniformityLdms_.reserve(qsizetype(tileCount) * cells);

@@ -1,18 +1,30 @@
 // The correction file: written, read back and sent to the stand-in processor;
 // headers in another order, duplicates, short and long rows; every failure
-// text; the folder remembered and the default log file name.
+// text; saves that fail part-way (a full disk, a file size limit, a killed
+// process) keep the earlier file; files with values that are no values, or
+// too long or too many lines, are refused whole; the folder remembered and
+// the default log file name.
+#include "correctionfile.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
 #include "testsupport.h"
 #include "vantor.h"
 #include "veltranor.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <cstdio>
 #include <memory>
+
+#include <sys/resource.h>
 
 using testsupport::PolledContext;
 
@@ -47,6 +59,71 @@ QList<CalibrationPoint> samplePoints()
     }
     return points;
 }
+
+// A long run: n points, each different.
+QList<CalibrationPoint> manyPoints(int n)
+{
+    QList<CalibrationPoint> points(n, samplePoints().at(1));
+    for (int i = 0; i < n; ++i) {
+        points[i].red = points[i].green = points[i].blue = double(i) / n;
+        points[i].redPx = points[i].greenPx = points[i].bluePx = double(i) / n + 1e-7;
+        points[i].seconds = quint32(i);
+    }
+    return points;
+}
+
+// Lines the log needs to take more than a few pages.
+void growLog(int lines)
+{
+    for (int i = 0; i < lines; ++i)
+        GetAppLog()->appendEntry(QDateTime::currentDateTime(), QString(), LogModel::Info, QString(),
+                                 QStringLiteral("line %1 of a log that fills more than one page").arg(i));
+}
+
+// The peak resident memory of this process so far, in MB.
+long peakMemoryMb()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// While it lives, a file this process writes cannot grow past `bytes`: the
+// write that would fails (EFBIG) instead of killing the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit {bytes, old_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_ {};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+// Whether the process has a file of `folder` open (a temporary file without
+// a name included).
+bool holdsFileIn(qint64 pid, const QString& folder)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget().startsWith(folder + QLatin1Char('/')))
+            return true;
+    return false;
+}
+
+// The full-disk rows mount a small file system that only this process sees.
+const bool privateMounts = testsupport::enterPrivateMounts();
 
 QJsonObject lastPatch(ProcessorStandin& fake)
 {
@@ -95,11 +172,15 @@ class TestCorrectionFile : public QObject
     }
 
 private Q_SLOTS:
+    static bool isChild() { return !qEnvironmentVariableIsEmpty("TST_CHILD_SAVE"); }
+
     void initTestCase()
     {
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
         net_ = std::make_unique<PolledContext>();
+        if (isChild())
+            return; // a process that will be killed starts no stand-in
         QVERIFY2(fake_.start(), qPrintable(fake_.errorString()));
         fake_.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
     }
@@ -224,7 +305,7 @@ private Q_SLOTS:
         QTest::newRow("save into missing folder")
             << "save" << "missing/out.tsv" << QByteArray() << false << "Unable to open file %1";
         QTest::newRow("log into missing folder")
-            << "log" << "missing/log.txt" << QByteArray() << true << "Unable to open file %1";
+            << "log" << "missing/log.txt" << QByteArray() << false << "Unable to open file %1";
         QTest::newRow("log saved") << "log" << "log.txt" << QByteArray() << true << "Log saved to %1";
     }
 
@@ -250,6 +331,192 @@ private Q_SLOTS:
         QCOMPARE(patchCount(fake_), 0);
         QCOMPARE(v->correctionPoints.isEmpty(), target == QLatin1String("partial.tsv"));
         QCOMPARE(v->filepath(), QFileInfo(file).path() + QLatin1Char('/'));
+    }
+
+    void savesKeepTheEarlierFile_data()
+    {
+        QTest::addColumn<QString>("what");  // "correction" or "log"
+        QTest::addColumn<QString>("how");   // "full disk", "size limit", "killed at limit", "killed"
+        QTest::addColumn<int>("points");    // of the new correction
+        QTest::newRow("correction, full disk") << "correction" << "full disk" << 11;
+        QTest::newRow("log, full disk") << "log" << "full disk" << 0;
+        QTest::newRow("correction, write fails past 1 kB") << "correction" << "size limit" << 11;
+        QTest::newRow("log, write fails past 1 kB") << "log" << "size limit" << 0;
+        QTest::newRow("correction of 11 points, killed at 1 kB") << "correction" << "killed at limit" << 11;
+        QTest::newRow("correction of 1000 points, killed at 1 kB") << "correction" << "killed at limit" << 1000;
+        QTest::newRow("log, killed at 1 kB") << "log" << "killed at limit" << 0;
+        QTest::newRow("correction of 100000 points, killed while saving") << "correction" << "killed" << 100000;
+    }
+
+    // A save that fails part-way, or a program killed while it saves, leaves
+    // the earlier file as it was; a failed save says so and returns false.
+    void savesKeepTheEarlierFile()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, how);
+        QFETCH(int, points);
+        const bool log = what == QLatin1String("log");
+        std::unique_ptr<testsupport::SmallDisk> disk;
+        QTemporaryDir scratch; // also the child's temporary folder
+        QString folder = scratch.filePath(QStringLiteral("files"));
+        QVERIFY(QDir().mkpath(folder));
+        if (how == QLatin1String("full disk")) {
+            if (!privateMounts)
+                QSKIP("this machine gives the test no mount namespace of its own (needs root): no full disk");
+            disk = std::make_unique<testsupport::SmallDisk>(256 * 1024);
+            if (!disk->isMounted())
+                QSKIP(qPrintable(QStringLiteral("no small disk: %1").arg(disk->errorString())));
+            folder = disk->path();
+        }
+        const QString target = folder + (log ? QStringLiteral("/earlier.log") : QStringLiteral("/earlier.tsv"));
+        const QUrl url = QUrl::fromLocalFile(target);
+
+        // The earlier, good file.
+        auto v = make();
+        v->correctionPoints = samplePoints();
+        growLog(200);
+        QVERIFY(log ? v->saveLog(url) : v->saveCalibration(url));
+        const QByteArray earlier = testsupport::readFile(target);
+        QVERIFY(earlier.size() > 1000);
+        growLog(200); // the new log takes more pages than the earlier one
+        v->correctionPoints = manyPoints(points);
+
+        if (how == QLatin1String("full disk") || how == QLatin1String("size limit")) {
+            bool ok = true;
+            if (disk) {
+                QVERIFY(disk->fill());
+                ok = log ? v->saveLog(url) : v->saveCalibration(url);
+            } else {
+                FileSizeLimit limit(1024);
+                ok = log ? v->saveLog(url) : v->saveCalibration(url);
+            }
+            QVERIFY(!ok);
+            QCOMPARE(v->statusString(), QStringLiteral("Unable to write file %1").arg(target));
+            // Nor is the partial new file left beside it.
+            QStringList left = QDir(folder).entryList(QDir::Files);
+            left.removeOne(QStringLiteral("filler"));
+            QCOMPARE(left, QStringList {QFileInfo(target).fileName()});
+        } else {
+            // Another process saves and is killed part-way: by the file size
+            // limit as its write passes 1 kB, or by us while it saves.
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TST_CHILD_SAVE"), target);
+            env.insert(QStringLiteral("TST_CHILD_WHAT"), what);
+            env.insert(QStringLiteral("TST_CHILD_POINTS"), QString::number(points));
+            env.insert(QStringLiteral("TST_CHILD_LIMIT"), how == QLatin1String("killed") ? "0" : "1024");
+            env.insert(QStringLiteral("TMPDIR"), scratch.path()); // the child's own folders go with ours
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::SeparateChannels);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("saveInChild")});
+            QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+            QByteArray output;
+            if (how == QLatin1String("killed")) {
+                // Killed as soon as it holds a file of the target's folder
+                // open: formatting the points alone takes far longer.
+                QDeadlineTimer deadline(120000);
+                while (child.state() == QProcess::Running && !deadline.hasExpired()
+                       && !holdsFileIn(child.processId(), folder))
+                    child.waitForReadyRead(1); // also notices the child's end
+                child.kill();
+            }
+            QVERIFY(child.waitForFinished(120000));
+            output += child.readAllStandardOutput();
+            if (output.contains("child save returned"))
+                QSKIP("the save ended before the kill: nothing to check");
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        }
+        QCOMPARE(testsupport::readFile(target), earlier);
+    }
+
+    // The child process of the kill rows of savesKeepTheEarlierFile.
+    void saveInChild()
+    {
+        if (!isChild())
+            QSKIP("runs only as the child process of savesKeepTheEarlierFile");
+        const QString target = qEnvironmentVariable("TST_CHILD_SAVE");
+        const bool log = qEnvironmentVariable("TST_CHILD_WHAT") == QLatin1String("log");
+        const rlim_t bytes = rlim_t(qEnvironmentVariableIntValue("TST_CHILD_LIMIT"));
+        auto v = std::make_unique<Veltranor>(net_->io());
+        v->idleTimer().stop();
+        v->correctionPoints = manyPoints(qEnvironmentVariableIntValue("TST_CHILD_POINTS"));
+        growLog(400);
+        const rlimit noCore {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (bytes > 0) {
+            std::signal(SIGXFSZ, SIG_DFL); // a write past the limit kills
+            const rlimit limit {bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        const bool ok = log ? v->saveLog(QUrl::fromLocalFile(target)) : v->saveCalibration(QUrl::fromLocalFile(target));
+        std::printf("child save returned %d\n", int(ok));
+        std::fflush(stdout);
+    }
+
+    void refusedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("contents"); // empty: a sparse file of `size` zero bytes
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("status"); // %1: the file name
+        const QString header = QStringLiteral("red\t%1\tgreenDisplayGain\tcct\r\n").arg(kHandles);
+        const auto row = [](const QString& red, const QString& handle, const QString& gain, const QString& cct) {
+            return QStringLiteral("%1\t%2\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t%3\t%4\r\n").arg(red, handle, gain, cct);
+        };
+        const QString good = row("0.5", "0.25", "1", "6500");
+        const auto file = [&](const QString& rows) { return (header + good + rows).toUtf8(); };
+        QTest::newRow("nan handle") << file(row("0.5", "nan", "1", "6500")) << qint64(0)
+                                    << "File %1 can’t be used: line 3, column 2 (redPx) is not a finite number";
+        QTest::newRow("infinite gain") << file(row("0.5", "0.1", "inf", "6500")) << qint64(0)
+                                       << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) is not a finite number";
+        QTest::newRow("minus infinite level") << file(row("-inf", "0.1", "1", "6500")) << qint64(0)
+                                              << "File %1 can’t be used: line 3, column 1 (red) is not a finite number";
+        QTest::newRow("nan measured value") << file(good + row("0.5", "0.1", "1", "NaN")) << qint64(0)
+                                            << "File %1 can’t be used: line 4, column 15 (cct) is not a finite number";
+        QTest::newRow("beyond a double") << file(row("0.5", "1e309", "1", "6500")) << qint64(0)
+                                         << "File %1 can’t be used: line 3, column 2 (redPx) is not a finite number";
+        QTest::newRow("absurd handle") << file(row("0.5", "1e308", "1", "6500")) << qint64(0)
+                                       << "File %1 can’t be used: line 3, column 2 (redPx) lies outside -1000..1000";
+        QTest::newRow("absurd gain") << file(row("0.5", "0.1", "-1e6", "6500")) << qint64(0)
+                                     << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside -1000..1000";
+        QTest::newRow("long header") << (QStringLiteral("%1\t").arg(QString(9000, QLatin1Char('n'))) + header + good).toUtf8()
+                                     << qint64(0) << "File %1 can’t be used: line 1 is longer than 8192 bytes";
+        QTest::newRow("long row") << file(QStringLiteral("%1\t").arg(QString(8200, QLatin1Char('7'))) + good)
+                                  << qint64(0) << "File %1 can’t be used: line 3 is longer than 8192 bytes";
+        QTest::newRow("32 MB without a line end") << QByteArray() << qint64(32) * 1024 * 1024
+                                                  << "File %1 can’t be used: line 1 is longer than 8192 bytes";
+        QString rows;
+        for (int i = 0; i < 20000; ++i)
+            rows += good;
+        QTest::newRow("20000 rows") << (header + rows).toUtf8() << qint64(0)
+                                    << "File %1 can’t be used: it has more than 10000 rows";
+    }
+
+    // A refused file sends nothing and changes neither the points nor
+    // whether a correction is available; it is refused fast and small.
+    void refusedFiles()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(qint64, size);
+        QFETCH(QString, status);
+        auto v = make();
+        v->correctionPoints = samplePoints();
+        v->setCalibrationAvailable(true);
+        const QString name = QStringLiteral("%1.tsv").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
+        QString file = write(name, contents);
+        QVERIFY(!file.isEmpty());
+        if (size > 0)
+            QVERIFY(QFile::resize(file, size)); // sparse: zero bytes that take no disk
+        fake_.clearLog();
+        const long memoryBefore = peakMemoryMb();
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!v->readCalibration(QUrl::fromLocalFile(file)));
+        QVERIFY2(timer.elapsed() < 10000, "a refused file takes at most 10 s");
+        QVERIFY2(peakMemoryMb() - memoryBefore < 200, "a refused file takes less than 200 MB");
+        QCOMPARE(v->statusString(), status.arg(name));
+        QCOMPARE(patchCount(fake_), 0);
+        QVERIFY(v->calibrationAvailable());
+        QCOMPARE(CorrectionFile::write(v->correctionPoints), CorrectionFile::write(samplePoints()));
     }
 
     void folderAndLogName()

@@ -344,6 +344,14 @@ void TestSonyCamera::captureAndDownload()
     camera->saveImage();
     QCOMPARE(camera->savedImagePath(), dark);
     QCOMPARE(camera->imagePath(), QString());
+    // A second dark frame under the same name: its save keeps the frame
+    // that it has just set aside.
+    QTRY_VERIFY(camera->cameraReady());
+    QVERIFY(camera->captureImage());
+    QTRY_COMPARE(camera->imagePath(), dark);
+    camera->saveImage();
+    QCOMPARE(camera->savedImagePath(), dark);
+    QVERIFY(QFile::exists(dark));
     sdk->setReuseFileName(false);
     QTRY_VERIFY(camera->cameraReady());
     QVERIFY(camera->captureImage());

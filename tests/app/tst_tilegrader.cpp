@@ -83,6 +83,8 @@ private Q_SLOTS:
     void darkFrame();
     void refusals_data();
     void refusals();
+    void unusableLensImages_data();
+    void unusableLensImages();
     void meshLocations_data();
     void meshLocations();
     void sectionWindows();
@@ -311,6 +313,12 @@ void TestTileGrader::refusals_data()
                                           << "TileGrader: dark image %2 is 300 x 200, the image is 600 x 400." << 0;
     QTest::newRow("text named as raw") << "notes.ARW" << QString() << false
                                        << "TileGrader: unable to load or interpret image from %1." << 0;
+    QTest::newRow("8192 x 8192 photo") << "huge.png" << QString() << false
+                                       << "TileGrader: %1 not decoded: it is 8192 x 8192 pixels, more than 64000000." << 0;
+    QTest::newRow("JPEG cut short") << "cut.jpg" << QString() << false
+                                    << "TileGrader: %1 not decoded: the file ends before its image data does." << 0;
+    QTest::newRow("dark frame cut short") << "wall.jpg" << "cut.jpg" << false
+                                          << "TileGrader: %2 not decoded: the file ends before its image data does." << 0;
 }
 
 void TestTileGrader::refusals()
@@ -330,6 +338,16 @@ void TestTileGrader::refusals()
         testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.png"));
         QFile::remove(path("wall.arw"));
         QFile::copy(path("wall.png"), path("wall.arw"));
+        // A photo far larger than any camera's, small on disk; a JPEG whose
+        // last third is missing.
+        if (!QFile::exists(path("huge.png")))
+            cv::imwrite(path("huge.png").toStdString(), cv::Mat(8192, 8192, CV_8UC1, cv::Scalar::all(0)));
+        QVERIFY(testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.jpg")));
+        const QByteArray jpeg = testsupport::readFile(path("wall.jpg"));
+        QFile cut(path("cut.jpg"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(jpeg.left(jpeg.size() * 2 / 3));
+        cut.close();
         for (const char* name : {"notes.png", "notes.ARW"}) {
             QFile text(path(name));
             QVERIFY(text.open(QIODevice::WriteOnly));
@@ -349,6 +367,55 @@ void TestTileGrader::refusals()
     QCOMPARE(contoured.count(), previews);
     QCOMPARE(screen.count(), 0);
     QVERIFY(!grader.hasScreenContour());
+}
+
+void TestTileGrader::unusableLensImages_data()
+{
+    QTest::addColumn<QString>("lens");     // file name in the test folder
+    QTest::addColumn<QByteArray>("bytes"); // null: no file; "black": a black image
+    QTest::addColumn<QString>("reason");   // empty: any reader's error
+    QTest::newRow("missing") << "none_@050x.png" << QByteArray() << "no such file";
+    QTest::newRow("empty") << "empty_@050x.png" << QByteArray("") << "the file is empty";
+    QTest::newRow("corrupt") << "corrupt_@050x.jpg" << QByteArray("\xff\xd8\xff\xe0 not quite a JPEG") << QString();
+    QTest::newRow("black") << "black_@050x.png" << QByteArray("black") << "it is black";
+}
+
+// A lens image that cannot be used leaves the photo uncompensated, and the
+// log names the image.
+void TestTileGrader::unusableLensImages()
+{
+    QFETCH(QString, lens);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QString lensPath = path(lens);
+    QFile::remove(lensPath);
+    if (bytes == "black") {
+        QVERIFY(cv::imwrite(lensPath.toStdString(), cv::Mat(120, 180, CV_8UC3, cv::Scalar::all(0))));
+    } else if (!bytes.isNull()) {
+        QFile file(lensPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    const Wall wall = colouredWall();
+    const QString photoPath = path(QStringLiteral("plain.png"));
+    QVERIFY(testsupport::savePhoto(testsupport::renderPhoto(wall, Shot()), photoPath));
+
+    TileGrader grader;
+    grader.setLensFile(lensPath);
+    grader.setSections(wall.columns, wall.rows);
+    grader.setSubsections(1, 1);
+    testsupport::MessageCapture log;
+    QVERIFY(grader.loadOriginal(photoPath, QString()));
+    const QString prefix = QStringLiteral("TileGrader: lens-compensation image %1 can't be used (").arg(lensPath);
+    const QString suffix = QStringLiteral("); the photo is not compensated.");
+    const QStringList lines = log.messages().filter(prefix);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.front().endsWith(suffix), qPrintable(lines.front()));
+    if (!reason.isEmpty())
+        QCOMPARE(lines.front(), prefix + reason + suffix);
+    const cv::Vec3f got = grader.sectionAverages()->at(0)->at<cv::Vec3f>(0, 0);
+    for (int ch = 0; ch < 3; ++ch)
+        QVERIFY(std::abs(got[ch] - wall.colour(0, 0)[ch]) <= 1.0);
 }
 
 void TestTileGrader::meshLocations_data()

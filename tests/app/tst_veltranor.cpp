@@ -4,6 +4,7 @@
 // it, developer options, the idle refresh against the stand-in processor and
 // destruction in the middle of a run.
 #include "cr100.h"
+#include "fakedisplay.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
 #include "scriptedmeter.h"
@@ -16,7 +17,10 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 
+#include <cmath>
 #include <memory>
+
+#include <sys/resource.h>
 
 using testsupport::PolledContext;
 
@@ -110,6 +114,99 @@ private Q_SLOTS:
         QCOMPARE(v->property(property.value(key)), expected);
         if (expected != QVariant(6500u))
             QCOMPARE(QSettings().value(key).toString(), expected.toString());
+    }
+
+    void storedValuesAreFinite_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("duv nan") << "targetDuv" << "targetDuv" << "nan" << QVariant(0.0);
+        QTest::newRow("gamma nan") << "gamma" << "gamma" << "nan" << QVariant(2.4);
+        QTest::newRow("gamma inf") << "gamma" << "gamma" << "inf" << QVariant(2.4);
+        QTest::newRow("allowed error nan") << "errAllowed" << "errorAllowed" << "nan" << QVariant(0.3);
+        QTest::newRow("step spacing -inf") << "stepspacing" << "stepSpacing" << "-inf" << QVariant(2.0);
+        QTest::newRow("red target nan") << "balRed" << "balanceTargetRed" << "nan" << QVariant(0.0);
+        QTest::newRow("green target inf") << "balGreen" << "balanceTargetGreen" << "inf" << QVariant(0.0);
+        QTest::newRow("blue target nan") << "balBlue" << "balanceTargetBlue" << "nan" << QVariant(0.0);
+        QTest::newRow("high gain limit nan") << "hiGainLimit" << "highGainLimit" << "nan" << QVariant(0.5);
+        QTest::newRow("low gain limit inf") << "loGainLimit" << "lowGainLimit" << "inf" << QVariant(0.25);
+        QTest::newRow("mesh width huge") << "tileMeshWidth" << "tileMeshWidth" << "99999999"
+                                         << QVariant(1000u);
+        QTest::newRow("mesh height huge") << "tileMeshHeight" << "tileMeshHeight" << "4294967295"
+                                          << QVariant(1000u);
+    }
+
+    // A stored NaN or infinity passes every clamp and comparison: it takes
+    // the default and leaves the store. A mesh size is bounded.
+    void storedValuesAreFinite()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, property);
+        QFETCH(QString, stored);
+        QFETCH(QVariant, expected);
+        QSettings().setValue(key, stored);
+        auto v = make();
+        QCOMPARE(v->property(qPrintable(property)), expected);
+        const QVariant left = QSettings().value(key);
+        QVERIFY2(!left.isValid() || std::isfinite(left.toDouble()), qPrintable(left.toString()));
+        // Nor does a setter take one.
+        if (expected.typeId() == QMetaType::Double) {
+            QVERIFY(v->setProperty(qPrintable(property), std::nan("")));
+            QCOMPARE(v->property(qPrintable(property)), expected);
+        }
+    }
+
+    void meshPatternIsBounded_data()
+    {
+        QTest::addColumn<uint>("wide");
+        QTest::addColumn<uint>("high");
+        QTest::addColumn<int>("tiles");
+        QTest::addColumn<int>("cells"); // sent; 0: refused
+        QTest::newRow("huge height, one tile") << 20u << 99999999u << 1 << 20 * 1000;
+        QTest::newRow("largest mesh, one tile") << 99999999u << 99999999u << 1 << 1000 * 1000;
+        QTest::newRow("largest mesh, two tiles") << 1000u << 1000u << 2 << 0;
+    }
+
+    // Whatever the stored mesh size, building the test pattern stays under
+    // 512 MB; a wall-wide mesh beyond the limit is refused with a status.
+    void meshPatternIsBounded()
+    {
+        QFETCH(uint, wide);
+        QFETCH(uint, high);
+        QFETCH(int, tiles);
+        QFETCH(int, cells);
+        QSettings().setValue("tileMeshWidth", wide);
+        QSettings().setValue("tileMeshHeight", high);
+        FakeDisplay display; // outlives the central object that shows it
+        auto v = make();
+        QVERIFY(v->tileMeshWidth() <= 1000u && v->tileMeshHeight() <= 1000u);
+        for (int t = 0; t < tiles; ++t) {
+            Tile tile;
+            tile.x = float(1000 * t);
+            tile.width = tile.height = 1000;
+            display.addTile(tile);
+        }
+        display.fetchLdmsDone();
+        v->setDisplay(&display);
+        rusage before {};
+        getrusage(RUSAGE_SELF, &before);
+        v->setMeshTestPattern();
+        rusage after {};
+        getrusage(RUSAGE_SELF, &after);
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__) // their shadow memory counts too
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 512 * 1024, "the pattern takes less than 512 MB");
+#endif
+        const QList<FakeDisplay::Call> calls = display.calls();
+        if (cells == 0) {
+            QCOMPARE(calls.size(), 0);
+            QCOMPARE(v->statusString(), QStringLiteral("Tile mesh size (1000, 1000) on 2 tiles is more than 1000000 cells"));
+        } else {
+            QCOMPARE(calls.size(), 1);
+            QCOMPARE(calls.front().numbers.size(), qsizetype(cells));
+        }
+        v->setDisplay(v->simulatedDisplay());
     }
 
     // Comparisons use the value before clamping (or the fuzzy rule); lens

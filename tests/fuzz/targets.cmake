@@ -97,3 +97,10 @@ veltrano_fuzz_target(correction_file
   QT
   SEEDS tests/fuzz/seeds/correction_file
   MAX_LEN 16384)
+
+# Photo headers: JPEG segments walked to the end of the image, PNG dimensions.
+veltrano_fuzz_target(photo_header
+  SOURCES src/photoheader.cpp
+  QT
+  SEEDS tests/fuzz/seeds/photo_header
+  MAX_LEN 16384)

@@ -40,9 +40,12 @@ public:
     // The red, green, blue gains last sent for a record number (0 if never).
     std::array<double, 3> sentGains(uint number) const;
 
-    // The model's lists, for building records in tests.
+    // The model's lists, for building records in tests; fetchLdmsDone
+    // publishes what was built.
     QList<Macropixel>& ldms() { return ldmList; }
     QList<Tile>& tiles() { return tileList; }
+    using DisplayBase::addTile;
+    using DisplayBase::fetchLdmsDone;
 
 private:
     ErrorType record_(const Call& call);

@@ -2,6 +2,12 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace testsupport {
 
 QString isolateUserFolders()
@@ -20,6 +26,50 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+bool enterPrivateMounts()
+{
+    // Mounts made afterwards stay in this namespace and end with the process.
+    return unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+SmallDisk::SmallDisk(qint64 bytes)
+{
+    if (!dir_.isValid()) {
+        error_ = dir_.errorString();
+        return;
+    }
+    const QByteArray options = "size=" + QByteArray::number(bytes);
+    if (mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+              options.constData())
+        != 0) {
+        error_ = QString::fromLocal8Bit(strerror(errno));
+        return;
+    }
+    mounted_ = true;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (mounted_)
+        umount2(QFile::encodeName(dir_.path()).constData(), MNT_DETACH);
+}
+
+bool SmallDisk::fill()
+{
+    QFile filler(dir_.filePath(QStringLiteral("filler")));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(4096, 'f');
+    for (int i = 0; i < 1 << 20; ++i) {
+        if (filler.write(block) != block.size())
+            break;
+    }
+    // Then byte by byte, for a last partial block.
+    while (filler.write("f", 1) == 1) {
+    }
+    return filler.error() != QFileDevice::NoError;
 }
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 // the footer, the update check on a loopback feed, the file dialogs, the
 // restart countdown, the timed repaint and the persisted window state.
 #include "imageitem.h"
+#include "platformhelper.h"
 #include "processorstandin.h"
 #include "testsupport.h"
 #include "veltranomain.h"
@@ -145,6 +146,7 @@ private Q_SLOTS:
         QCoreApplication::setApplicationVersion(QString::fromLatin1(kVeltranoVersion));
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        PlatformHelper::registerQmlType();
         QVERIFY2(updates_.start(), qPrintable(updates_.errorString()));
         qputenv("VELTRANO_UPDATE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(updates_.port()));
     }

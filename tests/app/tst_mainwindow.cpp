@@ -3,12 +3,14 @@
 // the footer, the update check on a loopback feed, the file dialogs, the
 // restart countdown, the timed repaint and the persisted window state.
 #include "imageitem.h"
+#include "logmodel.h"
 #include "platformhelper.h"
 #include "processorstandin.h"
 #include "testsupport.h"
 #include "veltranomain.h"
 #include "veltranor.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -124,6 +126,30 @@ QString feed(const QString& version = QString())
                                  {"notes", ""}});
     return QString::fromUtf8(QJsonDocument(QJsonObject{{"items", items}}).toJson());
 }
+
+// Stands in for a window manager: it answers a shown window's change of
+// size by keeping it within the size limits in force when the change comes.
+class SizeLimitingManager : public QObject
+{
+public:
+    explicit SizeLimitingManager(QWindow* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (window && event->type() == QEvent::Resize && window->isVisible()) {
+            const QSize limited = window->size().boundedTo(window->maximumSize()).expandedTo(window->minimumSize());
+            if (limited != window->size())
+                window->resize(limited);
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -466,6 +492,294 @@ private Q_SLOTS:
         QVERIFY(again.ui->property("autoRestart").toBool());
         QCOMPARE(again.ui->property("dragMode").toString(), QStringLiteral("adj"));
         QVERIFY(again.item("footer")->isVisible());
+    }
+
+    // Windows open at quit are open again at the next start.
+    void openWindowsComeBackAtStart()
+    {
+        {
+            Scene scene;
+            QVERIFY(scene.window);
+            scene.trigger("showSimulatedDisplay");
+            scene.trigger("showCameraCapture");
+            QTRY_VERIFY(scene.object("simulatedDisplay")->property("visible").toBool());
+            QTRY_VERIFY(scene.object("imageWindow")->property("visible").toBool());
+        }
+        Scene again;
+        QVERIFY(again.window);
+        QTRY_VERIFY(again.object("simulatedDisplay")->property("visible").toBool());
+        QTRY_VERIFY(again.object("imageWindow")->property("visible").toBool());
+    }
+
+    // Edit ▸ Preferences opens the window as its own opening does: centred
+    // over the main view, the gamma radio of the stored choice checked.
+    void preferencesFromTheMenu_data()
+    {
+        QTest::addColumn<bool>("srgb");
+        QTest::newRow("sRGB") << true;
+        QTest::newRow("straight gamma") << false;
+    }
+    void preferencesFromTheMenu()
+    {
+        QFETCH(bool, srgb);
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        scene.veltranor->setUseDebugOptions(true);
+        scene.veltranor->setUseSrgb(srgb);
+        QObject* entry = nullptr;
+        for (QObject* o : scene.window->findChildren<QObject*>())
+            if (o->property("text").toString() == QStringLiteral("Pr&eferences...") && o->property("action").isValid())
+                entry = o;
+        QVERIFY(entry);
+        QMetaObject::invokeMethod(entry->property("action").value<QObject*>(), "trigger");
+        auto* prefs = qobject_cast<QQuickWindow*>(scene.object("prefs"));
+        QVERIFY(prefs);
+        QVERIFY(QTest::qWaitForWindowExposed(prefs));
+
+        auto* view = qobject_cast<QQuickItem*>(scene.ui);
+        const QPointF origin = view->mapToGlobal(QPointF(0, 0));
+        const QString where = QStringLiteral("%1,%2 %3x%4 over %5,%6 %7x%8").arg(prefs->x()).arg(prefs->y())
+                                  .arg(prefs->width()).arg(prefs->height()).arg(origin.x()).arg(origin.y())
+                                  .arg(view->width()).arg(view->height());
+        QVERIFY2(qAbs(prefs->x() - (origin.x() + (view->width() - prefs->width()) / 2)) <= 1, qPrintable(where));
+        QVERIFY2(qAbs(prefs->y() - (origin.y() + (view->height() - prefs->height()) / 2)) <= 1, qPrintable(where));
+        QQuickItem* srgbRadio = scene.itemWithText(QStringLiteral("sRGB (sdrPreserve)"), prefs->contentItem());
+        QQuickItem* straight = scene.itemWithText(QStringLiteral("“Straight” gamma (sdrPower)"), prefs->contentItem());
+        QVERIFY(srgbRadio && straight);
+        QCOMPARE(srgbRadio->property("checked").toBool(), srgb);
+        QCOMPARE(straight->property("checked").toBool(), !srgb);
+        if (srgb) {
+            QSignalSpy frame(prefs, &QQuickWindow::frameSwapped);
+            prefs->contentItem()->update();
+            frame.wait(2000);
+            const QString folder = artifactsFolder();
+            QVERIFY(QDir().mkpath(folder) && prefs->grabWindow().save(folder + "/preferences-from-menu.png"));
+        }
+    }
+
+    // The main window opens at the larger of 780 x 600 and its minimum, and
+    // at its minimum every pane shown lies whole above the footer.
+    void mainWindowFitsItsPanes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("log");
+        QTest::addColumn<bool>("outputControls");
+        QTest::newRow("linearity") << 0 << false << false;
+        QTest::newRow("linearity, output controls") << 0 << false << true;
+        QTest::newRow("linearity, log") << 0 << true << false;
+        QTest::newRow("balance, log") << 1 << true << false;
+    }
+    void mainWindowFitsItsPanes()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, log);
+        QFETCH(bool, outputControls);
+        {
+            QSettings settings;
+            settings.setValue("mode", mode);
+            settings.setValue("MainWindow/logVisible", log);
+            settings.setValue("MainWindow/outputControlsVisible", outputControls);
+        }
+        Scene scene;
+        QVERIFY(scene.window);
+        QCOMPARE(int(scene.veltranor->mode()), mode);
+        scene.waitForFrame();
+        QTRY_COMPARE(scene.window->width(), qMax(780, scene.window->minimumWidth()));
+        QTRY_COMPARE(scene.window->height(), qMax(600, scene.window->minimumHeight()));
+
+        QStringList titles = {"VANTOR Controls"};
+        titles += mode == 0 ? QStringList{"Correction Controls", "Correction & Measurement Data"}
+                            : QStringList{"Camera Controls", "LDMs"};
+        if (outputControls)
+            titles += "Output Controls";
+        if (log)
+            titles += "Log Messages";
+        const auto check = [&](const char* size) {
+            scene.waitForFrame();
+            const double footerTop = scene.item("footer")->mapToScene(QPointF(0, 0)).y();
+            for (const QString& title : titles) {
+                QQuickItem* label = scene.itemWithText(title);
+                QVERIFY2(label, qPrintable(title));
+                QQuickItem* panel = label->parentItem();
+                const QRectF box = panel->mapRectToScene(QRectF(0, 0, panel->width(), panel->height()));
+                const QString where = QStringLiteral("%1 at %2: %3,%4 %5x%6 (footer at %7, window %8x%9)")
+                                          .arg(title, size).arg(box.x()).arg(box.y()).arg(box.width())
+                                          .arg(box.height()).arg(footerTop).arg(scene.window->width())
+                                          .arg(scene.window->height());
+                QVERIFY2(box.bottom() <= footerTop && box.right() <= scene.window->width() - 16, qPrintable(where));
+                QVERIFY2(box.height() >= panel->property("Layout.minimumHeight").toDouble() - 0.5
+                             || box.height() >= qMin(panel->implicitHeight(), 80.0),
+                         qPrintable(where));
+            }
+            // The right-most controls of the panels lie inside the window.
+            if (mode == 0) {
+                QQuickItem* equal = scene.itemWithText("Equal");
+                QVERIFY(equal);
+                QVERIFY(equal->mapToScene(QPointF(equal->width(), 0)).x() <= scene.window->width());
+            }
+        };
+        check("opening");
+        scene.window->resize(scene.window->minimumSize());
+        QTRY_COMPARE(scene.window->size(), scene.window->minimumSize());
+        check("minimum");
+    }
+
+    // The texts of the scene are readable on its dark ground.
+    void textsReadable_data()
+    {
+        QTest::addColumn<QString>("what");
+        for (const char* what : {"correction data", "application log", "slider ends", "disabled entries", "about links"})
+            QTest::newRow(what) << QString::fromLatin1(what);
+    }
+    void textsReadable()
+    {
+        QFETCH(QString, what);
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        Veltranor* v = scene.veltranor.get();
+        const auto textColour = [&](const char* view) {
+            QQuickItem* item = scene.item(view);
+            return item ? item->property("textColor").value<QColor>() : QColor();
+        };
+
+        if (what == QStringLiteral("correction data")) {
+            // Grey while a run writes it, white otherwise, on the panel's
+            // own dark fill.
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("white"));
+            v->runNothing();
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("lightgray"));
+            v->setRunning(false);
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("white"));
+            v->linearityLog()->appendEntry(QDateTime::currentDateTime(), {}, LogModel::Info, {}, "row of data");
+            QQuickItem* row = nullptr;
+            QTRY_VERIFY((row = scene.itemWithText("row of data", scene.item("linearityLogView"))));
+            QCOMPARE(row->property("color").value<QColor>(), QColor("white"));
+            QCOMPARE(scene.item("linearityLogView")->property("color").value<QColor>(), QColor("#801A1A1B"));
+        } else if (what == QStringLiteral("application log")) {
+            scene.ui->setProperty("logVisible", true);
+            QTRY_COMPARE(textColour("appLogView"), QColor("white"));
+            v->runNothing();
+            QTRY_VERIFY(scene.ui->property("isRunning").toBool());
+            QCOMPARE(textColour("appLogView"), QColor("white"));
+            v->setRunning(false);
+        } else if (what == QStringLiteral("slider ends")) {
+            // The point spacing slider's end labels on the panel's near-black.
+            for (const char* end : {"Favor shadows", "Equal"}) {
+                QQuickItem* label = scene.itemWithText(end);
+                QVERIFY(label);
+                QCOMPARE(label->property("color").value<QColor>(), QColor("white"));
+            }
+        } else if (what == QStringLiteral("disabled entries")) {
+            // Dimmed like their shortcut (no correction to save yet).
+            QObject* save = nullptr;
+            QObject* open = nullptr;
+            for (QObject* o : scene.window->findChildren<QObject*>()) {
+                const QString text = o->property("text").toString();
+                if (o->property("action").isValid() && text == QStringLiteral("&Save Correction…"))
+                    save = o;
+                if (o->property("action").isValid() && text == QStringLiteral("&Open Correction..."))
+                    open = o;
+            }
+            QVERIFY(save && open);
+            QTRY_VERIFY(!save->property("enabled").toBool());
+            QCOMPARE(save->property("contentItem").value<QQuickItem*>()->opacity(), 0.5);
+            QCOMPARE(open->property("contentItem").value<QQuickItem*>()->opacity(), 1.0);
+        } else {
+            // Light blue on the About box's dark grey.
+            auto* about = qobject_cast<QQuickWindow*>(scene.object("aboutBox"));
+            QVERIFY(about);
+            QVERIFY(QTest::qWaitForWindowExposed(scene.window));
+            QMetaObject::invokeMethod(about, "open");
+            QVERIFY2(QTest::qWaitForWindowExposed(about), qPrintable(QString::number(about->isVisible())));
+            QSignalSpy frame(about, &QQuickWindow::frameSwapped);
+            about->contentItem()->update();
+            frame.wait(2000);
+            const QImage picture = about->grabWindow();
+            const auto near = [](QRgb pixel, QColor colour) {
+                return qAbs(qRed(pixel) - colour.red()) + qAbs(qGreen(pixel) - colour.green())
+                           + qAbs(qBlue(pixel) - colour.blue())
+                       < 40;
+            };
+            int light = 0;
+            int blue = 0;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x) {
+                    light += near(picture.pixel(x, y), QColor("#69c4f8"));
+                    blue += near(picture.pixel(x, y), QColor("#0000ff"));
+                }
+            QVERIFY2(light > 20 && blue == 0, qPrintable(QStringLiteral("%1 light, %2 blue").arg(light).arg(blue)));
+        }
+    }
+
+    // Boxes and menus are as large as their content, also when a window
+    // manager holds a window within its size limits.
+    void boxesFitTheirContent()
+    {
+        Scene scene;
+        QVERIFY(scene.window);
+        QVERIFY(scene.activate());
+        auto* box = qobject_cast<QQuickWindow*>(scene.object("updateBox"));
+        QVERIFY(box);
+        SizeLimitingManager manager(box);
+
+        scene.trigger("checkForUpdates");
+        QTRY_VERIFY_WITH_TIMEOUT(box->isVisible(), 20000);
+        QCOMPARE(box->property("text").toString(), QStringLiteral("No newer version found; v25.07.0.478 is current."));
+        QQuickItem* text = box->findChild<QQuickItem*>("messageText");
+        QQuickItem* ok = box->findChild<QQuickItem*>("macOkButton");
+        QVERIFY(text && ok);
+        QTRY_VERIFY(box->width() >= text->implicitWidth() + 32);
+        QVERIFY(ok->mapToScene(QPointF(ok->width(), ok->height())).x() <= box->width());
+        QVERIFY(ok->mapToScene(QPointF(ok->width(), ok->height())).y() <= box->height());
+        QMetaObject::invokeMethod(box, "close");
+
+        // The status area's menu shows its entry whole.
+        scene.veltranor->setStatus(-1);
+        QObject* menu = scene.window->findChild<QObject*>("statusMenu");
+        QTest::mouseClick(scene.window, Qt::RightButton, {},
+                          scene.item("statusLine")->mapToScene(QPointF(20, 5)).toPoint());
+        QTRY_VERIFY(menu->property("opened").toBool());
+        QQuickItem* entry = scene.itemWithText("Reset Status Color", menu->property("contentItem").value<QQuickItem*>());
+        QVERIFY(entry);
+        QTRY_VERIFY(entry->width() >= entry->implicitWidth());
+        QMetaObject::invokeMethod(menu, "close");
+    }
+
+    // Shown, the secondary windows lie on the screen, whatever was stored.
+    void windowsLieOnTheScreen_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QRect>("stored");
+        QTest::newRow("simulated display above and left") << "DummyWindow" << QRect(-300, -200, 640, 480);
+        QTest::newRow("simulated display too large") << "DummyWindow" << QRect(100, 100, 2500, 1500);
+        QTest::newRow("camera preview below and right") << "ImageWindow" << QRect(1700, 1100, 640, 400);
+        QTest::newRow("camera preview full height") << "ImageWindow" << QRect(0, 50, 640, 1200);
+    }
+    void windowsLieOnTheScreen()
+    {
+        QFETCH(QString, group);
+        QFETCH(QRect, stored);
+        {
+            QSettings settings;
+            settings.beginGroup(group);
+            settings.setValue("x", stored.x());
+            settings.setValue("y", stored.y());
+            settings.setValue("width", stored.width());
+            settings.setValue("height", stored.height());
+        }
+        Scene scene;
+        QVERIFY(scene.window);
+        const bool simulated = group == QStringLiteral("DummyWindow");
+        scene.trigger(simulated ? "showSimulatedDisplay" : "showCameraCapture");
+        auto* shown = qobject_cast<QQuickWindow*>(scene.object(simulated ? "simulatedDisplay" : "imageWindow"));
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        const QRect area = shown->screen()->availableGeometry();
+        QTRY_VERIFY2(area.contains(shown->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4").arg(shown->x()).arg(shown->y())
+                                    .arg(shown->width()).arg(shown->height())));
     }
 };
 

@@ -714,29 +714,70 @@ private Q_SLOTS:
         }
     }
 
-    // Boxes and menus are as large as their content, also when a window
-    // manager holds a window within its size limits.
+    // Message boxes are as large as their content, also under a window
+    // manager that holds a window within its size limits: else the box
+    // shows a dark rectangle without its text's end or its OK button, and,
+    // modal, takes every click from the wall view until it is dismissed.
+    void boxesFitTheirContent_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("update check") << "updateBox";
+        QTest::newRow("target LDM too bright") << "messageBox";
+    }
     void boxesFitTheirContent()
+    {
+        QFETCH(QString, box);
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        Veltranor* v = scene.veltranor.get();
+        auto* shown = qobject_cast<QQuickWindow*>(scene.object(box.toLatin1().constData()));
+        QVERIFY(shown);
+        SizeLimitingManager manager(shown);
+        QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
+
+        if (box == QStringLiteral("updateBox")) {
+            scene.trigger("checkForUpdates");
+            QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible(), 20000);
+        } else {
+            v->setReadDelay(0);
+            v->setMode(Calibrator::ModeBalance);
+            scene.ui->setProperty("dragMode", "ref");
+            QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
+            v->display()->setLdmRGB(20, 0.1, 0.1, 0.1); // seen 10 % above the allowed green
+            scene.click(grid->findChild<QQuickItem*>("ldm20"));
+            QTRY_VERIFY(shown->isVisible());
+            QCOMPARE(v->statusString(), QStringLiteral("Target LDM too bright"));
+        }
+        QQuickItem* text = shown->findChild<QQuickItem*>("messageText");
+        QQuickItem* ok = shown->findChild<QQuickItem*>("macOkButton");
+        QVERIFY(text && ok);
+        QTRY_VERIFY(shown->width() >= text->implicitWidth() + 32);
+        QTRY_VERIFY(shown->height() >= text->implicitHeight() + 32 + ok->height());
+        const QPointF corner = ok->mapToScene(QPointF(ok->width(), ok->height()));
+        QVERIFY(corner.x() <= shown->width() && corner.y() <= shown->height());
+
+        // OK closes the box, and the wall view takes clicks again.
+        QSignalSpy frame(shown, &QQuickWindow::frameSwapped);
+        shown->contentItem()->update();
+        frame.wait(2000);
+        QTest::mouseClick(shown, Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
+        QTRY_VERIFY(!shown->isVisible());
+        if (box == QStringLiteral("messageBox")) {
+            QTRY_VERIFY(!v->running());
+            scene.click(grid->findChild<QQuickItem*>("ldm21"));
+            QTRY_COMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
+            QCOMPARE(v->selectedLdm(), 21);
+        }
+    }
+
+    // The status area's menu shows its entry whole.
+    void statusMenuShowsItsEntry()
     {
         Scene scene;
         QVERIFY(scene.window);
         QVERIFY(scene.activate());
-        auto* box = qobject_cast<QQuickWindow*>(scene.object("updateBox"));
-        QVERIFY(box);
-        SizeLimitingManager manager(box);
-
-        scene.trigger("checkForUpdates");
-        QTRY_VERIFY_WITH_TIMEOUT(box->isVisible(), 20000);
-        QCOMPARE(box->property("text").toString(), QStringLiteral("No newer version found; v25.07.0.478 is current."));
-        QQuickItem* text = box->findChild<QQuickItem*>("messageText");
-        QQuickItem* ok = box->findChild<QQuickItem*>("macOkButton");
-        QVERIFY(text && ok);
-        QTRY_VERIFY(box->width() >= text->implicitWidth() + 32);
-        QVERIFY(ok->mapToScene(QPointF(ok->width(), ok->height())).x() <= box->width());
-        QVERIFY(ok->mapToScene(QPointF(ok->width(), ok->height())).y() <= box->height());
-        QMetaObject::invokeMethod(box, "close");
-
-        // The status area's menu shows its entry whole.
         scene.veltranor->setStatus(-1);
         QObject* menu = scene.window->findChild<QObject*>("statusMenu");
         QTest::mouseClick(scene.window, Qt::RightButton, {},

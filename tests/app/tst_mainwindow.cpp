@@ -4,6 +4,7 @@
 // restart countdown, the timed repaint and the persisted window state.
 #include "imageitem.h"
 #include "logmodel.h"
+#include "messagecapture.h"
 #include "platformhelper.h"
 #include "processorstandin.h"
 #include "testsupport.h"
@@ -769,6 +770,39 @@ private Q_SLOTS:
             scene.click(grid->findChild<QQuickItem*>("ldm21"));
             QTRY_COMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
             QCOMPARE(v->selectedLdm(), 21);
+        }
+    }
+
+    // The menus bind every sequence of the platform's standard keys without
+    // a word at start-up, and show each entry's preferred sequence.
+    void menuShortcutsAtStart()
+    {
+        testsupport::MessageCapture capture;
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.waitForFrame();
+        int warnings = 0;
+        for (const QString& message : capture.messages())
+            warnings += message.contains(QStringLiteral("Only binding to one of multiple key bindings"));
+        QCOMPARE(warnings, 0);
+
+        const QList<QPair<QString, QKeySequence>> entries = {
+            {"&Open Correction...", QKeySequence(QKeySequence::Open)},
+            {"E&xit", QKeySequence(QKeySequence::Quit)},
+            {"Cu&t", QKeySequence(QKeySequence::Cut)},
+            {"&Copy", QKeySequence(QKeySequence::Copy)},
+            {"&Paste", QKeySequence(QKeySequence::Paste)},
+            {"&Stop", QKeySequence(QKeySequence::Cancel)},
+            {"Zoom In", QKeySequence(QKeySequence::ZoomIn)},
+            {"&Run", QKeySequence("Ctrl+R")},
+        };
+        for (const auto& [text, sequence] : entries) {
+            QObject* entry = nullptr;
+            for (QObject* o : scene.window->findChildren<QObject*>())
+                if (o->property("action").isValid() && o->property("text").toString() == text)
+                    entry = o;
+            QVERIFY2(entry, qPrintable(text));
+            QCOMPARE(entry->property("shortcutText").toString(), sequence.toString(QKeySequence::NativeText));
         }
     }
 

@@ -152,6 +152,23 @@ protected:
     }
 };
 
+// The menu entry showing an action with `text`.
+QObject* menuEntry(QQuickWindow* window, const QString& text)
+{
+    for (QObject* o : window->findChildren<QObject*>())
+        if (o->property("action").isValid() && o->property("text").toString() == text)
+            return o;
+    return nullptr;
+}
+
+// Waits until `window` has drawn itself afresh.
+void waitForFrame(QQuickWindow* window)
+{
+    QSignalSpy frame(window, &QQuickWindow::frameSwapped);
+    window->contentItem()->update();
+    frame.wait(2000);
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -529,35 +546,25 @@ private Q_SLOTS:
         QVERIFY(scene.activate());
         scene.veltranor->setUseDebugOptions(true);
         scene.veltranor->setUseSrgb(srgb);
-        QObject* entry = nullptr;
-        for (QObject* o : scene.window->findChildren<QObject*>())
-            if (o->property("text").toString() == QStringLiteral("Pr&eferences...") && o->property("action").isValid())
-                entry = o;
+        QObject* entry = menuEntry(scene.window, "Pr&eferences...");
         QVERIFY(entry);
         QMetaObject::invokeMethod(entry->property("action").value<QObject*>(), "trigger");
         auto* prefs = qobject_cast<QQuickWindow*>(scene.object("prefs"));
-        QVERIFY(prefs);
         QVERIFY(QTest::qWaitForWindowExposed(prefs));
 
         auto* view = qobject_cast<QQuickItem*>(scene.ui);
-        const QPointF origin = view->mapToGlobal(QPointF(0, 0));
-        const QString where = QStringLiteral("%1,%2 %3x%4 over %5,%6 %7x%8").arg(prefs->x()).arg(prefs->y())
-                                  .arg(prefs->width()).arg(prefs->height()).arg(origin.x()).arg(origin.y())
-                                  .arg(view->width()).arg(view->height());
-        QVERIFY2(qAbs(prefs->x() - (origin.x() + (view->width() - prefs->width()) / 2)) <= 1, qPrintable(where));
-        QVERIFY2(qAbs(prefs->y() - (origin.y() + (view->height() - prefs->height()) / 2)) <= 1, qPrintable(where));
-        QQuickItem* srgbRadio = scene.itemWithText(QStringLiteral("sRGB (sdrPreserve)"), prefs->contentItem());
-        QQuickItem* straight = scene.itemWithText(QStringLiteral("“Straight” gamma (sdrPower)"), prefs->contentItem());
+        const QPointF centre = view->mapToGlobal(QPointF(view->width() / 2, view->height() / 2));
+        QVERIFY(qAbs(prefs->x() + prefs->width() / 2 - centre.x()) <= 1);
+        QVERIFY(qAbs(prefs->y() + prefs->height() / 2 - centre.y()) <= 1);
+        QQuickItem* srgbRadio = scene.itemWithText("sRGB (sdrPreserve)", prefs->contentItem());
+        QQuickItem* straight = scene.itemWithText("“Straight” gamma (sdrPower)", prefs->contentItem());
         QVERIFY(srgbRadio && straight);
         QCOMPARE(srgbRadio->property("checked").toBool(), srgb);
         QCOMPARE(straight->property("checked").toBool(), !srgb);
-        if (srgb) {
-            QSignalSpy frame(prefs, &QQuickWindow::frameSwapped);
-            prefs->contentItem()->update();
-            frame.wait(2000);
-            const QString folder = artifactsFolder();
-            QVERIFY(QDir().mkpath(folder) && prefs->grabWindow().save(folder + "/preferences-from-menu.png"));
-        }
+        waitForFrame(prefs);
+        if (srgb)
+            QVERIFY(QDir().mkpath(artifactsFolder())
+                    && prefs->grabWindow().save(artifactsFolder() + "/preferences-from-menu.png"));
     }
 
     // The main window opens at the larger of 780 x 600 and its minimum, and
@@ -577,78 +584,71 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(bool, log);
         QFETCH(bool, outputControls);
-        {
-            QSettings settings;
-            settings.setValue("mode", mode);
-            settings.setValue("MainWindow/logVisible", log);
-            settings.setValue("MainWindow/outputControlsVisible", outputControls);
-        }
+        QSettings().setValue("mode", mode);
+        QSettings().setValue("MainWindow/logVisible", log);
+        QSettings().setValue("MainWindow/outputControlsVisible", outputControls);
         Scene scene;
         QVERIFY(scene.window);
-        QCOMPARE(int(scene.veltranor->mode()), mode);
-        scene.waitForFrame();
         QTRY_COMPARE(scene.window->width(), qMax(780, scene.window->minimumWidth()));
         QTRY_COMPARE(scene.window->height(), qMax(600, scene.window->minimumHeight()));
 
-        QStringList titles = {"VANTOR Controls"};
+        QStringList titles = {"VANTOR Controls", "Equal"};
         titles += mode == 0 ? QStringList{"Correction Controls", "Correction & Measurement Data"}
                             : QStringList{"Camera Controls", "LDMs"};
         if (outputControls)
             titles += "Output Controls";
         if (log)
             titles += "Log Messages";
-        const auto check = [&](const char* size) {
+        for (const bool minimum : {false, true}) {
+            if (minimum) {
+                scene.window->resize(scene.window->minimumSize());
+                QTRY_COMPARE(scene.window->size(), scene.window->minimumSize());
+            }
             scene.waitForFrame();
             const double footerTop = scene.item("footer")->mapToScene(QPointF(0, 0)).y();
             for (const QString& title : titles) {
                 QQuickItem* label = scene.itemWithText(title);
+                if (title == "Equal" && mode != 0)
+                    continue;
                 QVERIFY2(label, qPrintable(title));
-                QQuickItem* panel = label->parentItem();
-                const QRectF box = panel->mapRectToScene(QRectF(0, 0, panel->width(), panel->height()));
-                const QString where = QStringLiteral("%1 at %2: %3,%4 %5x%6 (footer at %7, window %8x%9)")
-                                          .arg(title, size).arg(box.x()).arg(box.y()).arg(box.width())
-                                          .arg(box.height()).arg(footerTop).arg(scene.window->width())
-                                          .arg(scene.window->height());
-                QVERIFY2(box.bottom() <= footerTop && box.right() <= scene.window->width() - 16, qPrintable(where));
-                QVERIFY2(box.height() >= panel->property("Layout.minimumHeight").toDouble() - 0.5
-                             || box.height() >= qMin(panel->implicitHeight(), 80.0),
-                         qPrintable(where));
+                // A panel's title lies on its frame; "Equal" stands alone.
+                QQuickItem* shown = title == "Equal" ? label : label->parentItem();
+                const QRectF box = shown->mapRectToScene(QRectF(0, 0, shown->width(), shown->height()));
+                QVERIFY2(box.bottom() <= footerTop && box.right() <= scene.window->width() - 16
+                             && box.height() >= qMin(shown->implicitHeight(), 80.0) - 0.5,
+                         qPrintable(QStringLiteral("%1%2: %3,%4 %5x%6, footer at %7")
+                                        .arg(title, minimum ? " at the minimum" : "").arg(box.x()).arg(box.y())
+                                        .arg(box.width()).arg(box.height()).arg(footerTop)));
             }
-            // The right-most controls of the panels lie inside the window.
-            if (mode == 0) {
-                QQuickItem* equal = scene.itemWithText("Equal");
-                QVERIFY(equal);
-                QVERIFY(equal->mapToScene(QPointF(equal->width(), 0)).x() <= scene.window->width());
-            }
-        };
-        check("opening");
-        scene.window->resize(scene.window->minimumSize());
-        QTRY_COMPARE(scene.window->size(), scene.window->minimumSize());
-        check("minimum");
+        }
     }
 
-    // The texts of the scene are readable on its dark ground.
-    void textsReadable_data()
+    // The scene reads whole on its dark ground: log texts, the slider's end
+    // labels, dimmed disabled entries, the About box's links, the status
+    // menu's entry, and the menus' shortcuts without warnings at start-up.
+    void sceneReadable_data()
     {
         QTest::addColumn<QString>("what");
-        for (const char* what : {"correction data", "application log", "slider ends", "disabled entries", "about links"})
+        for (const char* what : {"correction data", "application log", "slider ends", "disabled entries",
+                                 "about links", "status menu", "shortcuts"})
             QTest::newRow(what) << QString::fromLatin1(what);
     }
-    void textsReadable()
+    void sceneReadable()
     {
         QFETCH(QString, what);
+        testsupport::MessageCapture capture;
         Scene scene;
         QVERIFY(scene.window);
         scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
         Veltranor* v = scene.veltranor.get();
         const auto textColour = [&](const char* view) {
             QQuickItem* item = scene.item(view);
             return item ? item->property("textColor").value<QColor>() : QColor();
         };
 
-        if (what == QStringLiteral("correction data")) {
-            // Grey while a run writes it, white otherwise, on the panel's
-            // own dark fill.
+        if (what == "correction data") {
+            // Grey while a run writes it, white otherwise, on the panel's fill.
             QTRY_COMPARE(textColour("linearityLogView"), QColor("white"));
             v->runNothing();
             QTRY_COMPARE(textColour("linearityLogView"), QColor("lightgray"));
@@ -659,59 +659,62 @@ private Q_SLOTS:
             QTRY_VERIFY((row = scene.itemWithText("row of data", scene.item("linearityLogView"))));
             QCOMPARE(row->property("color").value<QColor>(), QColor("white"));
             QCOMPARE(scene.item("linearityLogView")->property("color").value<QColor>(), QColor("#801A1A1B"));
-        } else if (what == QStringLiteral("application log")) {
+        } else if (what == "application log") {
             scene.ui->setProperty("logVisible", true);
-            QTRY_COMPARE(textColour("appLogView"), QColor("white"));
             v->runNothing();
             QTRY_VERIFY(scene.ui->property("isRunning").toBool());
             QCOMPARE(textColour("appLogView"), QColor("white"));
             v->setRunning(false);
-        } else if (what == QStringLiteral("slider ends")) {
-            // The point spacing slider's end labels on the panel's near-black.
+        } else if (what == "slider ends") {
             for (const char* end : {"Favor shadows", "Equal"}) {
                 QQuickItem* label = scene.itemWithText(end);
                 QVERIFY(label);
                 QCOMPARE(label->property("color").value<QColor>(), QColor("white"));
             }
-        } else if (what == QStringLiteral("disabled entries")) {
-            // Dimmed like their shortcut (no correction to save yet).
-            QObject* save = nullptr;
-            QObject* open = nullptr;
-            for (QObject* o : scene.window->findChildren<QObject*>()) {
-                const QString text = o->property("text").toString();
-                if (o->property("action").isValid() && text == QStringLiteral("&Save Correction…"))
-                    save = o;
-                if (o->property("action").isValid() && text == QStringLiteral("&Open Correction..."))
-                    open = o;
-            }
+        } else if (what == "disabled entries") {
+            // No correction to save yet.
+            QObject* save = menuEntry(scene.window, "&Save Correction…");
+            QObject* open = menuEntry(scene.window, "&Open Correction...");
             QVERIFY(save && open);
             QTRY_VERIFY(!save->property("enabled").toBool());
             QCOMPARE(save->property("contentItem").value<QQuickItem*>()->opacity(), 0.5);
             QCOMPARE(open->property("contentItem").value<QQuickItem*>()->opacity(), 1.0);
-        } else {
-            // Light blue on the About box's dark grey.
+        } else if (what == "about links") {
             auto* about = qobject_cast<QQuickWindow*>(scene.object("aboutBox"));
-            QVERIFY(about);
             QVERIFY(QTest::qWaitForWindowExposed(scene.window));
             QMetaObject::invokeMethod(about, "open");
-            QVERIFY2(QTest::qWaitForWindowExposed(about), qPrintable(QString::number(about->isVisible())));
-            QSignalSpy frame(about, &QQuickWindow::frameSwapped);
-            about->contentItem()->update();
-            frame.wait(2000);
+            QVERIFY(QTest::qWaitForWindowExposed(about));
+            waitForFrame(about);
             const QImage picture = about->grabWindow();
-            const auto near = [](QRgb pixel, QColor colour) {
-                return qAbs(qRed(pixel) - colour.red()) + qAbs(qGreen(pixel) - colour.green())
-                           + qAbs(qBlue(pixel) - colour.blue())
-                       < 40;
-            };
             int light = 0;
             int blue = 0;
             for (int y = 0; y < picture.height(); ++y)
                 for (int x = 0; x < picture.width(); ++x) {
-                    light += near(picture.pixel(x, y), QColor("#69c4f8"));
-                    blue += near(picture.pixel(x, y), QColor("#0000ff"));
+                    const QRgb p = picture.pixel(x, y);
+                    light += qAbs(qRed(p) - 0x69) + qAbs(qGreen(p) - 0xc4) + qAbs(qBlue(p) - 0xf8) < 40;
+                    blue += qRed(p) + qGreen(p) + qAbs(qBlue(p) - 0xff) < 40;
                 }
             QVERIFY2(light > 20 && blue == 0, qPrintable(QStringLiteral("%1 light, %2 blue").arg(light).arg(blue)));
+        } else if (what == "status menu") {
+            v->setStatus(-1);
+            QObject* menu = scene.window->findChild<QObject*>("statusMenu");
+            QTest::mouseClick(scene.window, Qt::RightButton, {},
+                              scene.item("statusLine")->mapToScene(QPointF(20, 5)).toPoint());
+            QTRY_VERIFY(menu->property("opened").toBool());
+            QQuickItem* entry = scene.itemWithText("Reset Status Color", menu->property("contentItem").value<QQuickItem*>());
+            QVERIFY(entry);
+            QTRY_VERIFY(entry->width() >= entry->implicitWidth());
+        } else {
+            QCOMPARE(capture.messages().filter("Only binding to one of multiple key bindings").size(), 0);
+            const QList<QPair<QString, QKeySequence>> entries = {
+                {"&Open Correction...", QKeySequence::Open}, {"E&xit", QKeySequence::Quit},
+                {"Cu&t", QKeySequence::Cut}, {"&Copy", QKeySequence::Copy}, {"&Paste", QKeySequence::Paste},
+                {"&Stop", QKeySequence::Cancel}, {"Zoom In", QKeySequence::ZoomIn}, {"&Run", QKeySequence("Ctrl+R")}};
+            for (const auto& [text, sequence] : entries) {
+                QObject* entry = menuEntry(scene.window, text);
+                QVERIFY2(entry, qPrintable(text));
+                QCOMPARE(entry->property("shortcutText").toString(), sequence.toString(QKeySequence::NativeText));
+            }
         }
     }
 
@@ -738,7 +741,7 @@ private Q_SLOTS:
         SizeLimitingManager manager(shown);
         QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
 
-        if (box == QStringLiteral("updateBox")) {
+        if (box == "updateBox") {
             scene.trigger("checkForUpdates");
             QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible(), 20000);
         } else {
@@ -760,12 +763,10 @@ private Q_SLOTS:
         QVERIFY(corner.x() <= shown->width() && corner.y() <= shown->height());
 
         // OK closes the box, and the wall view takes clicks again.
-        QSignalSpy frame(shown, &QQuickWindow::frameSwapped);
-        shown->contentItem()->update();
-        frame.wait(2000);
+        waitForFrame(shown);
         QTest::mouseClick(shown, Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
         QTRY_VERIFY(!shown->isVisible());
-        if (box == QStringLiteral("messageBox")) {
+        if (box == "messageBox") {
             QTRY_VERIFY(!v->running());
             scene.click(grid->findChild<QQuickItem*>("ldm21"));
             QTRY_COMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
@@ -773,57 +774,8 @@ private Q_SLOTS:
         }
     }
 
-    // The menus bind every sequence of the platform's standard keys without
-    // a word at start-up, and show each entry's preferred sequence.
-    void menuShortcutsAtStart()
-    {
-        testsupport::MessageCapture capture;
-        Scene scene;
-        QVERIFY(scene.window);
-        scene.waitForFrame();
-        int warnings = 0;
-        for (const QString& message : capture.messages())
-            warnings += message.contains(QStringLiteral("Only binding to one of multiple key bindings"));
-        QCOMPARE(warnings, 0);
-
-        const QList<QPair<QString, QKeySequence>> entries = {
-            {"&Open Correction...", QKeySequence(QKeySequence::Open)},
-            {"E&xit", QKeySequence(QKeySequence::Quit)},
-            {"Cu&t", QKeySequence(QKeySequence::Cut)},
-            {"&Copy", QKeySequence(QKeySequence::Copy)},
-            {"&Paste", QKeySequence(QKeySequence::Paste)},
-            {"&Stop", QKeySequence(QKeySequence::Cancel)},
-            {"Zoom In", QKeySequence(QKeySequence::ZoomIn)},
-            {"&Run", QKeySequence("Ctrl+R")},
-        };
-        for (const auto& [text, sequence] : entries) {
-            QObject* entry = nullptr;
-            for (QObject* o : scene.window->findChildren<QObject*>())
-                if (o->property("action").isValid() && o->property("text").toString() == text)
-                    entry = o;
-            QVERIFY2(entry, qPrintable(text));
-            QCOMPARE(entry->property("shortcutText").toString(), sequence.toString(QKeySequence::NativeText));
-        }
-    }
-
-    // The status area's menu shows its entry whole.
-    void statusMenuShowsItsEntry()
-    {
-        Scene scene;
-        QVERIFY(scene.window);
-        QVERIFY(scene.activate());
-        scene.veltranor->setStatus(-1);
-        QObject* menu = scene.window->findChild<QObject*>("statusMenu");
-        QTest::mouseClick(scene.window, Qt::RightButton, {},
-                          scene.item("statusLine")->mapToScene(QPointF(20, 5)).toPoint());
-        QTRY_VERIFY(menu->property("opened").toBool());
-        QQuickItem* entry = scene.itemWithText("Reset Status Color", menu->property("contentItem").value<QQuickItem*>());
-        QVERIFY(entry);
-        QTRY_VERIFY(entry->width() >= entry->implicitWidth());
-        QMetaObject::invokeMethod(menu, "close");
-    }
-
-    // Shown, the secondary windows lie on the screen, whatever was stored.
+    // Shown, the secondary windows lie on the screen with their frame,
+    // whatever was stored.
     void windowsLieOnTheScreen_data()
     {
         QTest::addColumn<QString>("group");
@@ -837,22 +789,20 @@ private Q_SLOTS:
     {
         QFETCH(QString, group);
         QFETCH(QRect, stored);
-        {
-            QSettings settings;
-            settings.beginGroup(group);
-            settings.setValue("x", stored.x());
-            settings.setValue("y", stored.y());
-            settings.setValue("width", stored.width());
-            settings.setValue("height", stored.height());
-        }
+        QSettings settings;
+        settings.beginGroup(group);
+        settings.setValue("x", stored.x());
+        settings.setValue("y", stored.y());
+        settings.setValue("width", stored.width());
+        settings.setValue("height", stored.height());
+        settings.sync();
         Scene scene;
         QVERIFY(scene.window);
-        const bool simulated = group == QStringLiteral("DummyWindow");
+        const bool simulated = group == "DummyWindow";
         scene.trigger(simulated ? "showSimulatedDisplay" : "showCameraCapture");
         auto* shown = qobject_cast<QQuickWindow*>(scene.object(simulated ? "simulatedDisplay" : "imageWindow"));
         QVERIFY(QTest::qWaitForWindowExposed(shown));
-        const QRect area = shown->screen()->availableGeometry();
-        QTRY_VERIFY2(area.contains(shown->frameGeometry()),
+        QTRY_VERIFY2(shown->screen()->availableGeometry().contains(shown->frameGeometry()),
                      qPrintable(QStringLiteral("%1,%2 %3x%4").arg(shown->x()).arg(shown->y())
                                     .arg(shown->width()).arg(shown->height())));
     }

@@ -2,6 +2,7 @@
 
 #include "imageitem.h"
 #include "logmodel.h"
+#include "platformhelper.h"
 #include "veltranor.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ int veltranoMain(int argc, char** argv, const QUrl& scene)
     {
         QQmlApplicationEngine engine;
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        PlatformHelper::registerQmlType();
 
         engine.rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
         engine.rootContext()->setContextProperty(QStringLiteral("veltranoVersion"),

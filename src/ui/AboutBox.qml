@@ -37,7 +37,9 @@ Window {
         textFormat: Text.RichText
         font.pixelSize: 11
         onLinkActivated: function(link) { Qt.openUrlExternally(link) }
-        text: "<b>" + box.appName + "</b> " + (typeof veltranoVersion !== "undefined" ? veltranoVersion : "")
+        // Rich text takes its link colour from a style sheet, not linkColor.
+        text: "<style>a { color: #69c4f8; }</style>"
+              + "<b>" + box.appName + "</b> " + (typeof veltranoVersion !== "undefined" ? veltranoVersion : "")
               + "<br>Copyright © Tessaline. All rights reserved.<br><br>"
               + box.appName + " is built using Qt version " + (typeof qtVersion !== "undefined" ? qtVersion : "")
               + "<br>The Qt framework is licensed under the GNU LGPLv3: see "

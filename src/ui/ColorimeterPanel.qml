@@ -145,6 +145,7 @@ BasicPanel {
             HorizontalSlider {
                 id: spacing
                 objectName: "spacingSlider"
+                isDark: true
                 Layout.preferredWidth: 200
                 Layout.maximumWidth: 200
                 leftText: "Favor shadows"

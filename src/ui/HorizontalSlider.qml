@@ -12,7 +12,8 @@ RowLayout {
     property alias slider: slider
     property alias value: slider.value
 
-    readonly property bool isDark: slider.palette.window.hsvValue < 0.5
+    // Users on a dark background whose palette reads light set it.
+    property bool isDark: slider.palette.window.hsvValue < 0.5
     property color color: isDark ? "white" : "black"
     property color disabled: isDark ? "#888888" : "#cccccc"
     property color rightColor: isDark ? "#999999" : "#dddddd"

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Window
 import Qt.labs.settings
+import PlatformHelper 1.0
 import ImageItem 1.0
 
 // The camera preview: the last contoured, located or sampled image of the
@@ -43,21 +44,8 @@ Window {
         property alias height: window.height
     }
 
-    function clampToScreen() {
-        const s = window.screen
-        if (!s)
-            return
-        if (width > s.width)
-            width = s.width
-        if (height > s.height)
-            height = s.height
-        if (x > s.width - width)
-            x = s.width - width
-        if (y > s.height - height)
-            y = s.height - height
-    }
-
-    onVisibleChanged: if (visible) clampToScreen()
+    // Shown, it lies on the screen with its frame inside, whatever was stored.
+    onVisibleChanged: if (visible) PlatformHelper.placeOnScreen(window)
 
     ImageItem {
         id: imageItem

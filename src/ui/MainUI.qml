@@ -84,9 +84,14 @@ Item {
     property alias splitView: splitView
     property alias screenPanel: screenPanel
 
-    readonly property int minimumWidth: Math.max(upperRow.implicitWidth, appLogPanel.Layout.minimumWidth) + 32
-    readonly property int minimumHeight: 16 + upperRow.implicitHeight + 16 + appLogPanel.Layout.minimumHeight + 16
-                                         + footer.height
+    // The view's minimum: every pane shown fits whole. The log pane, when
+    // shown, adds the handle and its own minimum; it gives up its preferred
+    // height to the panels above (see its maximum height).
+    readonly property int minimumWidth: Math.max(upperRow.implicitWidth,
+                                                 logVisible ? appLogPanel.Layout.minimumWidth : 0) + 32
+    readonly property int minimumHeight: 16 + upperRow.implicitHeight
+                                         + (logVisible ? 16 + appLogPanel.Layout.minimumHeight : 0)
+                                         + 16 + footer.height
 
     // The window's edit item (a text field being edited), if any.
     function editItem() {
@@ -626,10 +631,18 @@ Item {
 
     // ------------------------------------------------------ secondary windows
 
+    // Makes the secondary windows, once.
+    function createWindows() {
+        if (!simulatedDisplay)
+            simulatedDisplay = simulatedDisplayComponent.createObject(mainUI)
+        if (!imageWindow)
+            imageWindow = imageWindowComponent.createObject(mainUI)
+        if (!prefs)
+            prefs = prefsComponent.createObject(mainUI, { parentItem: mainUI })
+    }
+
     Component.onCompleted: {
-        simulatedDisplay = simulatedDisplayComponent.createObject(mainUI)
-        imageWindow = imageWindowComponent.createObject(mainUI)
-        prefs = prefsComponent.createObject(mainUI, { parentItem: mainUI })
+        createWindows()
         if (viewSettings.splitView)
             splitView.restoreState(viewSettings.splitView)
         screenPanel.setDragMode(uniformityMode ? dragMode : "ref")
@@ -717,6 +730,7 @@ Item {
                     Layout.fillHeight: true
                     content: LogPanel {
                         id: linearityLogView
+                        objectName: "linearityLogView"
                         model: linearityLog
                         format: "message"
                     }
@@ -748,27 +762,29 @@ Item {
             visible: mainUI.logVisible
             SplitView.minimumHeight: 80
             SplitView.preferredHeight: 160
+            // Never so tall that the panels above lose their room.
+            SplitView.maximumHeight: Math.max(SplitView.minimumHeight,
+                                              splitView.height - upperRow.implicitHeight - 16)
             Layout.minimumHeight: 80
             content: LogPanel {
                 id: appLogView
+                objectName: "appLogView"
                 model: appLog
                 format: "display"
             }
         }
     }
 
-    // The log views colour their text when they offer a colour.
+    // The log views' text: the correction data greys while a run writes it.
     Binding {
         target: linearityLogView
-        property: "color"
+        property: "textColor"
         value: veltranor.running ? "lightgray" : "white"
-        when: linearityLogView.hasOwnProperty("color")
     }
     Binding {
         target: appLogView
-        property: "color"
+        property: "textColor"
         value: "white"
-        when: appLogView.hasOwnProperty("color")
     }
 
     // ---------------------------------------------------------------- footer
@@ -871,8 +887,11 @@ Item {
                 Menu {
                     id: statusMenu
                     objectName: "statusMenu"
-                    width: 120
+                    // At least 120, and wide enough for the whole entry.
+                    width: Math.max(120, resetStatusItem.implicitWidth + leftPadding + rightPadding)
                     VeltMenuItem {
+                        id: resetStatusItem
+                        objectName: "resetStatusItem"
                         text: "Reset Status Color"
                         enabled: veltranor.status !== 0
                         onTriggered: veltranor.status = 0

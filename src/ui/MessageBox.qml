@@ -28,12 +28,31 @@ Window {
     modality: Qt.ApplicationModal
     flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
     color: "#2A2A2A"
-    width: layout.implicitWidth
-    height: layout.implicitHeight
-    minimumWidth: width
-    minimumHeight: height
-    maximumWidth: width
-    maximumHeight: height
+    // The box takes its content's size. The limits are widened before the
+    // new size is asked for and narrowed after, so that a window manager,
+    // which keeps a window within its limits, lets the box follow its text.
+    function fitContent() {
+        const w = Math.ceil(layout.implicitWidth)
+        const h = Math.ceil(layout.implicitHeight)
+        if (w <= 0 || h <= 0)
+            return
+        minimumWidth = Math.min(minimumWidth, w)
+        minimumHeight = Math.min(minimumHeight, h)
+        maximumWidth = Math.max(maximumWidth, w)
+        maximumHeight = Math.max(maximumHeight, h)
+        width = w
+        height = h
+        minimumWidth = w
+        minimumHeight = h
+        maximumWidth = w
+        maximumHeight = h
+    }
+    Connections {
+        target: layout
+        function onImplicitWidthChanged() { box.fitContent() }
+        function onImplicitHeightChanged() { box.fitContent() }
+    }
+    Component.onCompleted: fitContent()
 
     function choose(which) {
         if (which === "ok")
@@ -49,6 +68,7 @@ Window {
         okChosen = false
         cancelChosen = false
         button3Chosen = false
+        fitContent()
         show()
         raise()
         requestActivate()

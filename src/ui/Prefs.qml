@@ -36,13 +36,30 @@ ApplicationWindow {
     minimumHeight: fixedHeight
     maximumHeight: fixedHeight
 
+    // Set from opening until the window is moved by someone else: the
+    // sections' sizes are final only once laid out, and the window stays
+    // centred over the main view as they settle.
+    property bool centring: false
+    property bool movingItself: false
+
+    function centre() {
+        if (!parentItem)
+            return
+        const origin = parentItem.mapToGlobal(0, 0)
+        movingItself = true
+        x = origin.x + (parentItem.width - width) / 2
+        y = origin.y + (parentItem.height - height) / 2
+        movingItself = false
+    }
+    onWidthChanged: if (centring) centre()
+    onHeightChanged: if (centring) centre()
+    onXChanged: if (!movingItself) centring = false
+    onYChanged: if (!movingItself) centring = false
+
     function open() {
         if (reload) {
-            if (parentItem) {
-                const origin = parentItem.mapToGlobal(0, 0)
-                x = origin.x + (parentItem.width - width) / 2
-                y = origin.y + (parentItem.height - height) / 2
-            }
+            centring = true
+            centre()
             if (veltranor.useSrgb)
                 srgbRadio.checked = true
             else
@@ -94,6 +111,7 @@ ApplicationWindow {
     onClosing: function(close) {
         finishMainEditing()
         reload = true
+        centring = false
     }
     onActiveChanged: if (!active) finishMainEditing()
 

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
 import Qt.labs.settings
+import PlatformHelper 1.0
 
 ApplicationWindow {
     id: window
@@ -49,25 +50,20 @@ ApplicationWindow {
         property int dummyShown: 0
     }
 
+    // Never smaller than its minimum, which grows as panes appear; on the
+    // screen with its frame inside.
     function clampToScreen() {
-        const s = window.screen
-        if (!s)
-            return
-        if (width > s.desktopAvailableWidth)
-            width = s.desktopAvailableWidth
-        if (height > s.desktopAvailableHeight)
-            height = s.desktopAvailableHeight
-        const left = s.virtualX
-        const top = s.virtualY
-        if (x < left)
-            x = left
-        if (y < top)
-            y = top
-        if (x + width > left + s.desktopAvailableWidth)
-            x = left + s.desktopAvailableWidth - width
-        if (y + height > top + s.desktopAvailableHeight)
-            y = top + s.desktopAvailableHeight - height
+        fitMinimum()
+        PlatformHelper.placeOnScreen(window)
     }
+    function fitMinimum() {
+        if (width < minimumWidth)
+            width = minimumWidth
+        if (height < minimumHeight)
+            height = minimumHeight
+    }
+    onMinimumWidthChanged: fitMinimum()
+    onMinimumHeightChanged: fitMinimum()
 
     // Centres the main window and stacks the two device windows over it.
     function resetWindows() {
@@ -137,6 +133,9 @@ ApplicationWindow {
     onVisibleChanged: if (visible) clampToScreen()
 
     Component.onCompleted: {
+        // The main view makes its windows when it completes, which may come
+        // after this: make them now.
+        mainUI.createWindows()
         if (windowSettings.imageShown !== 0 && imageWindow)
             imageWindow.show()
         if (windowSettings.dummyShown !== 0 && simulatedDisplay)
@@ -240,13 +239,7 @@ ApplicationWindow {
                 action: Action {
                     text: "Pr&eferences..."
                     enabled: !window.isRunning
-                    onTriggered: {
-                        if (window.prefs) {
-                            window.prefs.show()
-                            window.prefs.raise()
-                            window.prefs.requestActivate()
-                        }
-                    }
+                    onTriggered: if (window.prefs) window.prefs.open()
                 }
             }
         }

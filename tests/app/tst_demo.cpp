@@ -8,6 +8,7 @@
 
 #include "cinemeterii.h"
 #include "imageitem.h"
+#include "platformhelper.h"
 #include "vantor.h"
 #include "veltranomain.h"
 #include "veltranor.h"
@@ -124,6 +125,7 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        PlatformHelper::registerQmlType();
     }
 
     // The processor demo's stand-ins, seen through the program's device

@@ -3,11 +3,15 @@
 // the footer, the update check on a loopback feed, the file dialogs, the
 // restart countdown, the timed repaint and the persisted window state.
 #include "imageitem.h"
+#include "logmodel.h"
+#include "messagecapture.h"
+#include "platformhelper.h"
 #include "processorstandin.h"
 #include "testsupport.h"
 #include "veltranomain.h"
 #include "veltranor.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -124,6 +128,47 @@ QString feed(const QString& version = QString())
     return QString::fromUtf8(QJsonDocument(QJsonObject{{"items", items}}).toJson());
 }
 
+// Stands in for a window manager: it answers a shown window's change of
+// size by keeping it within the size limits in force when the change comes.
+class SizeLimitingManager : public QObject
+{
+public:
+    explicit SizeLimitingManager(QWindow* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (window && event->type() == QEvent::Resize && window->isVisible()) {
+            const QSize limited = window->size().boundedTo(window->maximumSize()).expandedTo(window->minimumSize());
+            if (limited != window->size())
+                window->resize(limited);
+        }
+        return false;
+    }
+};
+
+// The menu entry showing an action with `text`.
+QObject* menuEntry(QQuickWindow* window, const QString& text)
+{
+    for (QObject* o : window->findChildren<QObject*>())
+        if (o->property("action").isValid() && o->property("text").toString() == text)
+            return o;
+    return nullptr;
+}
+
+// Waits until `window` has drawn itself afresh.
+void waitForFrame(QQuickWindow* window)
+{
+    QSignalSpy frame(window, &QQuickWindow::frameSwapped);
+    window->contentItem()->update();
+    frame.wait(2000);
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -145,6 +190,7 @@ private Q_SLOTS:
         QCoreApplication::setApplicationVersion(QString::fromLatin1(kVeltranoVersion));
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        PlatformHelper::registerQmlType();
         QVERIFY2(updates_.start(), qPrintable(updates_.errorString()));
         qputenv("VELTRANO_UPDATE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(updates_.port()));
     }
@@ -464,6 +510,301 @@ private Q_SLOTS:
         QVERIFY(again.ui->property("autoRestart").toBool());
         QCOMPARE(again.ui->property("dragMode").toString(), QStringLiteral("adj"));
         QVERIFY(again.item("footer")->isVisible());
+    }
+
+    // Windows open at quit are open again at the next start.
+    void openWindowsComeBackAtStart()
+    {
+        {
+            Scene scene;
+            QVERIFY(scene.window);
+            scene.trigger("showSimulatedDisplay");
+            scene.trigger("showCameraCapture");
+            QTRY_VERIFY(scene.object("simulatedDisplay")->property("visible").toBool());
+            QTRY_VERIFY(scene.object("imageWindow")->property("visible").toBool());
+        }
+        Scene again;
+        QVERIFY(again.window);
+        QTRY_VERIFY(again.object("simulatedDisplay")->property("visible").toBool());
+        QTRY_VERIFY(again.object("imageWindow")->property("visible").toBool());
+    }
+
+    // Edit ▸ Preferences opens the window as its own opening does: centred
+    // over the main view, the gamma radio of the stored choice checked.
+    void preferencesFromTheMenu_data()
+    {
+        QTest::addColumn<bool>("srgb");
+        QTest::newRow("sRGB") << true;
+        QTest::newRow("straight gamma") << false;
+    }
+    void preferencesFromTheMenu()
+    {
+        QFETCH(bool, srgb);
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        scene.veltranor->setUseDebugOptions(true);
+        scene.veltranor->setUseSrgb(srgb);
+        QObject* entry = menuEntry(scene.window, "Pr&eferences...");
+        QVERIFY(entry);
+        QMetaObject::invokeMethod(entry->property("action").value<QObject*>(), "trigger");
+        auto* prefs = qobject_cast<QQuickWindow*>(scene.object("prefs"));
+        QVERIFY(QTest::qWaitForWindowExposed(prefs));
+
+        auto* view = qobject_cast<QQuickItem*>(scene.ui);
+        const QPointF centre = view->mapToGlobal(QPointF(view->width() / 2, view->height() / 2));
+        QVERIFY(qAbs(prefs->x() + prefs->width() / 2 - centre.x()) <= 1);
+        QVERIFY(qAbs(prefs->y() + prefs->height() / 2 - centre.y()) <= 1);
+        QQuickItem* srgbRadio = scene.itemWithText("sRGB (sdrPreserve)", prefs->contentItem());
+        QQuickItem* straight = scene.itemWithText("“Straight” gamma (sdrPower)", prefs->contentItem());
+        QVERIFY(srgbRadio && straight);
+        QCOMPARE(srgbRadio->property("checked").toBool(), srgb);
+        QCOMPARE(straight->property("checked").toBool(), !srgb);
+        waitForFrame(prefs);
+        if (srgb)
+            QVERIFY(QDir().mkpath(artifactsFolder())
+                    && prefs->grabWindow().save(artifactsFolder() + "/preferences-from-menu.png"));
+    }
+
+    // The main window opens at the larger of 780 x 600 and its minimum, and
+    // at its minimum every pane shown lies whole above the footer.
+    void mainWindowFitsItsPanes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("log");
+        QTest::addColumn<bool>("outputControls");
+        QTest::newRow("linearity") << 0 << false << false;
+        QTest::newRow("linearity, output controls") << 0 << false << true;
+        QTest::newRow("linearity, log") << 0 << true << false;
+        QTest::newRow("balance, log") << 1 << true << false;
+    }
+    void mainWindowFitsItsPanes()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, log);
+        QFETCH(bool, outputControls);
+        QSettings().setValue("mode", mode);
+        QSettings().setValue("MainWindow/logVisible", log);
+        QSettings().setValue("MainWindow/outputControlsVisible", outputControls);
+        Scene scene;
+        QVERIFY(scene.window);
+        QTRY_COMPARE(scene.window->width(), qMax(780, scene.window->minimumWidth()));
+        QTRY_COMPARE(scene.window->height(), qMax(600, scene.window->minimumHeight()));
+
+        QStringList titles = {"VANTOR Controls", "Equal"};
+        titles += mode == 0 ? QStringList{"Correction Controls", "Correction & Measurement Data"}
+                            : QStringList{"Camera Controls", "LDMs"};
+        if (outputControls)
+            titles += "Output Controls";
+        if (log)
+            titles += "Log Messages";
+        for (const bool minimum : {false, true}) {
+            if (minimum) {
+                scene.window->resize(scene.window->minimumSize());
+                QTRY_COMPARE(scene.window->size(), scene.window->minimumSize());
+            }
+            scene.waitForFrame();
+            const double footerTop = scene.item("footer")->mapToScene(QPointF(0, 0)).y();
+            for (const QString& title : titles) {
+                QQuickItem* label = scene.itemWithText(title);
+                if (title == "Equal" && mode != 0)
+                    continue;
+                QVERIFY2(label, qPrintable(title));
+                // A panel's title lies on its frame; "Equal" stands alone.
+                QQuickItem* shown = title == "Equal" ? label : label->parentItem();
+                const QRectF box = shown->mapRectToScene(QRectF(0, 0, shown->width(), shown->height()));
+                QVERIFY2(box.bottom() <= footerTop && box.right() <= scene.window->width() - 16
+                             && box.height() >= qMin(shown->implicitHeight(), 80.0) - 0.5,
+                         qPrintable(QStringLiteral("%1%2: %3,%4 %5x%6, footer at %7")
+                                        .arg(title, minimum ? " at the minimum" : "").arg(box.x()).arg(box.y())
+                                        .arg(box.width()).arg(box.height()).arg(footerTop)));
+            }
+        }
+    }
+
+    // The scene reads whole on its dark ground: log texts, the slider's end
+    // labels, dimmed disabled entries, the About box's links, the status
+    // menu's entry, and the menus' shortcuts without warnings at start-up.
+    void sceneReadable_data()
+    {
+        QTest::addColumn<QString>("what");
+        for (const char* what : {"correction data", "application log", "slider ends", "disabled entries",
+                                 "about links", "status menu", "shortcuts"})
+            QTest::newRow(what) << QString::fromLatin1(what);
+    }
+    void sceneReadable()
+    {
+        QFETCH(QString, what);
+        testsupport::MessageCapture capture;
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        Veltranor* v = scene.veltranor.get();
+        const auto textColour = [&](const char* view) {
+            QQuickItem* item = scene.item(view);
+            return item ? item->property("textColor").value<QColor>() : QColor();
+        };
+
+        if (what == "correction data") {
+            // Grey while a run writes it, white otherwise, on the panel's fill.
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("white"));
+            v->runNothing();
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("lightgray"));
+            v->setRunning(false);
+            QTRY_COMPARE(textColour("linearityLogView"), QColor("white"));
+            v->linearityLog()->appendEntry(QDateTime::currentDateTime(), {}, LogModel::Info, {}, "row of data");
+            QQuickItem* row = nullptr;
+            QTRY_VERIFY((row = scene.itemWithText("row of data", scene.item("linearityLogView"))));
+            QCOMPARE(row->property("color").value<QColor>(), QColor("white"));
+            QCOMPARE(scene.item("linearityLogView")->property("color").value<QColor>(), QColor("#801A1A1B"));
+        } else if (what == "application log") {
+            scene.ui->setProperty("logVisible", true);
+            v->runNothing();
+            QTRY_VERIFY(scene.ui->property("isRunning").toBool());
+            QCOMPARE(textColour("appLogView"), QColor("white"));
+            v->setRunning(false);
+        } else if (what == "slider ends") {
+            for (const char* end : {"Favor shadows", "Equal"}) {
+                QQuickItem* label = scene.itemWithText(end);
+                QVERIFY(label);
+                QCOMPARE(label->property("color").value<QColor>(), QColor("white"));
+            }
+        } else if (what == "disabled entries") {
+            // No correction to save yet.
+            QObject* save = menuEntry(scene.window, "&Save Correction…");
+            QObject* open = menuEntry(scene.window, "&Open Correction...");
+            QVERIFY(save && open);
+            QTRY_VERIFY(!save->property("enabled").toBool());
+            QCOMPARE(save->property("contentItem").value<QQuickItem*>()->opacity(), 0.5);
+            QCOMPARE(open->property("contentItem").value<QQuickItem*>()->opacity(), 1.0);
+        } else if (what == "about links") {
+            auto* about = qobject_cast<QQuickWindow*>(scene.object("aboutBox"));
+            QVERIFY(QTest::qWaitForWindowExposed(scene.window));
+            QMetaObject::invokeMethod(about, "open");
+            QVERIFY(QTest::qWaitForWindowExposed(about));
+            waitForFrame(about);
+            const QImage picture = about->grabWindow();
+            int light = 0;
+            int blue = 0;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x) {
+                    const QRgb p = picture.pixel(x, y);
+                    light += qAbs(qRed(p) - 0x69) + qAbs(qGreen(p) - 0xc4) + qAbs(qBlue(p) - 0xf8) < 40;
+                    blue += qRed(p) + qGreen(p) + qAbs(qBlue(p) - 0xff) < 40;
+                }
+            QVERIFY2(light > 20 && blue == 0, qPrintable(QStringLiteral("%1 light, %2 blue").arg(light).arg(blue)));
+        } else if (what == "status menu") {
+            v->setStatus(-1);
+            QObject* menu = scene.window->findChild<QObject*>("statusMenu");
+            QTest::mouseClick(scene.window, Qt::RightButton, {},
+                              scene.item("statusLine")->mapToScene(QPointF(20, 5)).toPoint());
+            QTRY_VERIFY(menu->property("opened").toBool());
+            QQuickItem* entry = scene.itemWithText("Reset Status Color", menu->property("contentItem").value<QQuickItem*>());
+            QVERIFY(entry);
+            QTRY_VERIFY(entry->width() >= entry->implicitWidth());
+        } else {
+            QCOMPARE(capture.messages().filter("Only binding to one of multiple key bindings").size(), 0);
+            const QList<QPair<QString, QKeySequence>> entries = {
+                {"&Open Correction...", QKeySequence::Open}, {"E&xit", QKeySequence::Quit},
+                {"Cu&t", QKeySequence::Cut}, {"&Copy", QKeySequence::Copy}, {"&Paste", QKeySequence::Paste},
+                {"&Stop", QKeySequence::Cancel}, {"Zoom In", QKeySequence::ZoomIn}, {"&Run", QKeySequence("Ctrl+R")}};
+            for (const auto& [text, sequence] : entries) {
+                QObject* entry = menuEntry(scene.window, text);
+                QVERIFY2(entry, qPrintable(text));
+                QCOMPARE(entry->property("shortcutText").toString(), sequence.toString(QKeySequence::NativeText));
+            }
+        }
+    }
+
+    // Message boxes are as large as their content, also under a window
+    // manager that holds a window within its size limits: else the box
+    // shows a dark rectangle without its text's end or its OK button, and,
+    // modal, takes every click from the wall view until it is dismissed.
+    void boxesFitTheirContent_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("update check") << "updateBox";
+        QTest::newRow("target LDM too bright") << "messageBox";
+    }
+    void boxesFitTheirContent()
+    {
+        QFETCH(QString, box);
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        Veltranor* v = scene.veltranor.get();
+        auto* shown = qobject_cast<QQuickWindow*>(scene.object(box.toLatin1().constData()));
+        QVERIFY(shown);
+        SizeLimitingManager manager(shown);
+        QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
+
+        if (box == "updateBox") {
+            scene.trigger("checkForUpdates");
+            QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible(), 20000);
+        } else {
+            v->setReadDelay(0);
+            v->setMode(Calibrator::ModeBalance);
+            scene.ui->setProperty("dragMode", "ref");
+            QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
+            v->display()->setLdmRGB(20, 0.1, 0.1, 0.1); // seen 10 % above the allowed green
+            scene.click(grid->findChild<QQuickItem*>("ldm20"));
+            QTRY_VERIFY(shown->isVisible());
+            QCOMPARE(v->statusString(), QStringLiteral("Target LDM too bright"));
+        }
+        QQuickItem* text = shown->findChild<QQuickItem*>("messageText");
+        QQuickItem* ok = shown->findChild<QQuickItem*>("macOkButton");
+        QVERIFY(text && ok);
+        QTRY_VERIFY(shown->width() >= text->implicitWidth() + 32);
+        QTRY_VERIFY(shown->height() >= text->implicitHeight() + 32 + ok->height());
+        const QPointF corner = ok->mapToScene(QPointF(ok->width(), ok->height()));
+        QVERIFY(corner.x() <= shown->width() && corner.y() <= shown->height());
+
+        // OK closes the box, and the wall view takes clicks again.
+        waitForFrame(shown);
+        QTest::mouseClick(shown, Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
+        QTRY_VERIFY(!shown->isVisible());
+        if (box == "messageBox") {
+            QTRY_VERIFY(!v->running());
+            scene.click(grid->findChild<QQuickItem*>("ldm21"));
+            QTRY_COMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
+            QCOMPARE(v->selectedLdm(), 21);
+        }
+    }
+
+    // Shown, the secondary windows lie on the screen with their frame,
+    // whatever was stored.
+    void windowsLieOnTheScreen_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QRect>("stored");
+        QTest::newRow("simulated display above and left") << "DummyWindow" << QRect(-300, -200, 640, 480);
+        QTest::newRow("simulated display too large") << "DummyWindow" << QRect(100, 100, 2500, 1500);
+        QTest::newRow("camera preview below and right") << "ImageWindow" << QRect(1700, 1100, 640, 400);
+        QTest::newRow("camera preview full height") << "ImageWindow" << QRect(0, 50, 640, 1200);
+    }
+    void windowsLieOnTheScreen()
+    {
+        QFETCH(QString, group);
+        QFETCH(QRect, stored);
+        QSettings settings;
+        settings.beginGroup(group);
+        settings.setValue("x", stored.x());
+        settings.setValue("y", stored.y());
+        settings.setValue("width", stored.width());
+        settings.setValue("height", stored.height());
+        settings.sync();
+        Scene scene;
+        QVERIFY(scene.window);
+        const bool simulated = group == "DummyWindow";
+        scene.trigger(simulated ? "showSimulatedDisplay" : "showCameraCapture");
+        auto* shown = qobject_cast<QQuickWindow*>(scene.object(simulated ? "simulatedDisplay" : "imageWindow"));
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        QTRY_VERIFY2(shown->screen()->availableGeometry().contains(shown->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4").arg(shown->x()).arg(shown->y())
+                                    .arg(shown->width()).arg(shown->height())));
     }
 };
 

@@ -4,6 +4,7 @@
 // loopback network meter.
 #include "cinemeterii.h"
 #include "imageitem.h"
+#include "platformhelper.h"
 #include "option.h"
 #include "polledcontext.h"
 #include "testsupport.h"
@@ -120,6 +121,7 @@ private Q_SLOTS:
 
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        PlatformHelper::registerQmlType();
         engine_ = std::make_unique<QQmlEngine>();
         QQmlContext* root = engine_->rootContext();
         root->setContextProperty(QStringLiteral("veltranor"), v_.get());

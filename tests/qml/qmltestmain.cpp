@@ -2,6 +2,8 @@
 // store, a stand-in for the central object (just `running`) and a record of
 // the messages the scene logs.
 
+#include "platformhelper.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QObject>
@@ -79,6 +81,7 @@ public Q_SLOTS:
     {
         QStandardPaths::setTestModeEnabled(true);
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        PlatformHelper::registerQmlType();
     }
     void qmlEngineAvailable(QQmlEngine* engine)
     {

@@ -147,4 +147,60 @@ Item {
         id: signalSpyComponent
         SignalSpy {}
     }
+
+    // A closed menu whose only entry shows an action with `key`.
+    Component {
+        id: keyMenuComponent
+        Menu {
+            id: keyMenu
+            property var key
+            property bool actionEnabled: true
+            property int triggers: 0
+            property alias entry: entry
+            VeltMenuItem {
+                id: entry
+                action: Action {
+                    text: "Entry"
+                    shortcut: keyMenu.key
+                    enabled: keyMenu.actionEnabled
+                    onTriggered: keyMenu.triggers += 1
+                }
+            }
+        }
+    }
+
+    TestCase {
+        name: "MenuShortcuts"
+        when: windowShown
+
+        // Every sequence of a standard key triggers the entry's action once,
+        // the entry shows the preferred one, and nothing warns about keys
+        // left unbound.
+        function test_everySequenceTriggers_data() {
+            return [
+                { tag: "Copy", key: StandardKey.Copy, several: true, enabled: true },
+                { tag: "Cut", key: StandardKey.Cut, several: true, enabled: true },
+                { tag: "Paste", key: StandardKey.Paste, several: true, enabled: true },
+                { tag: "Open", key: StandardKey.Open, several: false, enabled: true },
+                { tag: "a plain sequence", key: "Ctrl+K", several: false, enabled: true },
+                { tag: "Copy, disabled action", key: StandardKey.Copy, several: true, enabled: false },
+            ]
+        }
+
+        function test_everySequenceTriggers(data) {
+            messageLog.clear()
+            const menu = createTemporaryObject(keyMenuComponent, root, { key: data.key, actionEnabled: data.enabled })
+            verify(menu)
+            const sequences = menu.entry.keySequences
+            verify(data.several ? sequences.length > 1 : sequences.length === 1, JSON.stringify(sequences))
+            const shown = sequences[0].replace(/Ctrl\+/g, Qt.platform.os === "osx" ? "⌘" : "Ctrl+")
+            compare(menu.entry.shortcutText, shown)
+            verify(!messageLog.all().some(m => m.indexOf("Only binding to one of multiple key bindings") >= 0),
+                   messageLog.all().join("\n"))
+            for (let i = 0; i < sequences.length; ++i) {
+                keySequence(sequences[i])
+                compare(menu.triggers, data.enabled ? i + 1 : 0, sequences[i])
+            }
+        }
+    }
 }

@@ -361,8 +361,97 @@ void DisplayBase::addTile(Tile tile)
     tileList.append(tile);
 }
 
+// ---------------------------------------------------------------- refresh
+
+namespace {
+
+// Two records of the same receiver, LDM grid and place.
+bool samePlace(const Tile& a, const Tile& b)
+{
+    return a.number == b.number && a.name == b.name && a.x == b.x && a.y == b.y && a.width == b.width
+        && a.height == b.height && a.ldmsWide == b.ldmsWide && a.ldmsHigh == b.ldmsHigh;
+}
+
+bool samePlace(const Macropixel& a, const Macropixel& b)
+{
+    return a.number == b.number && a.name == b.name && a.x == b.x && a.y == b.y && a.width == b.width
+        && a.height == b.height && a.index == b.index && a.tile == b.tile;
+}
+
+template <typename Record>
+bool samePlaces(const QList<Record>& a, const QList<Record>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const Record& x, const Record& y) { return samePlace(x, y); });
+}
+
+} // namespace
+
+ErrorType DisplayBase::refreshLdms()
+{
+    // What the operator made of the wall so far: selection, lit and adjusted
+    // sets, gains and observations.
+    QList<Macropixel> keptLdms;
+    QList<Tile> keptTiles;
+    int keptExtents[4];
+    {
+        Locker lock(&modelMutex_);
+        keptLdms = ldmList;
+        keptTiles = tileList;
+        keptExtents[0] = minX_;
+        keptExtents[1] = maxX_;
+        keptExtents[2] = minY_;
+        keptExtents[3] = maxY_;
+    }
+
+    holdFetchDone_ = true;
+    fetchDoneHeld_ = false;
+    const ErrorType error = fetchLdms();
+    holdFetchDone_ = false;
+    const bool fetched = error.code == 0 && fetchDoneHeld_;
+
+    bool same = false;
+    bool gainsChanged = false;
+    {
+        Locker lock(&modelMutex_);
+        same = fetched && samePlaces(keptTiles, tileList) && samePlaces(keptLdms, ldmList);
+        if (same && reportsLdmGains()) {
+            for (qsizetype i = 0; i < keptLdms.size(); ++i) {
+                Macropixel& kept = keptLdms[i];
+                const Macropixel& reported = ldmList.at(i);
+                if (kept.redGain != reported.redGain || kept.greenGain != reported.greenGain
+                    || kept.blueGain != reported.blueGain || kept.intensityGain != reported.intensityGain)
+                    gainsChanged = true;
+                kept.redGain = reported.redGain;
+                kept.greenGain = reported.greenGain;
+                kept.blueGain = reported.blueGain;
+                kept.intensityGain = reported.intensityGain;
+            }
+        }
+        if (same || !fetched) {
+            ldmList = std::move(keptLdms);
+            tileList = std::move(keptTiles);
+            minX_ = keptExtents[0];
+            maxX_ = keptExtents[1];
+            minY_ = keptExtents[2];
+            maxY_ = keptExtents[3];
+        }
+    }
+    if (!fetched)
+        return error;
+    if (!same)
+        fetchLdmsDone();
+    else if (gainsChanged)
+        Q_EMIT ldmDataChanged();
+    return {};
+}
+
 void DisplayBase::fetchLdmsDone()
 {
+    if (holdFetchDone_) {
+        fetchDoneHeld_ = true;
+        return;
+    }
     uint ldms, tiles;
     int minX, maxX, minY, maxY;
     {

@@ -306,14 +306,7 @@ private Q_SLOTS:
 
         // Everything the operator sees of the wall, in the model and in both views.
         const auto wallState = [&] {
-            QStringList state;
-            for (uint n = 1; n <= d->ldmCount(); ++n) {
-                const Macropixel m = d->ldm(n);
-                state << QStringLiteral("%1 sel %2 adj %3 lit %4 gains %5 %6 %7 %8 seen %9 %10 %11")
-                             .arg(n).arg(m.selected).arg(m.adjustable).arg(m.lit)
-                             .arg(m.redGain).arg(m.greenGain).arg(m.blueGain).arg(m.intensityGain)
-                             .arg(m.redObserved).arg(m.greenObserved).arg(m.blueObserved);
-            }
+            QStringList state = testsupport::ldmRecords(*d);
             for (const QVariant& view : wall->property("viewList").toList())
                 state << view.value<QObject*>()->findChild<QObject*>(QStringLiteral("ldmFill"))->property("color")
                              .value<QColor>().name();

@@ -354,17 +354,7 @@ private Q_SLOTS:
         d->selectLdms(QPoint(0, 0), QPoint(39, 29));
         d->adjustSelectedLdms(-1);
         d->setLdmRGBObserved(1, 10, 20, 30);
-        const auto records = [d] {
-            QStringList all;
-            for (uint n = 1; n <= d->ldmCount(); ++n) {
-                const Macropixel m = d->ldm(n);
-                all << QStringLiteral("%1 sel %2 adj %3 lit %4 gains %5 %6 %7 %8 seen %9 %10 %11")
-                           .arg(n).arg(m.selected).arg(m.adjustable).arg(m.lit)
-                           .arg(m.redGain).arg(m.greenGain).arg(m.blueGain).arg(m.intensityGain)
-                           .arg(m.redObserved).arg(m.greenObserved).arg(m.blueObserved);
-            }
-            return all;
-        };
+        const auto records = [d] { return testsupport::ldmRecords(*d); };
         QStringList expected = records();
         QCOMPARE(d->litLdmCount(), 4u);
         QCOMPARE(d->adjustableLdmCount(), 3u);

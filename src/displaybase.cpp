@@ -411,7 +411,6 @@ ErrorType DisplayBase::refreshLdms()
     const bool fetched = error.code == 0 && fetchDoneHeld_;
 
     bool same = false;
-    bool gainsChanged = false;
     {
         Locker lock(&modelMutex_);
         same = fetched && samePlaces(keptTiles, tileList) && samePlaces(keptLdms, ldmList);
@@ -419,9 +418,6 @@ ErrorType DisplayBase::refreshLdms()
             for (qsizetype i = 0; i < keptLdms.size(); ++i) {
                 Macropixel& kept = keptLdms[i];
                 const Macropixel& reported = ldmList.at(i);
-                if (kept.redGain != reported.redGain || kept.greenGain != reported.greenGain
-                    || kept.blueGain != reported.blueGain || kept.intensityGain != reported.intensityGain)
-                    gainsChanged = true;
                 kept.redGain = reported.redGain;
                 kept.greenGain = reported.greenGain;
                 kept.blueGain = reported.blueGain;
@@ -437,13 +433,15 @@ ErrorType DisplayBase::refreshLdms()
             maxY_ = keptExtents[3];
         }
     }
-    if (!fetched)
-        return error;
-    if (!same)
+    if (fetched && !same) {
         fetchLdmsDone();
-    else if (gainsChanged)
+        return {};
+    }
+    // A fetch from the device empties the lists while its request waits, and
+    // the views may have drawn that meanwhile: they draw the wall again.
+    if (reportsLdmGains())
         Q_EMIT ldmDataChanged();
-    return {};
+    return error;
 }
 
 void DisplayBase::fetchLdmsDone()

@@ -405,15 +405,19 @@ ErrorType DisplayBase::refreshLdms()
     }
 
     holdFetchDone_ = true;
-    fetchDoneHeld_ = false;
+    fetchDonesHeld_ = 0;
     const ErrorType error = fetchLdms();
     holdFetchDone_ = false;
-    const bool fetched = error.code == 0 && fetchDoneHeld_;
+    const bool fetched = error.code == 0 && fetchDonesHeld_ > 0;
+    // A fetch asked for while this one waited has rebuilt the lists: its
+    // rebuild is published, whatever this fetch found. (A failed fetch never
+    // reaches its own fetchLdmsDone.)
+    const bool asked = fetchDonesHeld_ > (error.code == 0 ? 1 : 0);
 
     bool same = false;
     {
         Locker lock(&modelMutex_);
-        same = fetched && samePlaces(keptTiles, tileList) && samePlaces(keptLdms, ldmList);
+        same = fetched && !asked && samePlaces(keptTiles, tileList) && samePlaces(keptLdms, ldmList);
         if (same && reportsLdmGains()) {
             for (qsizetype i = 0; i < keptLdms.size(); ++i) {
                 Macropixel& kept = keptLdms[i];
@@ -424,7 +428,7 @@ ErrorType DisplayBase::refreshLdms()
                 kept.intensityGain = reported.intensityGain;
             }
         }
-        if (same || !fetched) {
+        if (same || (!fetched && !asked)) {
             ldmList = std::move(keptLdms);
             tileList = std::move(keptTiles);
             minX_ = keptExtents[0];
@@ -433,9 +437,9 @@ ErrorType DisplayBase::refreshLdms()
             maxY_ = keptExtents[3];
         }
     }
-    if (fetched && !same) {
+    if ((fetched && !same) || asked) {
         fetchLdmsDone();
-        return {};
+        return error;
     }
     // A fetch from the device empties the lists while its request waits, and
     // the views may have drawn that meanwhile: they draw the wall again.
@@ -447,7 +451,7 @@ ErrorType DisplayBase::refreshLdms()
 void DisplayBase::fetchLdmsDone()
 {
     if (holdFetchDone_) {
-        fetchDoneHeld_ = true;
+        ++fetchDonesHeld_;
         return;
     }
     uint ldms, tiles;

@@ -391,10 +391,11 @@ protected:
     QRect litTileRect;
 
 private:
-    // While a refresh runs its fetch, fetchLdmsDone only notes that the fetch
-    // got that far; the refresh decides what to publish.
+    // While a refresh runs its fetch, fetchLdmsDone only counts the fetches
+    // that got that far (a second one was asked for while the first waited);
+    // the refresh decides what to publish.
     bool holdFetchDone_ = false;
-    bool fetchDoneHeld_ = false;
+    int fetchDonesHeld_ = 0;
 
     // The records that out-of-range lookups hand out, one per operation. Each
     // is reset before it is returned, so that nothing a caller wrote into it

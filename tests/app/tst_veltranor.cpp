@@ -316,6 +316,7 @@ private Q_SLOTS:
         QTest::newRow("processor gains") << QStringLiteral("gains");
         QTest::newRow("failed refresh") << QStringLiteral("fail");
         QTest::newRow("changed wall") << QStringLiteral("wall");
+        QTest::newRow("fetch asked for while it waits") << QStringLiteral("asked");
     }
 
     void idleRefreshKeepsTheSameWall()
@@ -381,9 +382,24 @@ private Q_SLOTS:
             fake.addRule(QJsonObject {{"path", "/api/v1/data?dev.receivers"}, {"status", 500}, {"body", "down"}});
         } else if (change == QStringLiteral("wall")) {
             fake.setState(wall(3));
+        } else if (change == QStringLiteral("asked")) {
+            // The refresh's request hangs; the operator's Refresh meanwhile
+            // rebuilds the wall, then the hung request fails.
+            fake.addRule(QJsonObject {{"path", "/api/v1/data?dev.receivers"}, {"action", "hang"}});
+            QTimer::singleShot(100, v.get(), [&] {
+                QCOMPARE(d->fetchLdms().code, 0);
+                fake.releaseHung();
+            });
         }
         v->idleUpdate();
 
+        if (change == QStringLiteral("asked")) {
+            QCOMPARE(rebuilt.count(), 1);
+            QCOMPARE(d->ldmCount(), 24u);
+            QVERIFY(d->ldmAdjustable(1));
+            QCOMPARE(d->ldmRedObserved(1), 0.0);
+            return;
+        }
         if (change == QStringLiteral("wall")) {
             QCOMPARE(d->ldmCount(), 36u);
             QCOMPARE(d->tileCount(), 3u);

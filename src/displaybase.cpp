@@ -361,8 +361,99 @@ void DisplayBase::addTile(Tile tile)
     tileList.append(tile);
 }
 
+// ---------------------------------------------------------------- refresh
+
+namespace {
+
+// Two records of the same receiver, LDM grid and place.
+bool samePlace(const Tile& a, const Tile& b)
+{
+    return a.number == b.number && a.name == b.name && a.x == b.x && a.y == b.y && a.width == b.width
+        && a.height == b.height && a.ldmsWide == b.ldmsWide && a.ldmsHigh == b.ldmsHigh;
+}
+
+bool samePlace(const Macropixel& a, const Macropixel& b)
+{
+    return a.number == b.number && a.name == b.name && a.x == b.x && a.y == b.y && a.width == b.width
+        && a.height == b.height && a.index == b.index && a.tile == b.tile;
+}
+
+template <typename Record>
+bool samePlaces(const QList<Record>& a, const QList<Record>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const Record& x, const Record& y) { return samePlace(x, y); });
+}
+
+} // namespace
+
+ErrorType DisplayBase::refreshLdms()
+{
+    // What the operator made of the wall so far: selection, lit and adjusted
+    // sets, gains and observations.
+    QList<Macropixel> keptLdms;
+    QList<Tile> keptTiles;
+    int keptExtents[4];
+    {
+        Locker lock(&modelMutex_);
+        keptLdms = ldmList;
+        keptTiles = tileList;
+        keptExtents[0] = minX_;
+        keptExtents[1] = maxX_;
+        keptExtents[2] = minY_;
+        keptExtents[3] = maxY_;
+    }
+
+    holdFetchDone_ = true;
+    fetchDonesHeld_ = 0;
+    const ErrorType error = fetchLdms();
+    holdFetchDone_ = false;
+    const bool fetched = error.code == 0 && fetchDonesHeld_ > 0;
+    // A fetch asked for while this one waited has rebuilt the lists: its
+    // rebuild is published, whatever this fetch found. (A failed fetch never
+    // reaches its own fetchLdmsDone.)
+    const bool asked = fetchDonesHeld_ > (error.code == 0 ? 1 : 0);
+
+    bool same = false;
+    {
+        Locker lock(&modelMutex_);
+        same = fetched && !asked && samePlaces(keptTiles, tileList) && samePlaces(keptLdms, ldmList);
+        if (same && reportsLdmGains()) {
+            for (qsizetype i = 0; i < keptLdms.size(); ++i) {
+                Macropixel& kept = keptLdms[i];
+                const Macropixel& reported = ldmList.at(i);
+                kept.redGain = reported.redGain;
+                kept.greenGain = reported.greenGain;
+                kept.blueGain = reported.blueGain;
+                kept.intensityGain = reported.intensityGain;
+            }
+        }
+        if (same || (!fetched && !asked)) {
+            ldmList = std::move(keptLdms);
+            tileList = std::move(keptTiles);
+            minX_ = keptExtents[0];
+            maxX_ = keptExtents[1];
+            minY_ = keptExtents[2];
+            maxY_ = keptExtents[3];
+        }
+    }
+    if ((fetched && !same) || asked) {
+        fetchLdmsDone();
+        return error;
+    }
+    // A fetch from the device empties the lists while its request waits, and
+    // the views may have drawn that meanwhile: they draw the wall again.
+    if (reportsLdmGains())
+        Q_EMIT ldmDataChanged();
+    return error;
+}
+
 void DisplayBase::fetchLdmsDone()
 {
+    if (holdFetchDone_) {
+        ++fetchDonesHeld_;
+        return;
+    }
     uint ldms, tiles;
     int minX, maxX, minY, maxY;
     {

@@ -159,6 +159,15 @@ public:
     virtual ErrorType sendCalibration(const QList<DisplayBase::CalibrationPoint>& points, double red,
                                       double green, double blue);
     virtual ErrorType fetchLdms();
+    // The periodic refresh: fetches the wall again and, when it is the same
+    // wall (the same tiles and LDMs at the same places), keeps the records as
+    // they are and takes over only what the device reports (see
+    // reportsLdmGains). A wall that changed is published as fetchLdms does;
+    // a failed fetch leaves the wall as it was. GUI thread only.
+    ErrorType refreshLdms();
+    // True when a fetch reads the LDMs' gains from the device, so that a
+    // refresh of the same wall takes them over.
+    virtual bool reportsLdmGains() const { return false; }
     virtual ErrorType displayTestPattern(DisplayBase::TestPattern pattern, int x, int y);
     virtual ErrorType setMeshRGBs(QList<Macropixel*>& macropixels, float value);
     virtual ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels);
@@ -382,6 +391,12 @@ protected:
     QRect litTileRect;
 
 private:
+    // While a refresh runs its fetch, fetchLdmsDone only counts the fetches
+    // that got that far (a second one was asked for while the first waited);
+    // the refresh decides what to publish.
+    bool holdFetchDone_ = false;
+    int fetchDonesHeld_ = 0;
+
     // The records that out-of-range lookups hand out, one per operation. Each
     // is reset before it is returned, so that nothing a caller wrote into it
     // reaches a later caller.

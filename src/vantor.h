@@ -96,6 +96,7 @@ public:
     ErrorType sendCalibration(const QList<DisplayBase::CalibrationPoint>& points, double red,
                               double green, double blue) override;
     ErrorType fetchLdms() override;
+    bool reportsLdmGains() const override { return true; }
     ErrorType displayTestPattern(DisplayBase::TestPattern pattern, int x, int y) override;
     ErrorType setMeshRGBs(QList<Macropixel*>& macropixels, float value) override;
     ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels) override;

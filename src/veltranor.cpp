@@ -338,8 +338,9 @@ void Veltranor::idleUpdate()
         colorimeter_->read();
     if (displayPoll_ && display_) {
         ErrorType error = display_->read();
+        // The same wall keeps the operator's work; only a changed one is rebuilt.
         if (error.code == 0)
-            error = display_->fetchLdms();
+            error = display_->refreshLdms();
         if (error.code != 0)
             qWarning("Error updating display: %s", qPrintable(error.message));
     }

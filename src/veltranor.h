@@ -290,6 +290,10 @@ public:
     Q_INVOKABLE bool setupBalance();
     Q_INVOKABLE QString elapsedTimeString() const;
     Q_INVOKABLE QString defaultLogFileName() const;
+    // The file a save dialog proposes for path, as a file URL, in a folder
+    // that exists: a missing folder is created, and when that fails the
+    // Documents folder (or else the home folder) is proposed instead.
+    Q_INVOKABLE QUrl proposedSaveFile(const QString& path) const;
     bool processCalibration();
     void showCalibrationStats();
     void sendCalibration();

@@ -6,9 +6,12 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <cmath>
 #include <utility>
@@ -74,6 +77,21 @@ QString Veltranor::correctionFileName_() const
 QString Veltranor::defaultLogFileName() const
 {
     return timeStampedName(filepath_, QStringLiteral("VeltranoLog-"), QString());
+}
+
+QUrl Veltranor::proposedSaveFile(const QString& path) const
+{
+    const QFileInfo info(path);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QStringList folders;
+    if (QDir::isAbsolutePath(path))
+        folders.append(info.absolutePath());
+    folders << documents << QDir::homePath();
+    for (const QString& folder : std::as_const(folders)) {
+        if (!folder.isEmpty() && QDir().mkpath(folder))
+            return QUrl::fromLocalFile(QDir(QDir::cleanPath(folder)).filePath(info.fileName()));
+    }
+    return QUrl::fromLocalFile(QDir::home().filePath(info.fileName()));
 }
 
 void Veltranor::setFilepath(const QString& path)

@@ -118,14 +118,28 @@ Item {
         }
     }
 
-    // The file a save dialog hands over, with `suffix` added when its name
-    // has none.
+    // The file a save dialog hands over, as a file URL, with `suffix` added
+    // when its name has none. A name typed into the dialog comes back as a
+    // bare path, without the "file:" scheme.
     function withDefaultSuffix(url, suffix) {
-        const text = url.toString()
+        let text = url.toString()
+        if (text.startsWith("/"))
+            text = "file://" + text
+        else if (/^[A-Za-z]:[\/\\]/.test(text))
+            text = "file:///" + text
         const name = text.substring(text.lastIndexOf("/") + 1)
         if (suffix === "" || name === "" || name.indexOf(".") >= 0)
-            return url
+            return text
         return text + "." + suffix
+    }
+
+    // Opens a save dialog on `file` (a file URL): its folder list and its
+    // path bar show the file's folder.
+    function openSaveDialog(dialog, file) {
+        const text = file.toString()
+        dialog.currentFolder = text.substring(0, text.lastIndexOf("/"))
+        dialog.selectedFile = file
+        dialog.open()
     }
 
     // The file the installer dialog proposes: on macOS in the user's real
@@ -274,8 +288,7 @@ Item {
         shortcut: StandardKey.Save
         enabled: !mainUI.isRunning && mainUI.calibrationAvailable
         onTriggered: {
-            correctionSaveDialog.selectedFile = "file:///" + veltranor.filename
-            correctionSaveDialog.open()
+            mainUI.openSaveDialog(correctionSaveDialog, veltranor.proposedSaveFile(veltranor.filename))
         }
     }
 
@@ -284,9 +297,8 @@ Item {
         text: "&Save Log…"
         enabled: !mainUI.isRunning
         onTriggered: {
-            logSaveDialog.selectedFile = "file:///" + veltranor.defaultLogFileName()
+            mainUI.openSaveDialog(logSaveDialog, veltranor.proposedSaveFile(veltranor.defaultLogFileName()))
             console.log("open, folder", logSaveDialog.currentFolder, "file", logSaveDialog.selectedFile)
-            logSaveDialog.open()
         }
     }
 

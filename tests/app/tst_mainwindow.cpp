@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlApplicationEngine>
+#include <QRegularExpression>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickStyle>
@@ -87,6 +88,19 @@ struct Scene {
             return from;
         for (QQuickItem* child : from->childItems())
             if (QQuickItem* found = itemWithText(text, child))
+                return found;
+        return nullptr;
+    }
+    // The first visible item below `from` with that object name.
+    QQuickItem* itemNamed(const QString& name, QQuickItem* from = nullptr) const
+    {
+        from = from ? from : window->contentItem();
+        if (!from->isVisible())
+            return nullptr;
+        if (from->objectName() == name)
+            return from;
+        for (QQuickItem* child : from->childItems())
+            if (QQuickItem* found = itemNamed(name, child))
                 return found;
         return nullptr;
     }
@@ -343,6 +357,14 @@ private Q_SLOTS:
         for (uint n = 1; n <= d->ldmCount(); ++n)
             for (const double observed : {d->ldmRedObserved(n), d->ldmGreenObserved(n), d->ldmBlueObserved(n)})
                 QVERIFY2(qAbs(observed - 190.0) <= 190.0 * 0.02, qPrintable(d->dumpLdm(n)));
+        // The result stands: a minute of idle refreshes keeps the gains, and
+        // the simulated wall still shows the balanced colours.
+        for (int tick = 0; tick < 6; ++tick)
+            v->idleUpdate();
+        d->fetchFakeLdmRGBs();
+        for (uint n = 1; n <= d->ldmCount(); ++n)
+            for (const double observed : {d->ldmRedObserved(n), d->ldmGreenObserved(n), d->ldmBlueObserved(n)})
+                QVERIFY2(qAbs(observed - 190.0) <= 190.0 * 0.02, qPrintable(d->dumpLdm(n)));
 
         // On target, the errors view paints every LDM mid grey.
         scene.click(scene.itemWithText("Errors"));
@@ -402,11 +424,12 @@ private Q_SLOTS:
         QObject* save = scene.object("correctionSaveDialog");
         QCOMPARE(save->property("defaultSuffix").toString(), QStringLiteral("tsv"));
 
-        scene.veltranor->setFilename(QStringLiteral("tmp/proposed.tsv"));
+        QTemporaryDir proposed;
+        scene.veltranor->setFilename(proposed.path() + "/proposed.tsv");
         scene.veltranor->setCalibrationAvailable(true);
         QTRY_VERIFY(scene.object("fileSaveAction")->property("enabled").toBool());
         scene.trigger("fileSaveAction");
-        QCOMPARE(save->property("selectedFile").toUrl(), QUrl("file:///tmp/proposed.tsv"));
+        QCOMPARE(save->property("selectedFile").toUrl(), QUrl::fromLocalFile(proposed.path() + "/proposed.tsv"));
         if (!hasSlot(scene.veltranor.get(), "saveCalibration(QUrl)")
             || !hasSlot(scene.veltranor.get(), "readCalibration(QUrl)"))
             QSKIP("correction files are not in this build");
@@ -416,7 +439,7 @@ private Q_SLOTS:
         // The proposed name has no suffix: the file is saved with the one the
         // filter shows, and the open dialog reads it back.
         QTemporaryDir dir;
-        scene.veltranor->setFilename(dir.path().mid(1) + "/correction");
+        scene.veltranor->setFilename(dir.path() + "/correction");
         scene.veltranor->correctionPoints = {CalibrationPoint(), CalibrationPoint()};
         scene.trigger("fileSaveAction");
         QMetaObject::invokeMethod(save, "accept");
@@ -428,6 +451,111 @@ private Q_SLOTS:
         scene.trigger("fileOpenAction");
         QMetaObject::invokeMethod(open, "accept");
         QTRY_COMPARE(scene.veltranor->correctionPoints.size(), 2);
+    }
+
+    // Save Correction and Save Log write where their dialog shows: a typed
+    // name, a file chosen from the list and the proposed name, whose folder is
+    // created when it is missing. The path bar and the list show that folder.
+    void saveDialogsSaveWhereTheyShow_data()
+    {
+        QTest::addColumn<QByteArray>("action");
+        QTest::addColumn<QByteArray>("dialog");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("place"); // of the proposed folder
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("status");
+        const QByteArray correction = "fileSaveAction", correctionDialog = "correctionSaveDialog";
+        const QByteArray log = "logSaveAction", logDialog = "logSaveDialog";
+        QTest::newRow("correction, typed name")
+            << correction << correctionDialog << "typed" << "exists" << "typed\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction, chosen file")
+            << correction << correctionDialog << "chosen" << "exists" << "chosen\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction, proposed name")
+            << correction << correctionDialog << "proposed" << "exists" << "proposed\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction, missing folder")
+            << correction << correctionDialog << "proposed" << "missing" << "proposed\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction, folder that cannot be made")
+            << correction << correctionDialog << "proposed" << "blocked" << "proposed\\.tsv" << "Correction saved to ";
+        QTest::newRow("log, typed name") << log << logDialog << "typed" << "exists" << "typed\\.txt" << "Log saved to ";
+        QTest::newRow("log, proposed name")
+            << log << logDialog << "proposed" << "exists" << "VeltranoLog-[-0-9T]+Z\\.txt" << "Log saved to ";
+        QTest::newRow("log, missing folder")
+            << log << logDialog << "proposed" << "missing" << "VeltranoLog-[-0-9T]+Z\\.txt" << "Log saved to ";
+    }
+
+    void saveDialogsSaveWhereTheyShow()
+    {
+        QFETCH(QByteArray, action);
+        QFETCH(QByteArray, dialog);
+        QFETCH(QString, how);
+        QFETCH(QString, place);
+        QFETCH(QString, name);
+        QFETCH(QString, status);
+        QTemporaryDir dir;
+        // A folder below a plain file cannot be made: the Documents folder
+        // is proposed instead.
+        const QString proposedFolder = dir.path() + (place == "blocked" ? "/file/saved" : "/saved");
+        const QString folder = place == "blocked"
+            ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+            : proposedFolder;
+        if (place == "exists")
+            QVERIFY(QDir().mkpath(folder));
+        if (place == "blocked")
+            QVERIFY(QFile(dir.path() + "/file").open(QIODevice::WriteOnly));
+        const QString suffix = dialog == "logSaveDialog" ? "txt" : "tsv";
+        if (how == "chosen") {
+            QFile chosen(folder + "/chosen." + suffix);
+            QVERIFY(chosen.open(QIODevice::WriteOnly));
+            chosen.write("earlier\n");
+        }
+
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        Veltranor* v = scene.veltranor.get();
+        v->idleTimer().stop();
+        v->setFilepath(proposedFolder + "/x");
+        v->setFilename(proposedFolder + "/proposed.tsv");
+        v->correctionPoints = {CalibrationPoint(), CalibrationPoint()};
+        v->setCalibrationAvailable(true);
+        QTRY_VERIFY(scene.object(action.constData())->property("enabled").toBool());
+        scene.trigger(action.constData());
+        QObject* saveDialog = scene.object(dialog.constData());
+        QTRY_VERIFY(saveDialog->property("visible").toBool());
+
+        // The dialog's own list and path bar.
+        QQuickItem* list = nullptr;
+        QTRY_VERIFY((list = scene.itemNamed("fileDialogListView")));
+        QQuickItem* popup = list;
+        while (popup->parentItem() && !popup->parentItem()->inherits("QQuickOverlay"))
+            popup = popup->parentItem();
+        QObject* files = list->property("model").value<QObject*>();
+        QCOMPARE(saveDialog->property("currentFolder").toUrl(), QUrl::fromLocalFile(folder));
+        QTRY_COMPARE(files->property("folder").toUrl(), QUrl::fromLocalFile(folder));
+        QVERIFY(QFileInfo(folder).isDir());
+
+        if (how == "typed") {
+            QQuickItem* field = scene.itemNamed("fileNameTextField", popup);
+            QVERIFY(field);
+            field->forceActiveFocus();
+            QTRY_VERIFY(field->hasActiveFocus());
+            QMetaObject::invokeMethod(field, "selectAll");
+            for (const char key : QByteArray("typed"))
+                QTest::keyClick(scene.window, key);
+            QCOMPARE(field->property("text").toString(), QStringLiteral("typed"));
+        } else if (how == "chosen") {
+            QQuickItem* chosen = nullptr;
+            QTRY_VERIFY((chosen = scene.itemWithText("chosen." + suffix, list)));
+            scene.click(chosen);
+        }
+        scene.click(scene.itemWithText("Open", popup));
+
+        QTRY_VERIFY(v->statusString().startsWith(status));
+        const QString path = v->statusString().mid(status.size());
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(folder) + "/" + name + "$").match(path).hasMatch(),
+                 qPrintable(path));
+        QVERIFY(QFileInfo(path).size() > QByteArray("earlier\n").size());
     }
 
     void escapeStopsTheRestartCountdown()

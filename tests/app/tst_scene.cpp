@@ -257,6 +257,93 @@ private Q_SLOTS:
         v_->setFakeLdmVariation(0.0);
     }
 
+    // An idle refresh of the simulated display finds the same wall and keeps
+    // the operator's work: the lit and adjusted sets, the target LDM and the
+    // observations, a balance result (its gains and the colours the
+    // simulated window draws, variation included). An explicit fetch still
+    // builds the default wall anew.
+    void idleRefreshKeepsTheOperatorsWork_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::newRow("lit set") << QStringLiteral("lit");
+        QTest::newRow("adjusted set") << QStringLiteral("adjust");
+        QTest::newRow("target and observations") << QStringLiteral("target");
+        QTest::newRow("balance result") << QStringLiteral("balance");
+    }
+
+    void idleRefreshKeepsTheOperatorsWork()
+    {
+        QFETCH(QString, work);
+        v_->setMode(Calibrator::ModeBalance);
+        v_->setFakeLdmVariation(0.3);
+        v_->setSelectedLdm(0);
+        v_->fetchLdms();
+        auto root = create("Window { width: 800; height: 600; visible: true\n"
+                           "  ScreenPanel { anchors.fill: parent }\n"
+                           "  SimulatedDisplayWindow { objectName: 'sim' } }");
+        QVERIFY(root);
+        DisplayBase* d = v_->display();
+        QObject* grid = root->findChild<QObject*>(QStringLiteral("ldmGrid"));
+        QObject* wall = root->findChild<QObject*>(QStringLiteral("simulatedWall"));
+        QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
+        QTRY_COMPARE(wall->property("viewList").toList().size(), 144);
+
+        if (work == QStringLiteral("lit")) {
+            d->selectLdms(QPoint(1000, 50), QPoint(1399, 249));
+            d->lightSelectedLdms();
+            QCOMPARE(d->litLdmCount(), 8u);
+        } else if (work == QStringLiteral("adjust")) {
+            d->selectLdms(QPoint(1000, 50), QPoint(1399, 249));
+            d->adjustSelectedLdms(0);
+            QCOMPARE(d->adjustableLdmCount(), 8u);
+        } else if (work == QStringLiteral("target")) {
+            v_->setSelectedLdm(20);
+            QTRY_VERIFY(!v_->running());
+            d->setLdmRGBObserved(20, 180, 190, 200);
+        } else {
+            for (uint n = 1; n <= d->ldmCount(); ++n)
+                d->setLdmRGB(n, (int(n % 7) - 3) / 100.0, (int(n % 5) - 2) / 100.0, (int(n % 3) - 1) / 100.0);
+            d->fetchFakeLdmRGBs();
+        }
+
+        // Everything the operator sees of the wall, in the model and in both views.
+        const auto wallState = [&] {
+            QStringList state = testsupport::ldmRecords(*d);
+            for (const QVariant& view : wall->property("viewList").toList())
+                state << view.value<QObject*>()->findChild<QObject*>(QStringLiteral("ldmFill"))->property("color")
+                             .value<QColor>().name();
+            state << outlineColours(grid, d->ldmCount());
+            state << QString::number(v_->selectedLdm()) << QString::number(d->litLdmCount())
+                  << QString::number(d->adjustableLdmCount());
+            return state;
+        };
+        QStringList outlines = expectedOutlines();
+        if (v_->selectedLdm() > 0)
+            outlines[v_->selectedLdm() - 1] = QStringLiteral("#008000");
+        QTRY_COMPARE(outlineColours(grid, d->ldmCount()), outlines);
+        const QStringList before = wallState();
+
+        v_->setDisplayPolling(true);
+        v_->idleUpdate();
+        v_->setDisplayPolling(false);
+        QCoreApplication::processEvents();
+        QCOMPARE(wallState(), before);
+        // The fake camera still sees the balanced colours.
+        if (work == QStringLiteral("balance")) {
+            d->fetchFakeLdmRGBs();
+            QCOMPARE(wallState(), before);
+        }
+
+        // Asked for, the fetch lays out the default wall again.
+        v_->fetchLdms();
+        QCOMPARE(d->litLdmCount(), 144u);
+        QCOMPARE(d->adjustableLdmCount(), 144u);
+        for (uint n = 1; n <= d->ldmCount(); ++n)
+            QVERIFY(d->ldmRedGain(n) == 0.0 && d->ldmRedObserved(n) == 0.0);
+        v_->setSelectedLdm(0);
+        v_->setFakeLdmVariation(0.0);
+    }
+
     // Fields write their setters (and so their keys), refuse what their
     // validators refuse, the password stays scrambled in the store, and
     // Reset to Defaults asks first and then restores the twelve values.

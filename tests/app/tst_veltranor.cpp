@@ -7,12 +7,14 @@
 #include "fakedisplay.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
+#include "processorwall.h"
 #include "scriptedmeter.h"
 #include "simulateddisplay.h"
 #include "testsupport.h"
 #include "vantor.h"
 #include "veltranor.h"
 
+#include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -395,6 +397,128 @@ private Q_SLOTS:
         v->idleUpdate();
         v->setRunning(false);
         QCOMPARE(fake.requestLog().size(), 0);
+        v.reset();
+        fake.stop();
+    }
+
+    // A refresh that finds the same wall on the processor takes over the gains
+    // the processor reports and keeps the operator's selection, lit and
+    // adjusted sets and observations; a wall that changed is rebuilt, and a
+    // refresh that fails leaves the wall as it was. An explicit fetch still
+    // rebuilds everything.
+    void idleRefreshKeepsTheSameWall_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("lit and adjusted sets") << QString();
+        QTest::newRow("processor gains") << QStringLiteral("gains");
+        QTest::newRow("failed refresh") << QStringLiteral("fail");
+        QTest::newRow("changed wall") << QStringLiteral("wall");
+        QTest::newRow("fetch asked for while it waits") << QStringLiteral("asked");
+    }
+
+    void idleRefreshKeepsTheSameWall()
+    {
+        QFETCH(QString, change);
+        ProcessorStandin fake;
+        QVERIFY2(fake.start(), qPrintable(fake.errorString()));
+        fake.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
+        // The stand-in's display settings with a wall of `receivers` receivers.
+        const QJsonObject display = fake.state();
+        const auto wall = [&](int receivers) {
+            const QJsonObject mesh = testsupport::meshWallState(receivers, 160, 90, 4, 3);
+            QJsonObject state = display;
+            QJsonObject dev = state.value("dev").toObject();
+            dev.insert("receivers", mesh.value("dev").toObject().value("receivers"));
+            state.insert("dev", dev);
+            state.insert("sys", mesh.value("sys"));
+            return state;
+        };
+        fake.setState(wall(2));
+        auto v = make();
+        v->idleTimer().stop();
+        v->setMode(Calibrator::ModeBalance);
+        DisplayBase* d = v->display();
+        QCOMPARE(d, static_cast<DisplayBase*>(v->vantor()));
+        d->setAddress(QStringLiteral("127.0.0.1:%1").arg(fake.port()));
+        QCOMPARE(d->fetchLdms().code, 0);
+        QCOMPARE(d->ldmCount(), 24u);
+
+        // The operator lights and adjusts the top left 2 x 2 LDMs of the first
+        // receiver, takes one of them out of the adjusted set again, and LDM 1
+        // has been observed.
+        d->selectLdms(QPoint(0, 0), QPoint(79, 59));
+        d->lightSelectedLdms();
+        d->adjustSelectedLdms(0);
+        d->selectLdms(QPoint(0, 0), QPoint(39, 29));
+        d->adjustSelectedLdms(-1);
+        d->setLdmRGBObserved(1, 10, 20, 30);
+        const auto records = [d] { return testsupport::ldmRecords(*d); };
+        QStringList expected = records();
+        QCOMPARE(d->litLdmCount(), 4u);
+        QCOMPARE(d->adjustableLdmCount(), 3u);
+
+        QSignalSpy rebuilt(d, &DisplayBase::refreshChanged);
+        QSignalSpy redrawn(d, &DisplayBase::ldmDataChanged);
+        if (change == QStringLiteral("gains")) {
+            // The processor reports a new red gain for the LDM with key 2 of
+            // the first receiver (LDM 5 in the model's text order).
+            QJsonObject state = fake.state();
+            QJsonObject receivers = state.value("dev").toObject().value("receivers").toObject();
+            QJsonObject first = receivers.value("AA:BB:CC:DD:EE:00").toObject();
+            QJsonObject ldms = first.value("ldms").toObject();
+            QCOMPARE(d->ldm(5).index, 2);
+            ldms.insert("2", QJsonObject {{"gains", QJsonObject {{"r", 0.02}, {"g", 0.0}, {"b", -0.01}, {"i", 0.0}}}});
+            first.insert("ldms", ldms);
+            receivers.insert("AA:BB:CC:DD:EE:00", first);
+            QJsonObject dev = state.value("dev").toObject();
+            dev.insert("receivers", receivers);
+            state.insert("dev", dev);
+            fake.setState(state);
+            expected[4] = expected[4].replace(QStringLiteral("gains 0 0 0 0"), QStringLiteral("gains 0.02 0 -0.01 0"));
+        } else if (change == QStringLiteral("fail")) {
+            fake.addRule(QJsonObject {{"path", "/api/v1/data?dev.receivers"}, {"status", 500}, {"body", "down"}});
+        } else if (change == QStringLiteral("wall")) {
+            fake.setState(wall(3));
+        } else if (change == QStringLiteral("asked")) {
+            // The refresh's request hangs; the operator's Refresh meanwhile
+            // rebuilds the wall, then the hung request fails.
+            fake.addRule(QJsonObject {{"path", "/api/v1/data?dev.receivers"}, {"action", "hang"}});
+            QTimer::singleShot(100, v.get(), [&] {
+                QCOMPARE(d->fetchLdms().code, 0);
+                fake.releaseHung();
+            });
+        }
+        v->idleUpdate();
+
+        if (change == QStringLiteral("asked")) {
+            QCOMPARE(rebuilt.count(), 1);
+            QCOMPARE(d->ldmCount(), 24u);
+            QVERIFY(d->ldmAdjustable(1));
+            QCOMPARE(d->ldmRedObserved(1), 0.0);
+            return;
+        }
+        if (change == QStringLiteral("wall")) {
+            QCOMPARE(d->ldmCount(), 36u);
+            QCOMPARE(d->tileCount(), 3u);
+            QCOMPARE(rebuilt.count(), 1);
+            QCOMPARE(d->litLdmCount(), 36u);
+            QCOMPARE(d->adjustableLdmCount(), 36u);
+            QCOMPARE(d->ldmRedObserved(1), 0.0);
+            return;
+        }
+        QCOMPARE(records(), expected);
+        QCOMPARE(d->tileCount(), 2u);
+        QCOMPARE(rebuilt.count(), 0);
+        QCOMPARE(redrawn.count(), 1);
+        QCOMPARE(d->litLdmCount(), 4u);
+        QCOMPARE(d->adjustableLdmCount(), 3u);
+
+        // Asked for, the fetch builds the wall anew.
+        fake.clearRules();
+        QCOMPARE(d->fetchLdms().code, 0);
+        QCOMPARE(rebuilt.count(), 1);
+        QVERIFY(d->ldm(17).selected && d->ldm(17).adjustable);
+        QCOMPARE(d->ldmRedObserved(1), 0.0);
         v.reset();
         fake.stop();
     }

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+
+class DisplayBase;
 
 namespace testsupport {
 
@@ -12,6 +15,10 @@ namespace testsupport {
 // temporary folder for the life of the test process. Call before the
 // application object exists.
 QString isolateUserFolders();
+
+// Each LDM of the display as one line of text: number, flags, gains and
+// observed colour.
+QStringList ldmRecords(DisplayBase& display);
 
 // Reads a whole file; empty when it cannot be opened.
 QByteArray readFile(const QString& path);

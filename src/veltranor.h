@@ -286,10 +286,12 @@ public:
     Q_INVOKABLE QString defaultLogFileName() const;
     bool processCalibration();
     void showCalibrationStats();
-    void sendCalibration();
+    // The display's answer (code 0 when there was nothing to send).
+    ErrorType sendCalibration();
     void setupVantor();
-    void resetVantor(bool completed);
-    void updateVantor_();
+    // The processor's answer to the update (code 0 off the processor).
+    ErrorType resetVantor(bool completed);
+    ErrorType updateVantor_();
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return donePending_; }

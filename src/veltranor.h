@@ -432,6 +432,11 @@ private:
     void runMeshRegistrationPart2(bool ok);
     void runMeshRegistrationPart3(bool ok);
     void registrationFailed_(const QString& text, bool patternOff);
+    // Shows a registration pattern; a refusal ends the registration with
+    // the display's error (false).
+    bool showRegistrationPattern_(int pattern, int x, int y);
+    // A display's error text on one line, for the status line.
+    static QString oneLine_(const QString& message);
     void clearResumeStep_();
     bool linearityOnSimulated_() const;
     void joinWorkers_();

@@ -335,7 +335,13 @@ void Veltranor::calibratorDone(uint number, bool completed)
         setProgress(-1.0);
         if (imageSource_)
             imageSource_->useSavedExposure(false);
-        if (ranToEnd) {
+        if (ranToEnd && !completed) {
+            // The engine stopped on a device's error: it says what failed.
+            const QString reason = calibrator_->failure;
+            setStatusString(reason.isEmpty() ? QStringLiteral("%1 failed.").arg(kUniformity)
+                                             : QStringLiteral("%1 failed: %2").arg(kUniformity, reason));
+            setStatus(-1);
+        } else if (ranToEnd) {
             setStatusString(QStringLiteral("%1 completed.").arg(kUniformity));
             setStatus(1);
         } else {

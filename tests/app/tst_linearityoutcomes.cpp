@@ -61,11 +61,6 @@ QString displayTail(const QJsonArray& log)
     return runs.join(QLatin1Char(' '));
 }
 
-QJsonObject rule(const QJsonObject& fields)
-{
-    return fields;
-}
-
 } // namespace
 
 class TestLinearityOutcomes : public QObject
@@ -75,6 +70,7 @@ class TestLinearityOutcomes : public QObject
     std::unique_ptr<PolledContext> net_;
     ProcessorStandin fake_;
     QTemporaryDir dir_;
+    QJsonObject initialState_;
 
 private Q_SLOTS:
     void initTestCase()
@@ -83,6 +79,7 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
         net_ = std::make_unique<PolledContext>();
         QVERIFY2(fake_.start(), qPrintable(fake_.errorString()));
+        initialState_ = fake_.state();
     }
 
     void cleanupTestCase()
@@ -116,21 +113,21 @@ private Q_SLOTS:
             << QJsonArray() << "*** FAILED GETTING RGB DELTA VALUES! ***" << true << false << "r:204";
         QTest::newRow("gains refused")
             << lastLevel << QStringList()
-            << QJsonArray {rule({{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}})}
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
             << "Correction stopped with display error HTTP error 500: overloaded" << true << true
             << "20×g:500 r:500 c:500";
         QTest::newRow("processor gone")
-            << lastLevel << QStringList() << QJsonArray {rule({{"times", -1}, {"action", "close"}})}
+            << lastLevel << QStringList() << QJsonArray {QJsonObject {{"times", -1}, {"action", "close"}}}
             << "Correction stopped with display error end of stream" << true << true
             << "20×g:close r:close c:close";
         QTest::newRow("reset refused")
             << "Correction completed" << QStringList()
-            << QJsonArray {rule({{"method", "PATCH"}, {"status", 500}, {"body", "locked"}})}
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
             << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:500 c:204";
         QTest::newRow("curves refused")
             << "Correction completed" << QStringList()
-            << QJsonArray {rule({{"method", "PATCH"}, {"delay", 0.01}}),
-                           rule({{"method", "PATCH"}, {"status", 500}, {"body", "locked"}})}
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"delay", 0.01}},
+                           QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
             << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:204 c:500";
     }
 
@@ -146,11 +143,7 @@ private Q_SLOTS:
 
         QSettings().clear();
         fake_.clearRules();
-        fake_.setState(QJsonDocument::fromJson(R"({"dev":{"display":{"brightness":10.0,"cct":6500,"cctDuv":0.0,
-            "gamma":2.4,"eotfType":"sdrPreserve","lumaMax":1000.0,"tileBpc":10,"gains":{"r":1.0,"g":1.0,"b":1.0},
-            "out":{"adjust":{"gain":{"r":1.0,"g":1.0,"b":1.0}},"curves":{"enabled":false}}},
-            "ingest":{"testPattern":{"enabled":false,"mediaEnabled":false,"type":"white"},"outputFreq":60.0},
-            "receivers":{}},"sys":{"fixtures":{}}})").object());
+        fake_.setState(initialState_);
         MeterStandIn meter(QStringLiteral("fake_cr100.py"));
         qputenv("VELTRANO_CR100_PORT", meter.first().toLocal8Bit());
 

@@ -195,6 +195,13 @@ public:
     bool ioErrors() const { return colorimeterErrorType_.code != 0; }
     bool tooDark() const { return mode_ == ModeLinearity && reading.luminance == 0.0; }
     bool logIt_() const { return mode_ == ModeLinearity || loggable_; }
+    // Something failed that ends the run (see `failure`, `displayError`).
+    bool failed_() const { return !failure.isEmpty() || displayError.code != 0; }
+    // Running, and nothing has failed that ends the run.
+    bool going_() const { return running_ && !failed_(); }
+    // A correction level cannot go on: records the cause (the display's or
+    // the meter's error, or a dark reading) as the correction's end status.
+    void failCorrection_();
 
     // ---- readings and gains (all on the Calibrator's own thread; every one
     // returns promptly once `running` clears)
@@ -270,6 +277,9 @@ public:
     double getAmbientLevel_();
     double getBrightestPoint_();
     bool setAndReadVantorRGB_();
+    // Drives the held adjust coroutine to its end, sending its gains and
+    // reading after each suspension; true when the level was reached.
+    bool driveAdjustment_();
     // Averages count readings into `reading`; on a failed reading or a stop
     // the previous values stay.
     bool averageReadings_(int count);
@@ -280,6 +290,14 @@ public:
     // Set when a correction stopped itself at a gain limit: its own status
     // text then stands instead of "Correction cancelled".
     bool stoppedAtLimit = false;
+    // Why the current run ended on its own before its end, while `running`
+    // stayed set (a meter error, a dark reading, gains the display did not
+    // take, a failed upload): the status a correction ends with, the reason
+    // a uniformity run gives. Empty while nothing failed; the first cause
+    // stands. Read by the shell after done().
+    QString failure;
+    // The display's error when a send of gains gave up (code 0 otherwise).
+    ErrorType displayError;
     RGBValues balanceTargets;
     bool useSrgb = false;
     bool trust1stPoint = false;

@@ -57,8 +57,18 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
     elapsed = 0;
     renewCoGainSet_();
 
+    // A correction that cannot go on keeps running: it ends with the cause's
+    // status, not as if the operator had stopped it. An adjuster of a camera
+    // run stops itself.
+    auto stopHere = [this, linearity] {
+        if (linearity)
+            failCorrection_();
+        else
+            running_ = false;
+    };
+
     if (colorimeterErrorType_.code != 0) {
-        running_ = false;
+        stopHere();
         co_return false;
     }
 
@@ -81,13 +91,15 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
                gains.blue * scale / maximumValue_);
         coSetRGBGains_(gains.red * scale, gains.green * scale, gains.blue * scale);
         co_await Park {};
+        if (failed_())
+            co_return false;
         if (reading.luminance == 0.0) {
-            running_ = false;
+            stopHere();
             co_return false;
         }
     }
     if (colorimeterErrorType_.code != 0) {
-        running_ = false;
+        stopHere();
         co_return false;
     }
     signFlips[0] = signFlips[1] = signFlips[2] = 0;
@@ -119,15 +131,20 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
                                 .arg(remainingTime(progress_)));
 
         if (!getRGBDeltasWithRetries_()) {
-            if (running_) {
+            if (running_ && !linearity) {
                 running_ = false;
-                if (!linearity) {
-                    qDebug("*** FAILED GETTING RGB DELTA VALUES FOR LDM/MACROPIXEL %d! ***", int(number_));
-                    coSetRGBGains_(-0.5, -0.5, -0.5);
-                    co_await Park {};
-                } else {
-                    setStatusString(QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***"));
-                    qDebug("*** FAILED GETTING RGB DELTA VALUES! ***");
+                qDebug("*** FAILED GETTING RGB DELTA VALUES FOR LDM/MACROPIXEL %d! ***", int(number_));
+                coSetRGBGains_(-0.5, -0.5, -0.5);
+                co_await Park {};
+            } else if (running_) {
+                // A meter or display error behind the failure is named
+                // instead; otherwise this text is the correction's end.
+                failCorrection_();
+                if (failure.isEmpty()) {
+                    const QString text = QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***");
+                    setStatusString(text);
+                    qDebug("%s", qUtf8Printable(text));
+                    failure = text;
                     delay_(2000);
                 }
             }
@@ -289,12 +306,15 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
 
         if (parked) {
             co_await Park {};
+            if (linearity && failed_())
+                co_return false; // the gains were not taken: nothing more to send
             if (linearity && reading.luminance == 0.0) {
                 if (number_ != 0)
                     qDebug("#%-4d too dark", int(number_));
+                // Decided on this reading, before the final send reads again.
+                stopHere();
                 setFinalRGB(maximumWeightedError_ * (finishBalancingRequested ? 2.0 : 1.0));
                 co_await Park {};
-                running_ = false;
                 co_return false;
             }
             ++iterations;
@@ -315,14 +335,19 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
                 co_await Park {};
             const bool measured = gainSetCoroutine.result();
             renewCoGainSet_();
+            if (linearity && failed_())
+                co_return false;
             if (!measured) {
                 if (number_ != 0 && recalc == Recalc::Repeats)
                     qDebug("#%-4d looping setGains failed", int(number_));
                 if (number_ != 0 && recalc == Recalc::LoopTooBig)
                     qDebug("#%-4d loop error-too-big setGains failed", int(number_));
+                if (linearity && running_)
+                    failCorrection_();
                 setFinalRGB(maximumWeightedError_ * (finishBalancingRequested ? 2.0 : 1.0));
                 co_await Park {};
-                running_ = false;
+                if (!linearity)
+                    running_ = false;
                 co_return false;
             }
         }
@@ -376,6 +401,12 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
         if (finished || !running_ || colorimeterErrorType_.code != 0)
             break;
     }
+    // A level read through a meter in error is no level: the correction
+    // ends with the meter's error (decided now, before the final send reads
+    // again).
+    const bool meterFailed = linearity && running_ && colorimeterErrorType_.code != 0;
+    if (meterFailed)
+        failCorrection_();
 
     // ---- exit
     if (finished && running_ && colorimeterErrorType_.code == 0) {
@@ -404,7 +435,7 @@ AdjustTask Calibrator::coCalibrateForBrightness_(double luminance)
                     .arg(iterations - 1),
                 elapsed);
     }
-    co_return running_.load();
+    co_return running_.load() && !meterFailed;
 }
 
 bool Calibrator::setFinalRGB(double maxError)

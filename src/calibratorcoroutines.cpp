@@ -204,7 +204,8 @@ bool Calibrator::coSetInitialGains_()
     setStatusString(QStringLiteral("Getting maximum brightness level..."));
     const double g = initialGain;
     coSetRGBGains_(g, g, g);
-    sendRGBGains_(g, g, g, ControlDefault);
+    if (!sendRGBGains_(g, g, g, ControlDefault) && !going_())
+        return false;
     delay_(readDelay_ + 3000);
     if (!averageReadings_(int(readCount_)))
         return false;

@@ -25,6 +25,36 @@ bool Calibrator::averageReadings_(int count)
     return false;
 }
 
+void Calibrator::failCorrection_()
+{
+    if (!failure.isEmpty())
+        return;
+    if (displayError.code != 0)
+        failure = QStringLiteral("Correction stopped with display error ") + displayError.message;
+    else if (ioErrors())
+        failure = QStringLiteral("Correction stopped with colorimeter error ") + colorimeterError_;
+    else if (tooDark())
+        failure = QStringLiteral("Correction stopped; too dark to proceed.");
+}
+
+bool Calibrator::driveAdjustment_()
+{
+    // Gains the display no longer takes leave nothing to adjust.
+    while (!failed_() && !adjustCoroutine.done()) {
+        adjustCoroutine.resume();
+        // A level that failed has nothing more to send or read.
+        if (adjustCoroutine.done() && !adjustCoroutine.result())
+            break;
+        if (sendRGBGains_(gains.red, gains.green, gains.blue, ControlDefault)) {
+            delay_(readDelay_);
+            averageReadings_(int(readCount_));
+        }
+    }
+    const bool result = adjustCoroutine.done() && adjustCoroutine.result();
+    adjustCoroutine.destroy();
+    return result;
+}
+
 bool Calibrator::setAndReadVantorRGB_()
 {
     if (!sendRGBGains_(gains.red, gains.green, gains.blue, ControlDefault))
@@ -83,8 +113,10 @@ double Calibrator::getAmbientLevel_()
 {
     setStatusString(QStringLiteral("Getting ambient black level..."));
     setMeasuringGains_(0.0);
-    delay_(readDelay_ + 3000);
-    averageReadings_(int(readCount_));
+    if (going_()) {
+        delay_(readDelay_ + 3000);
+        averageReadings_(int(readCount_));
+    }
     qDebug("ambient black %.3f nits", reading.luminance);
     return reading.luminance;
 }
@@ -93,8 +125,10 @@ double Calibrator::getBrightestPoint_()
 {
     setStatusString(QStringLiteral("Getting bright level..."));
     setMeasuringGains_(maximumValue_);
-    delay_(readDelay_ + 3000);
-    averageReadings_(int(readCount_));
+    if (going_()) {
+        delay_(readDelay_ + 3000);
+        averageReadings_(int(readCount_));
+    }
     return reading.luminance;
 }
 
@@ -127,6 +161,8 @@ void Calibrator::calibrateSteps(uint start)
     setProgress(0.0);
     usingCoroutines = true;
     colorimeterErrorType_ = ErrorType();
+    failure.clear();
+    displayError = ErrorType();
 
     const char* word = trust1stPoint ? "Assuming" : "Target";
     if (useSrgb)
@@ -166,7 +202,7 @@ void Calibrator::calibrateSteps(uint start)
 
             qDebug("get brightest point...");
             const double bright = getBrightestPoint_();
-            if (!ioErrors() && bright != 0.0) {
+            if (going_() && !ioErrors() && bright != 0.0) {
                 storeDisplayGains(points[0], displayGains);
                 gains = lastGains = {initialGain, initialGain, initialGain};
                 saveThisToLast_();
@@ -207,18 +243,14 @@ void Calibrator::calibrateSteps(uint start)
             points[0].luminanceTarget = points[0].luminance = black;
             formatStepTable_(black);
             qDebug("set initial gains");
-            if (!ioErrors())
+            if (going_() && !ioErrors())
                 coSetInitialGains_();
             currentStep += 1;
 
             renewCoAdjust_(targetLum_);
-            while (!adjustCoroutine.done()) {
-                adjustCoroutine.resume();
-                setAndReadVantorRGB_();
-            }
-            adjustCoroutine.destroy();
+            const bool reached = driveAdjustment_();
 
-            if (running_) {
+            if (running_ && reached) {
                 displayGains = gains;
                 storeDisplayGains(points[0], displayGains);
                 gains = lastGains = {initialGain, initialGain, initialGain};
@@ -229,7 +261,7 @@ void Calibrator::calibrateSteps(uint start)
                        points[steps_].luminance, black);
                 afterLevel(levels[steps_]);
             }
-            ok = running_;
+            ok = running_ && reached;
             defaultControlType = ControlRGB;
             maximumValue_ = initialGain;
         }
@@ -254,7 +286,7 @@ void Calibrator::calibrateSteps(uint start)
                 break;
         }
         gainSetCoroutine.destroy();
-        ok = true;
+        ok = going_();
     }
 
     // ---- levels, from bright to dark
@@ -262,19 +294,13 @@ void Calibrator::calibrateSteps(uint start)
         currentStep += 1;
         qDebug("******** LEVEL %d - LUMINANCE %.2f ********", i, double(levels[i]));
         renewCoAdjust_(levels[i]);
-        while (!adjustCoroutine.done()) {
-            adjustCoroutine.resume();
-            if (sendRGBGains_(gains.red, gains.green, gains.blue, ControlDefault)) {
-                delay_(readDelay_);
-                averageReadings_(int(readCount_));
-            }
-        }
-        adjustCoroutine.destroy();
-        if (running_) {
+        const bool reached = driveAdjustment_();
+        // A level that failed is not stored: a resume starts there again.
+        if (running_ && reached) {
             captureCalibration(points[i], levels[i]);
             setResumeStep(currentStep);
         }
-        ok = running_;
+        ok = running_ && reached;
         afterLevel(levels[i]);
     }
 
@@ -288,10 +314,11 @@ void Calibrator::calibrateSteps(uint start)
     } else if (ok) {
         status = QStringLiteral("Correction completed without error");
         setResumeStep(0);
-    } else if (ioErrors()) {
-        status = QStringLiteral("Correction stopped with colorimeter error ") + colorimeterError_;
-    } else if (tooDark()) {
-        status = QStringLiteral("Correction stopped; too dark to proceed.");
+    } else {
+        // The cause, unless it was recorded when it happened; with none the
+        // status is left as it is.
+        failCorrection_();
+        status = failure;
     }
     if (!status.isEmpty()) {
         setStatusString(status);

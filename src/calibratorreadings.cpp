@@ -170,6 +170,9 @@ int Calibrator::sendGainsLoop_(double r, double g, double b, ControlType type, c
         qDebug("Calibrator::%s: fatal error %s", who, qUtf8Printable(result.message));
         break;
     }
+    // Given up while the run goes on: the task ends on the display's error.
+    if (result.code != 0 && running_ && displayError.code == 0)
+        displayError = result;
     return result.code;
 }
 
@@ -254,6 +257,8 @@ bool Calibrator::getRGBDeltasWithRetries_()
         }
         if (!measured) {
             gainSetCoroutine = AdjustTask::idle();
+            if (displayError.code != 0)
+                return false; // the display no longer takes gains
             continue;
         }
         if (getRGBDeltas_())

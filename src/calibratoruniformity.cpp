@@ -41,6 +41,14 @@ Observation takeObservation(const QList<T*>& list, QList<T*>& held, const char* 
 // Update cycles after the initial one, both phases together.
 constexpr int maxCycles = 999;
 
+// Why a uniformity run failed, on one line: what failed and the display's error.
+QString failureText(const char* what, const ErrorType& error)
+{
+    QString message = error.message.trimmed();
+    message.replace(QLatin1Char('\n'), QStringLiteral("; "));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), message);
+}
+
 } // namespace
 
 void Calibrator::balanceSetup()
@@ -86,6 +94,8 @@ void Calibrator::balance()
     }
 
     usingCoroutines = true;
+    failure.clear();
+    displayError = ErrorType();
     balanceSetup();
     const double g = initialGain;
     for (Calibrator* a : std::as_const(adjusters_)) {
@@ -152,8 +162,12 @@ void Calibrator::balance()
 
     // A stopped run leaves what it sent uncommitted.
     if (templating && running_) {
-        if (DisplayBase* d = display_.load())
-            d->commitMeshRGBs(macropixels_);
+        DisplayBase* d = display_.load();
+        const ErrorType committed = d ? d->commitMeshRGBs(macropixels_) : ErrorType(2, QStringLiteral("no display"));
+        if (committed.code != 0) {
+            qDebug("Calibrator::balance: commitMeshRGBs failed: %s", qUtf8Printable(committed.message));
+            failure = failureText("mesh commit", committed);
+        }
     }
     for (Calibrator* a : std::as_const(adjusters_))
         a->adjustCoroutine.destroy();
@@ -161,7 +175,8 @@ void Calibrator::balance()
     if (logIt_())
         qDebug("*** %lld %ss done after %d update cycles. ***", qlonglong(adjusters_.size()), kind, cycle);
     usingCoroutines = false;
-    endTask_(true);
+    // A run that failed says so; the shell reads why from `failure`.
+    endTask_(failure.isEmpty());
 }
 
 void Calibrator::setAndReadMacropixels_(bool all)
@@ -241,6 +256,8 @@ void Calibrator::setAndReadMacropixels_(bool all)
                        qlonglong(list.size()));
             } else {
                 qDebug("Vantor::setAndReadMacropixels_: setMeshRGBs failed: %s", qUtf8Printable(result.message));
+                if (failure.isEmpty())
+                    failure = failureText("mesh upload", result);
                 stopRunning_();
             }
         }
@@ -273,6 +290,8 @@ void Calibrator::sendLdmRGBs()
             continue;
         }
         qDebug("Calibrator::setLdmRGBs: fatal error %s", qUtf8Printable(result.message));
+        if (failure.isEmpty())
+            failure = failureText("LDM gains", result);
         stopRunning_();
         return;
     }

@@ -835,6 +835,7 @@ ErrorType Vantor::setMeshRGBs(QList<Macropixel*>& macropixels, float value)
         qWarning("setMeshRGBs: %d mesh points outside their LDM's cell grid skipped", skipped);
 
     CalUpdater updater(httpContext, host, endpoints());
+    updater.setPollInterval(std::chrono::milliseconds(meshPollInterval.load()));
     for (LdmMesh& entry : meshes) {
         std::ostringstream out;
         TessCalFile::Handler().writeStream(entry.mesh, out);

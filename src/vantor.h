@@ -54,6 +54,9 @@ public:
     // While false, updateVantor sends nothing: set it false, change several
     // settings, set it true and call updateVantor once to send them together.
     std::atomic<bool> updatesEnabled {true};
+    // Milliseconds between two busy/idle polls of a mesh upload (tests
+    // shorten it).
+    std::atomic<int> meshPollInterval {1000};
 
     QString username() const;
     QString password() const;

@@ -296,10 +296,12 @@ public:
     Q_INVOKABLE QUrl proposedSaveFile(const QString& path) const;
     bool processCalibration();
     void showCalibrationStats();
-    void sendCalibration();
+    // The display's answer (code 0 when there was nothing to send).
+    ErrorType sendCalibration();
     void setupVantor();
-    void resetVantor(bool completed);
-    void updateVantor_();
+    // The processor's answer to the update (code 0 off the processor).
+    ErrorType resetVantor(bool completed);
+    ErrorType updateVantor_();
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return donePending_; }
@@ -442,6 +444,11 @@ private:
     void registrationFailed_(const QString& text, bool patternOff);
     // False, with a status, when the tile mesh is empty or too large for a wall of tileCount tiles.
     bool meshFits_(uint tileCount);
+    // Shows a registration pattern; a refusal ends the registration with
+    // the display's error (false).
+    bool showRegistrationPattern_(int pattern, int x, int y);
+    // A display's error text on one line, for the status line.
+    static QString oneLine_(const QString& message);
     void clearResumeStep_();
     bool linearityOnSimulated_() const;
     void joinWorkers_();

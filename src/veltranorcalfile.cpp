@@ -140,13 +140,13 @@ void Veltranor::showCalibrationStats()
            withTarget == 0 ? 0.0 : luminanceError / double(withTarget));
 }
 
-void Veltranor::sendCalibration()
+ErrorType Veltranor::sendCalibration()
 {
     if (!display_)
-        return;
+        return {};
     if (correctionPoints.isEmpty()) {
         qDebug("sendCalibration: no correction points to send");
-        return;
+        return {};
     }
     QList<DisplayBase::CalibrationPoint> curves;
     curves.reserve(correctionPoints.size());
@@ -158,6 +158,7 @@ void Veltranor::sendCalibration()
         display_->sendCalibration(curves, last.redDisplayGain, last.greenDisplayGain, last.blueDisplayGain);
     if (error.code != 0)
         qDebug("sendCalibration: error %s", qUtf8Printable(error.message));
+    return error;
 }
 
 // ---------------------------------------------------------------- files

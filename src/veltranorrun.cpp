@@ -256,10 +256,10 @@ void Veltranor::setupVantor()
     updateVantor_();
 }
 
-void Veltranor::resetVantor(bool completed)
+ErrorType Veltranor::resetVantor(bool completed)
 {
     if (!vantor_ || display_ != vantor_)
-        return;
+        return {};
     qDebug("Resetting VANTOR after correction.");
     vantor_->updatesEnabled = false;
     vantor_->setTestPatternEnabled(false);
@@ -276,11 +276,12 @@ void Veltranor::resetVantor(bool completed)
         // Stored only: the update below sends it with the rest.
         vantor_->setDisplayGainRGB(1.0, 1.0, 1.0);
     }
-    updateVantor_();
+    const ErrorType error = updateVantor_();
     displayPoll_ = true;
+    return error;
 }
 
-void Veltranor::updateVantor_()
+ErrorType Veltranor::updateVantor_()
 {
     const bool wasRunning = running_;
     if (!wasRunning)
@@ -293,6 +294,7 @@ void Veltranor::updateVantor_()
         running_ = false;
         Q_EMIT runningChanged(false);
     }
+    return error;
 }
 
 // ---------------------------------------------------------------- finishing
@@ -333,7 +335,13 @@ void Veltranor::calibratorDone(uint number, bool completed)
         setProgress(-1.0);
         if (imageSource_)
             imageSource_->useSavedExposure(false);
-        if (ranToEnd) {
+        if (ranToEnd && !completed) {
+            // The engine stopped on a device's error: it says what failed.
+            const QString reason = calibrator_->failure;
+            setStatusString(reason.isEmpty() ? QStringLiteral("%1 failed.").arg(kUniformity)
+                                             : QStringLiteral("%1 failed: %2").arg(kUniformity, reason));
+            setStatus(-1);
+        } else if (ranToEnd) {
             setStatusString(QStringLiteral("%1 completed.").arg(kUniformity));
             setStatus(1);
         } else {
@@ -356,18 +364,26 @@ void Veltranor::calibratorDone(uint number, bool completed)
         qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
         correctionPoints = calibrator_->points;
         setResumeStep(calibrator_->resumeStep());
-        resetVantor(completed);
+        ErrorType closing = resetVantor(completed);
         const bool ok = processCalibration();
         const qint64 intervals = qint64(correctionPoints.size()) - 1;
-        setStatus(completed && ok && intervals == qint64(steps_) ? 1 : -1);
+        const bool whole = completed && ok && intervals == qint64(steps_);
         qDebug("%lld point%s %s.", static_cast<long long>(intervals), intervals == 1 ? " is" : "s are",
                ok ? "good" : "not useful");
         if (ok) {
             showCalibrationStats();
             setFilename(correctionFileName_());
             setCalibrationAvailable(true);
-            sendCalibration();
+            const ErrorType sent = sendCalibration();
+            if (closing.code == 0)
+                closing = sent;
         }
+        // A correction that never reached the processor is no success; it
+        // stays available to save and to send again from the file.
+        if (whole && closing.code != 0)
+            setStatusString(
+                QStringLiteral("Correction could not be sent: %1").arg(closing.message.trimmed()));
+        setStatus(whole && closing.code == 0 ? 1 : -1);
     }
     if (running_) {
         running_ = false;

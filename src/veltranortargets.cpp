@@ -244,8 +244,12 @@ void Veltranor::setMeshTestPattern()
             mesh.append(cell);
         }
     }
-    display_->setMeshRGBs(mesh, 0.05f);
+    const ErrorType error = display_->setMeshRGBs(mesh, 0.05f);
     qDeleteAll(mesh);
+    if (error.code != 0) {
+        setStatusString(QStringLiteral("Failed to send the mesh test pattern: %1").arg(oneLine_(error.message)));
+        setStatus(-1);
+    }
 }
 
 // ---------------------------------------------------------------- mesh registration
@@ -259,14 +263,31 @@ void Veltranor::registrationFailed_(const QString& text, bool patternOff)
     setStatus(-1);
 }
 
+QString Veltranor::oneLine_(const QString& message)
+{
+    QString text = message.trimmed();
+    text.replace(QLatin1Char('\n'), QStringLiteral("; "));
+    return text;
+}
+
+bool Veltranor::showRegistrationPattern_(int pattern, int x, int y)
+{
+    const ErrorType error = display_->displayTestPattern(DisplayBase::TestPattern(pattern), x, y);
+    if (error.code == 0)
+        return true;
+    // Nothing to photograph: the processor's refusal is the outcome.
+    registrationFailed_(QStringLiteral("Failed to show the test pattern: %1").arg(oneLine_(error.message)), true);
+    return false;
+}
+
 void Veltranor::runMeshRegistration()
 {
     runNothing();
     TileGrader* grader = tileGrader();
     grader->setReuseScreenContour(false);
     grader->setMeshLocations(std::nullopt);
-    if (display_)
-        display_->displayTestPattern(DisplayBase::TestPatternWhite, 0, 0);
+    if (display_ && !showRegistrationPattern_(DisplayBase::TestPatternWhite, 0, 0))
+        return;
     delay_(4000);
     grabContinuation_ = [this](bool ok) { runMeshRegistrationPart2(ok); };
     getImageTileRGBData(background_->lastGrabVerbose());
@@ -290,7 +311,8 @@ void Veltranor::runMeshRegistrationPart2(bool ok)
         registrationFailed_(QStringLiteral("Incorrect cell locations"), true);
         return;
     }
-    display_->displayTestPattern(DisplayBase::TestPatternGenerated, stepX, stepY);
+    if (!showRegistrationPattern_(DisplayBase::TestPatternGenerated, stepX, stepY))
+        return;
     delay_(8000);
     grabContinuation_ = [this](bool next) { runMeshRegistrationPart3(next); };
     getImageTileRGBData(background_->lastGrabVerbose());

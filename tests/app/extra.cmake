@@ -13,3 +13,8 @@ endif()
 # (the offscreen platform's own screen is 800 x 800).
 set_property(TEST tst_mainwindow APPEND PROPERTY ENVIRONMENT_MODIFICATION
   "QT_QPA_PLATFORM=set:offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/support/screens.json")
+
+# tst_linearityoutcomes: seven short corrections against the stand-ins, each
+# with the settle time of real meters; one re-measures its sensitivity three
+# times before it gives up.
+set_tests_properties(tst_linearityoutcomes PROPERTIES TIMEOUT 900)

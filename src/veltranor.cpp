@@ -318,7 +318,7 @@ void Veltranor::idleUpdate()
 {
     // A processor request has no time-out; while one from the previous tick
     // still waits (its wait runs nested event loops), this tick is skipped.
-    if (running_ || idleBusy_)
+    if (running_ || idleBusy_ || donePending_)
         return;
     idleBusy_ = true;
     if (mode_ == Calibrator::ModeLinearity && colorimeter_)
@@ -345,13 +345,20 @@ void Veltranor::delay_(unsigned milliseconds)
 
 void Veltranor::stop()
 {
-    if (display_)
-        display_->cancel();
+    cancelRequests();
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
     }
     joinWorkers_();
+}
+
+void Veltranor::cancelRequests()
+{
+    if (vantor_)
+        vantor_->shutDown();
+    if (display_)
+        display_->cancel();
 }
 
 void Veltranor::joinWorkers_()
@@ -586,6 +593,9 @@ void Veltranor::setMode(Mode value)
     }
     if (value == mode_)
         return;
+    // The stopped run still uses its adjusters and records.
+    if (refuseWhileEnding_())
+        return;
     mode_ = value;
     setStatus(0);
     setStatusString(QStringLiteral(" "));
@@ -599,7 +609,7 @@ void Veltranor::setMode(Mode value)
 
 void Veltranor::setSelectedLdm(int number)
 {
-    if (running_)
+    if (running_ || refuseWhileEnding_())
         return;
     selectedLdm_ = number;
     qDebug("setSelectedLDM #%d", number);

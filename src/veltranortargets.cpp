@@ -242,6 +242,8 @@ void Veltranor::registrationFailed_(const QString& text, bool patternOff)
 
 void Veltranor::runMeshRegistration()
 {
+    if (!running_ && refuseWhileEnding_())
+        return;
     runNothing();
     TileGrader* grader = tileGrader();
     grader->setReuseScreenContour(false);

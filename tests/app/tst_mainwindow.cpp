@@ -24,6 +24,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -45,6 +46,9 @@ struct Scene {
     Scene()
     {
         veltranor = std::make_unique<Veltranor>(io);
+        // No test here is about the 10 s refresh; it would rebuild the LDM
+        // views (and fetch the wall) in the middle of a test's waits.
+        veltranor->idleTimer().stop();
         engine = std::make_unique<QQmlApplicationEngine>();
         QQmlContext* context = engine->rootContext();
         context->setContextProperty("qtVersion", QString::fromLatin1(qVersion()));
@@ -69,6 +73,20 @@ struct Scene {
     QObject* object(const char* name) const { return ui->property(name).value<QObject*>(); }
     void trigger(const char* action) const { QMetaObject::invokeMethod(object(action), "trigger"); }
     QQuickItem* item(const char* name) const { return window->findChild<QQuickItem*>(name); }
+    // The wall view's item of LDM `n`, looked up afresh: the grid rebuilds its
+    // items whenever the LDMs are fetched, so none is kept across a wait.
+    QQuickItem* ldmView(int n) const
+    {
+        QObject* grid = object("screenPanel")->property("ldmGrid").value<QObject*>();
+        return grid ? grid->findChild<QQuickItem*>(QStringLiteral("ldm%1").arg(n)) : nullptr;
+    }
+    QColor ldmOutline(int n) const
+    {
+        QQuickItem* view = ldmView(n);
+        QObject* fill = view ? view->findChild<QObject*>("ldmFill") : nullptr;
+        QObject* border = fill ? fill->property("border").value<QObject*>() : nullptr;
+        return border ? border->property("color").value<QColor>() : QColor();
+    }
     QString statusLine() const { return item("statusLine")->property("text").toString(); }
     bool activate() const
     {
@@ -96,6 +114,17 @@ struct Scene {
     void click(QQuickItem* item) const
     {
         waitForFrame();
+        press(item);
+    }
+    // For items the scene rebuilds (the LDM views): looked up after the wait.
+    void click(const std::function<QQuickItem*()>& find) const
+    {
+        waitForFrame();
+        press(find());
+    }
+    void press(QQuickItem* item) const
+    {
+        QVERIFY(item);
         QTest::mouseClick(window, Qt::LeftButton, {},
                           item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
     }
@@ -265,10 +294,10 @@ private Q_SLOTS:
         scene.click(scene.itemWithText("Set target RGB"));
         QCOMPARE(scene.ui->property("dragMode").toString(), QStringLiteral("ref"));
 
-        QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
-        QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
-        auto* target = grid->findChild<QQuickItem*>("ldm20");
-        scene.click(target);
+        QTRY_COMPARE(scene.object("screenPanel")->property("ldmGrid").value<QObject*>()->property("viewList").toList().size(),
+                     144);
+        QTRY_VERIFY(scene.ldmView(20));
+        scene.click([&] { return scene.ldmView(20); });
         QCOMPARE(v->selectedLdm(), 20);
         QCOMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
         QCOMPARE(v->balanceTargetRed(), 190.0); // 255 × 0.745, rounded
@@ -276,8 +305,7 @@ private Q_SLOTS:
         QCOMPARE(v->balanceTargetBlue(), 190.0);
         QVERIFY(!v->targetTime().isEmpty());
         QTRY_VERIFY(!v->running());
-        auto* outline = target->findChild<QObject*>("ldmFill")->property("border").value<QObject*>();
-        QTRY_COMPARE(outline->property("color").value<QColor>(), QColor("green"));
+        QTRY_COMPARE(scene.ldmOutline(20), QColor("green"));
 
         // The wall varies from LDM to LDM; Run balances it.
         scene.click(scene.itemWithText("[↺ Var]"));

@@ -331,6 +331,32 @@ private Q_SLOTS:
         QVERIFY(scene.saveScreenshot("mainwindow-uniformity.png"));
     }
 
+    // Run pressed while a stopped run is still ending: nothing starts, and the
+    // footer says why at every press, also after it was cleared meanwhile
+    // (as Resume, Spot Measure and the read-count test clear it first).
+    void runPressedWhileTheRunEnds()
+    {
+        Scene scene;
+        QVERIFY(scene.window);
+        Veltranor* v = scene.veltranor.get();
+        const QString ending = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+        // No event loop runs between these presses: the engine's done, which
+        // comes through this thread's queue, cannot arrive in between.
+        scene.trigger("runStopCal");
+        QVERIFY(v->running());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        QCOMPARE(scene.statusLine(), ending);
+        scene.trigger("stopTimer");
+        QCOMPARE(scene.statusLine(), QString());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        QCOMPARE(scene.statusLine(), ending);
+        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 30000);
+    }
+
     void updateCheckResults()
     {
         Scene scene;

@@ -609,7 +609,11 @@ void Veltranor::setMode(Mode value)
 
 void Veltranor::setSelectedLdm(int number)
 {
-    if (running_ || refuseWhileEnding_())
+    if (running_)
+        return;
+    // A target measurement would rebuild the records the stopped run uses;
+    // clearing the choice (0) touches nothing of it.
+    if (number != 0 && refuseWhileEnding_())
         return;
     selectedLdm_ = number;
     qDebug("setSelectedLDM #%d", number);

@@ -20,6 +20,8 @@ constexpr int kMaxExposureCorrections = 20;
 
 void Veltranor::chooseTargetLdm(int number)
 {
+    if (!running_ && refuseWhileEnding_())
+        return;
     setStatusString(QStringLiteral("Testing target LDM..."));
     targetLdmTest_ = true;
     setSelectedLdm(number);

@@ -89,8 +89,8 @@ void press(Veltranor& v, Press what)
     case Press::ModeSwitch:
         v.setMode(v.mode() == Calibrator::ModeLinearity ? Calibrator::ModeBalance : Calibrator::ModeLinearity);
         break;
-    case Press::TargetLdm:
-        v.setSelectedLdm(5);
+    case Press::TargetLdm: // a click on an LDM in "Set target RGB"
+        v.chooseTargetLdm(5);
         break;
     case Press::Run:
         v.setRunning(true);

@@ -237,6 +237,8 @@ private Q_SLOTS:
         if (scene.veltranor->running())
             QTest::keyClick(scene.window, Qt::Key_Escape);
         QTRY_VERIFY(!scene.veltranor->running());
+        // Until the engine has ended the stopped run, nothing new starts.
+        QTRY_VERIFY(!scene.veltranor->donePending());
 
         // The status line and the progress bar follow Veltranor.
         scene.veltranor->setStatusString(QStringLiteral("Step 3 of 10"));
@@ -265,6 +267,7 @@ private Q_SLOTS:
         QTRY_VERIFY(running.count() >= 3);
         scene.veltranor->setRunning(false);
         QTRY_VERIFY(!scene.veltranor->running());
+        QTRY_VERIFY(!scene.veltranor->donePending());
         scene.veltranor->setMode(Calibrator::ModeBalance);
         QTRY_VERIFY(!scene.object("runStopCal")->property("enabled").toBool());
 

@@ -172,6 +172,8 @@ cancel_registration::cancel_registration(context& ctx, std::function<void()> act
 {
     std::lock_guard lock(ctx.mutex);
     ctx.cancellers.insert(this);
+    if (ctx.refusing)
+        cancelled_.store(true, std::memory_order_release);
 }
 
 cancel_registration::~cancel_registration()
@@ -193,6 +195,17 @@ void cancel_all(context& ctx)
     std::lock_guard lock(ctx.mutex);
     for (cancel_registration* registration : ctx.cancellers)
         registration->cancel();
+}
+
+void refuse_requests(context& ctx, bool refuse)
+{
+    std::lock_guard resume(detail::resume_mutex(ctx.io));
+    std::lock_guard lock(ctx.mutex);
+    ctx.refusing = refuse;
+    if (refuse) {
+        for (cancel_registration* registration : ctx.cancellers)
+            registration->cancel();
+    }
 }
 
 // ---- Digest -----------------------------------------------------------------

@@ -1,8 +1,10 @@
 #include "logmodel.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QMetaObject>
+#include <QThread>
 
 #include <atomic>
 
@@ -195,12 +197,20 @@ void LogMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
             const QString category = context.category ? QString::fromUtf8(context.category) : QString();
             const QString function = context.function ? QString::fromUtf8(context.function) : QString();
             const LogModel::Severity severity = severityFor(type);
+            // Queued, also on the model's own thread: a message may come from
+            // inside the QML engine (a binding, a view being built), and a row
+            // inserted there would run the log views' handlers re-entrantly.
+            // Posted events keep the order in which the lines were logged,
+            // from every thread. Only without an application object (before
+            // it exists, or while it is torn down) no event loop would deliver
+            // the line, and no scene runs: then it goes in at once.
+            const bool queued = model->thread() != QThread::currentThread() || QCoreApplication::instance();
             QMetaObject::invokeMethod(
                 model,
                 [model, now, category, severity, function, msg] {
                     model->appendEntry(now, category, severity, function, msg);
                 },
-                Qt::AutoConnection);
+                queued ? Qt::QueuedConnection : Qt::DirectConnection);
         }
     }
     chain(type, context, msg);

@@ -326,8 +326,13 @@ void SonyCamera::disconnectCamera()
         for (QTimer* timer : {shutterTimer, liveViewTimer, propertiesTimer})
             if (timer)
                 timer->stop();
+        disconnectSeen_ = false;
         sdk->disconnect(handle);
-        wait_([this] { return !isConnected; });
+        wait_([this] { return !isConnected || disconnectSeen_; });
+        if (disconnectSeen_) {
+            connectError = 0;
+            setConnected_(false);
+        }
         qDebug("...releasing camera...");
         const std::int32_t released = sdk->releaseDevice(handle);
         if (released != Ok)
@@ -373,6 +378,7 @@ void SonyCamera::OnConnected(std::uint32_t version)
 void SonyCamera::OnDisconnected(std::uint32_t error)
 {
     qDebug("SonyCamera::OnDisconnected, error 0x%X", error);
+    disconnectSeen_ = true;
     post_([this] {
         connectError = 0;
         setConnected_(false);

@@ -3,6 +3,7 @@
 #include "camerasdk.h"
 #include "errortype.h"
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -153,6 +154,10 @@ private:
     std::int32_t connectError = 0;
     bool sdkReady = false;
     bool isConnected = false;
+    // Set by the SDK's disconnect callback on its own thread: a disconnection
+    // waits for this, not for the posted state change, which a camera thread
+    // that is shutting down never runs.
+    std::atomic<bool> disconnectSeen_ {false};
     camerasdk::DeviceHandle handle = 0;
     camerasdk::ImageInfo liveViewInfo;
     camerasdk::ImageDataBlock liveViewBlock;

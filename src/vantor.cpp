@@ -378,6 +378,17 @@ void Vantor::cancel()
     http_client::cancel_all(httpContext);
 }
 
+void Vantor::setRefusing(bool refusing)
+{
+    http_client::refuse_requests(httpContext, refusing || shutDown_);
+}
+
+void Vantor::shutDown()
+{
+    shutDown_ = true;
+    http_client::refuse_requests(httpContext, true);
+}
+
 // --------------------------------------------------------------- state read
 
 ErrorType Vantor::read()

@@ -105,6 +105,11 @@ public:
     ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels) override;
     Q_INVOKABLE ErrorType resetMesh() override;
     void cancel() override;
+    // While set, every pending request is cancelled and every new one ends at
+    // once with "Operation canceled" (a stopped run on its way out).
+    void setRefusing(bool refusing);
+    // The same for good, at quit: no request waits on the processor any more.
+    void shutDown();
 
     // The endpoints in use (a copy, taken under the cache's lock).
     Endpoints endpoints() const;
@@ -146,6 +151,7 @@ private:
     boost::asio::io_context& io_;
     http_client::registry cancellers;
     http_client::context httpContext;
+    std::atomic<bool> shutDown_ {false};
     mutable std::mutex endpointsMutex_;
     // A copy of the address, replaced together with the endpoint cache, so
     // that a request on the Calibrator thread never reads the model's text

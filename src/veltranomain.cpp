@@ -34,6 +34,30 @@ void raiseOpenFilesLimit()
     setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// Sees the application's quit request before any event loop has unwound: a
+// processor request that a nested wait of the GUI thread is in (the idle
+// refresh, the preparation of a run) would otherwise keep that loop, and with
+// it the whole program, alive.
+class QuitWatcher : public QObject
+{
+public:
+    explicit QuitWatcher(Veltranor* veltranor)
+        : veltranor_(veltranor)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Quit && watched == QCoreApplication::instance())
+            veltranor_->cancelRequests();
+        return false;
+    }
+
+private:
+    Veltranor* veltranor_;
+};
+
 } // namespace
 
 int veltranoMain(int argc, char** argv, const QUrl& scene)
@@ -90,8 +114,11 @@ int veltranoMain(int argc, char** argv, const QUrl& scene)
         engine.load(*mainScene);
 
         QObject::connect(&app, &QCoreApplication::aboutToQuit, veltranor, &Veltranor::stop);
+        QuitWatcher quitWatcher(veltranor);
+        app.installEventFilter(&quitWatcher);
 
         result = QApplication::exec();
+        app.removeEventFilter(&quitWatcher);
 
         // Tear-down: no more polls, release the guard, then the network context,
         // then the engine; the application object deletes Veltranor last.

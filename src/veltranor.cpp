@@ -331,7 +331,7 @@ void Veltranor::idleUpdate()
 {
     // A processor request has no time-out; while one from the previous tick
     // still waits (its wait runs nested event loops), this tick is skipped.
-    if (running_ || idleBusy_)
+    if (running_ || idleBusy_ || donePending_)
         return;
     idleBusy_ = true;
     if (mode_ == Calibrator::ModeLinearity && colorimeter_)
@@ -359,13 +359,20 @@ void Veltranor::delay_(unsigned milliseconds)
 
 void Veltranor::stop()
 {
-    if (display_)
-        display_->cancel();
+    cancelRequests();
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
     }
     joinWorkers_();
+}
+
+void Veltranor::cancelRequests()
+{
+    if (vantor_)
+        vantor_->shutDown();
+    if (display_)
+        display_->cancel();
 }
 
 void Veltranor::joinWorkers_()
@@ -600,6 +607,9 @@ void Veltranor::setMode(Mode value)
     }
     if (value == mode_)
         return;
+    // The stopped run still uses its adjusters and records.
+    if (refuseWhileEnding_())
+        return;
     mode_ = value;
     setStatus(0);
     setStatusString(QStringLiteral(" "));
@@ -614,6 +624,10 @@ void Veltranor::setMode(Mode value)
 void Veltranor::setSelectedLdm(int number)
 {
     if (running_)
+        return;
+    // A target measurement would rebuild the records the stopped run uses;
+    // clearing the choice (0) touches nothing of it.
+    if (number != 0 && refuseWhileEnding_())
         return;
     selectedLdm_ = number;
     qDebug("setSelectedLDM #%d", number);

@@ -305,6 +305,9 @@ public:
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return donePending_; }
+    // From a Stop until the engine's done: the stopped task still holds its
+    // adjusters, records and requests, so nothing is started, freed or rebuilt.
+    bool ending() const { return donePending_ && !running_; }
 
 Q_SIGNALS:
     void colorimeterChanged();
@@ -425,6 +428,9 @@ public Q_SLOTS:
     // and joins the worker threads, so nothing touches the network context
     // after main has destroyed it.
     void stop();
+    // The application is quitting: every pending processor request ends now
+    // and none starts any more, so no wait outlives the quit.
+    void cancelRequests();
 
 private:
     // The continuation of an LDM observation asked for by setSelectedLdm.
@@ -553,8 +559,14 @@ private:
 
     // run control
     void emitTaskStart_();
+    // True (with the status text, shown again at every refusal) while the
+    // previous run is still ending.
+    bool refuseWhileEnding_();
     QString correctionFileName_() const;
     QDateTime uniformityStart_;
     qsizetype adjusterCount_ = 0;
     bool donePending_ = false;
+    // The mode of the run whose done is pending: its tear-down follows it,
+    // whatever the mode is when the done arrives.
+    Mode runMode_ = Calibrator::ModeLinearity;
 };

@@ -189,6 +189,9 @@ bool Veltranor::saveCalibration(QUrl url)
 
 bool Veltranor::readCalibration(QUrl url)
 {
+    // The engine of a stopped run still holds its points.
+    if (!running_ && refuseWhileEnding_())
+        return false;
     const QString path = url.toLocalFile();
     qDebug("read file at %s", qUtf8Printable(path));
     setFilename(path);

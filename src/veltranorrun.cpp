@@ -31,10 +31,8 @@ void Veltranor::setRunning(bool running)
 {
     if (running == running_)
         return;
-    if (running && donePending_) {
-        qDebug("The previous run is still ending; start again when it has.");
+    if (running && refuseWhileEnding_())
         return;
-    }
     running_ = running;
     if (running) {
         setStatus(0);
@@ -75,7 +73,27 @@ void Veltranor::setRunning(bool running)
         emitTaskStart_();
         return;
     }
+    // The stopped task may wait in a processor request that the processor
+    // holds for a long time: end it now. Until the engine's done, every new
+    // request of the processor ends at once too, so the task cannot start
+    // another wait on its way out.
+    if (donePending_ && vantor_ && display_ == vantor_)
+        vantor_->setRefusing(true);
+    else if (display_)
+        display_->cancel();
     Q_EMIT runningChanged(false);
+}
+
+bool Veltranor::refuseWhileEnding_()
+{
+    if (!donePending_)
+        return false;
+    qDebug("The previous run is still ending; nothing started.");
+    // Announced even when the text is already shown: the status line may
+    // have been cleared since the last refusal.
+    statusString_ = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+    Q_EMIT statusStringChanged();
+    return true;
 }
 
 void Veltranor::emitTaskStart_()
@@ -83,12 +101,13 @@ void Veltranor::emitTaskStart_()
     // Every task but "nothing" answers with done; until it has, no other
     // task starts (its done would be taken for the new run's).
     donePending_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing;
+    runMode_ = mode_;
     Q_EMIT runningChanged(true);
 }
 
 void Veltranor::resume()
 {
-    if (running_ || donePending_)
+    if (running_ || refuseWhileEnding_())
         return;
     running_ = true;
     setStatus(0);
@@ -114,7 +133,7 @@ void Veltranor::resume()
 
 void Veltranor::test()
 {
-    if (running_ || donePending_)
+    if (running_ || refuseWhileEnding_())
         return;
     running_ = true;
     setStatus(0);
@@ -126,7 +145,7 @@ void Veltranor::test()
 
 void Veltranor::takeMeasurement()
 {
-    if (running_ || donePending_)
+    if (running_ || refuseWhileEnding_())
         return;
     running_ = true;
     setStatus(0);
@@ -140,7 +159,9 @@ void Veltranor::takeMeasurement()
 
 void Veltranor::runNothing()
 {
-    if (running_)
+    // While a stopped run is ending, a busy phase would hand its task a
+    // running flag again.
+    if (running_ || refuseWhileEnding_())
         return;
     running_ = true;
     setStatus(0);
@@ -302,10 +323,14 @@ ErrorType Veltranor::updateVantor_()
 void Veltranor::calibratorDone(uint number, bool completed)
 {
     Q_UNUSED(number)
+    // The tear-down belongs to the run that ended, not to a mode chosen since.
+    const Mode endedMode = donePending_ ? runMode_ : mode_;
     donePending_ = false;
+    if (vantor_)
+        vantor_->setRefusing(false);
     const bool ranToEnd = running_;
 
-    if (uniformityMode(mode_)) {
+    if (uniformityMode(endedMode)) {
         qDebug("calibratorDone: all done.");
         if (!adjusters_.isEmpty()) {
             unsigned fewest = std::numeric_limits<unsigned>::max(), most = 0;
@@ -459,6 +484,9 @@ void Veltranor::appendLinearityLog(QString text)
 void Veltranor::fetchLdms()
 {
     if (!uniformityMode(mode_) || !display_)
+        return;
+    // The stopped run may still read the display's LDM records.
+    if (refuseWhileEnding_())
         return;
     qDebug("Getting LDM configuration...");
     // The pause lets a display that was just switched settle; it waits only

@@ -21,6 +21,8 @@ constexpr int kMaxExposureCorrections = 20;
 
 void Veltranor::chooseTargetLdm(int number)
 {
+    if (!running_ && refuseWhileEnding_())
+        return;
     setStatusString(QStringLiteral("Testing target LDM..."));
     targetLdmTest_ = true;
     setSelectedLdm(number);
@@ -282,6 +284,8 @@ bool Veltranor::showRegistrationPattern_(int pattern, int x, int y)
 
 void Veltranor::runMeshRegistration()
 {
+    if (!running_ && refuseWhileEnding_())
+        return;
     runNothing();
     TileGrader* grader = tileGrader();
     grader->setReuseScreenContour(false);

@@ -377,6 +377,8 @@ bool Veltranor::grabImage(bool verbose)
         qDebug("Image capture test refused: a grab is in progress.");
         return false;
     }
+    if (!running_ && refuseWhileEnding_())
+        return false;
     captureStartTime_.start();
     captureVerbose_ = verbose;
     if (verbose)

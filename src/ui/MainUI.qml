@@ -397,7 +397,6 @@ Item {
 
     // ------------------------------------------------------------ reactions
 
-    onStatusStringChanged: statusText = statusString
 
     onIsRunningChanged: {
         if (linearityMode)
@@ -415,6 +414,11 @@ Item {
 
     Connections {
         target: veltranor
+        // Every announcement shows, also one repeating the text the footer
+        // cleared since (a refusal pressed twice).
+        function onStatusStringChanged() {
+            mainUI.statusText = veltranor.statusString
+        }
         function onRunningChanged() {
             if (!veltranor.running && mainUI.autoRestart) {
                 restartTimer.count = mainUI.restartSeconds

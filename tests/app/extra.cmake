@@ -1,11 +1,11 @@
-# tst_scene, tst_mainwindow, tst_startup, tst_demo (the real scene): Qt 6.4's image cache keeps the textures of the icons that the
+# tst_scene, tst_mainwindow, tst_startup, tst_demo, tst_quit (the real scene): Qt 6.4's image cache keeps the textures of the icons that the
 # test's windows showed in a reference cycle (QQuickImage paint nodes and the
 # pixmap cache); LeakSanitizer reports them at exit as indirect leaks with no
 # frame of ours (with full stacks: QQuickImage::updatePaintNode ->
 # QSGRenderContext::textureForFactory). The leak checker is off for these tests only; every other
 # AddressSanitizer check still runs.
 if(VELTRANO_SANITIZE STREQUAL "address")
-  set_tests_properties(tst_scene tst_mainwindow tst_startup tst_demo PROPERTIES
+  set_tests_properties(tst_scene tst_mainwindow tst_startup tst_demo tst_quit PROPERTIES
     ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=0")
 endif()
 

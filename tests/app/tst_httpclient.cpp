@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -583,6 +584,39 @@ private Q_SLOTS:
         QCOMPARE(text(*outcome), QStringLiteral("error: Operation canceled"));
         QTest::qWait(50);
         QVERIFY(!server.hasPendingConnections());
+    }
+
+    // A refusal (a stopped run on its way out, the program quitting) ends the
+    // request that waits, then every new one before it reaches the peer,
+    // until it is lifted.
+    void refusalEndsWaitingAndNewRequests()
+    {
+        fake_.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
+        fake_.addRule({{"action", "hang"}});
+        std::mutex heldMutex; // hands the worker's result over where TSan sees it
+        std::optional<QString> held;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            auto task = hc::authorized_request(*ctx_, endpoints_, "127.0.0.1", http::verb::patch, "/api/v1/data",
+                                               "application/json", 2, "{}");
+            const QString outcome = text(hc::sync_wait(io_, task));
+            std::lock_guard lock(heldMutex);
+            held = outcome;
+        }));
+        worker->start();
+        QVERIFY(fake_.waitForRequests(1));
+        hc::refuse_requests(*ctx_, true);
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 10000);
+        {
+            std::lock_guard lock(heldMutex);
+            QCOMPARE(held.value_or(QString()), QStringLiteral("error: Operation canceled"));
+        }
+
+        QCOMPARE(text(send(http::verb::get, "/api/v1/data?sys")), QStringLiteral("error: Operation canceled"));
+        QCOMPARE(fake_.requestLog().size(), 1);
+
+        hc::refuse_requests(*ctx_, false);
+        QVERIFY(text(send(http::verb::get, "/api/v1/data?sys")).startsWith(QStringLiteral("200 ")));
+        QCOMPARE(fake_.requestLog().size(), 2);
     }
 
     void resolveAddress()

@@ -29,6 +29,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -50,6 +51,9 @@ struct Scene {
     Scene()
     {
         veltranor = std::make_unique<Veltranor>(io);
+        // No test here is about the 10 s refresh; it would rebuild the LDM
+        // views (and fetch the wall) in the middle of a test's waits.
+        veltranor->idleTimer().stop();
         engine = std::make_unique<QQmlApplicationEngine>();
         QQmlContext* context = engine->rootContext();
         context->setContextProperty("qtVersion", QString::fromLatin1(qVersion()));
@@ -74,6 +78,20 @@ struct Scene {
     QObject* object(const char* name) const { return ui->property(name).value<QObject*>(); }
     void trigger(const char* action) const { QMetaObject::invokeMethod(object(action), "trigger"); }
     QQuickItem* item(const char* name) const { return window->findChild<QQuickItem*>(name); }
+    // The wall view's item of LDM `n`, looked up afresh: the grid rebuilds its
+    // items whenever the LDMs are fetched, so none is kept across a wait.
+    QQuickItem* ldmView(int n) const
+    {
+        QObject* grid = object("screenPanel")->property("ldmGrid").value<QObject*>();
+        return grid ? grid->findChild<QQuickItem*>(QStringLiteral("ldm%1").arg(n)) : nullptr;
+    }
+    QColor ldmOutline(int n) const
+    {
+        QQuickItem* view = ldmView(n);
+        QObject* fill = view ? view->findChild<QObject*>("ldmFill") : nullptr;
+        QObject* border = fill ? fill->property("border").value<QObject*>() : nullptr;
+        return border ? border->property("color").value<QColor>() : QColor();
+    }
     QString statusLine() const { return item("statusLine")->property("text").toString(); }
     bool activate() const
     {
@@ -114,6 +132,17 @@ struct Scene {
     void click(QQuickItem* item) const
     {
         waitForFrame();
+        press(item);
+    }
+    // For items the scene rebuilds (the LDM views): looked up after the wait.
+    void click(const std::function<QQuickItem*()>& find) const
+    {
+        waitForFrame();
+        press(find());
+    }
+    void press(QQuickItem* item) const
+    {
+        QVERIFY(item);
         QTest::mouseClick(window, Qt::LeftButton, {},
                           item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
     }
@@ -268,6 +297,8 @@ private Q_SLOTS:
         if (scene.veltranor->running())
             QTest::keyClick(scene.window, Qt::Key_Escape);
         QTRY_VERIFY(!scene.veltranor->running());
+        // Until the engine has ended the stopped run, nothing new starts.
+        QTRY_VERIFY(!scene.veltranor->donePending());
 
         // The status line and the progress bar follow Veltranor.
         scene.veltranor->setStatusString(QStringLiteral("Step 3 of 10"));
@@ -296,6 +327,7 @@ private Q_SLOTS:
         QTRY_VERIFY(running.count() >= 3);
         scene.veltranor->setRunning(false);
         QTRY_VERIFY(!scene.veltranor->running());
+        QTRY_VERIFY(!scene.veltranor->donePending());
         scene.veltranor->setMode(Calibrator::ModeBalance);
         QTRY_VERIFY(!scene.object("runStopCal")->property("enabled").toBool());
 
@@ -325,10 +357,10 @@ private Q_SLOTS:
         scene.click(scene.itemWithText("Set target RGB"));
         QCOMPARE(scene.ui->property("dragMode").toString(), QStringLiteral("ref"));
 
-        QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
-        QTRY_COMPARE(grid->property("viewList").toList().size(), 144);
-        auto* target = grid->findChild<QQuickItem*>("ldm20");
-        scene.click(target);
+        QTRY_COMPARE(scene.object("screenPanel")->property("ldmGrid").value<QObject*>()->property("viewList").toList().size(),
+                     144);
+        QTRY_VERIFY(scene.ldmView(20));
+        scene.click([&] { return scene.ldmView(20); });
         QCOMPARE(v->selectedLdm(), 20);
         QCOMPARE(v->statusString(), QStringLiteral("Using target LDM’s RGB 190, 190, 190"));
         QCOMPARE(v->balanceTargetRed(), 190.0); // 255 × 0.745, rounded
@@ -336,8 +368,7 @@ private Q_SLOTS:
         QCOMPARE(v->balanceTargetBlue(), 190.0);
         QVERIFY(!v->targetTime().isEmpty());
         QTRY_VERIFY(!v->running());
-        auto* outline = target->findChild<QObject*>("ldmFill")->property("border").value<QObject*>();
-        QTRY_COMPARE(outline->property("color").value<QColor>(), QColor("green"));
+        QTRY_COMPARE(scene.ldmOutline(20), QColor("green"));
 
         // The wall varies from LDM to LDM; Run balances it.
         scene.click(scene.itemWithText("[↺ Var]"));
@@ -369,6 +400,32 @@ private Q_SLOTS:
         // On target, the errors view paints every LDM mid grey.
         scene.click(scene.itemWithText("Errors"));
         QVERIFY(scene.saveScreenshot("mainwindow-uniformity.png"));
+    }
+
+    // Run pressed while a stopped run is still ending: nothing starts, and the
+    // footer says why at every press, also after it was cleared meanwhile
+    // (as Resume, Spot Measure and the read-count test clear it first).
+    void runPressedWhileTheRunEnds()
+    {
+        Scene scene;
+        QVERIFY(scene.window);
+        Veltranor* v = scene.veltranor.get();
+        const QString ending = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+        // No event loop runs between these presses: the engine's done, which
+        // comes through this thread's queue, cannot arrive in between.
+        scene.trigger("runStopCal");
+        QVERIFY(v->running());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        QCOMPARE(scene.statusLine(), ending);
+        scene.trigger("stopTimer");
+        QCOMPARE(scene.statusLine(), QString());
+        scene.trigger("runStopCal");
+        QVERIFY(!v->running());
+        QCOMPARE(scene.statusLine(), ending);
+        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 30000);
     }
 
     void updateCheckResults()

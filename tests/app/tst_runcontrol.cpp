@@ -7,6 +7,7 @@
 #include "messagecapture.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
+#include "processorwall.h"
 #include "scriptedmeter.h"
 #include "testsupport.h"
 #include "vantor.h"
@@ -75,6 +76,44 @@ bool measuringState(const QJsonObject& patch, bool measuring)
     return patch["dev"]["ingest"]["testPattern"]["enabled"].toBool() == measuring
            && display["out"]["curves"]["enabled"].toBool() == !measuring
            && display["out"]["adjust"]["gain"]["g"].toDouble() == (measuring ? 0.0 : 1.0);
+}
+
+const QString kStillEnding = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+
+// What an operator can do between a Stop and the engine's done.
+enum class Press { ModeSwitch, TargetLdm, Run, Resume, Measure, ReadCountTest, BusyPhase, CaptureTest, Registration };
+
+void press(Veltranor& v, Press what)
+{
+    switch (what) {
+    case Press::ModeSwitch:
+        v.setMode(v.mode() == Calibrator::ModeLinearity ? Calibrator::ModeBalance : Calibrator::ModeLinearity);
+        break;
+    case Press::TargetLdm: // a click on an LDM in "Set target RGB"
+        v.chooseTargetLdm(5);
+        break;
+    case Press::Run:
+        v.setRunning(true);
+        break;
+    case Press::Resume:
+        v.resume();
+        break;
+    case Press::Measure:
+        v.takeMeasurement();
+        break;
+    case Press::ReadCountTest:
+        v.test();
+        break;
+    case Press::BusyPhase: // Check for Update, loading a correction file
+        v.runNothing();
+        break;
+    case Press::CaptureTest:
+        v.grabImage();
+        break;
+    case Press::Registration:
+        v.runMeshRegistration();
+        break;
+    }
 }
 
 } // namespace
@@ -225,6 +264,144 @@ private Q_SLOTS:
         QTest::qWait(1500);
         QCOMPARE(meter.reads(), 0);
         QVERIFY(!v->calibrator()->running());
+        v->setColorimeter(v->cr100());
+    }
+
+    void endingRefusesWhatTheRunHolds_data()
+    {
+        QTest::addColumn<bool>("balance");
+        QTest::addColumn<int>("what");
+        QTest::newRow("balance: mode switch") << true << int(Press::ModeSwitch);
+        QTest::newRow("balance: target LDM click") << true << int(Press::TargetLdm);
+        QTest::newRow("balance: run again") << true << int(Press::Run);
+        QTest::newRow("balance: resume") << true << int(Press::Resume);
+        QTest::newRow("balance: busy phase") << true << int(Press::BusyPhase);
+        QTest::newRow("balance: capture test") << true << int(Press::CaptureTest);
+        QTest::newRow("balance: mesh registration") << true << int(Press::Registration);
+        QTest::newRow("linearity: mode switch") << false << int(Press::ModeSwitch);
+        QTest::newRow("linearity: measure") << false << int(Press::Measure);
+        QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest);
+        QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase);
+    }
+
+    // Between Stop and the engine's done the stopped task still runs with its
+    // adjusters and records: nothing is started, freed or rebuilt, each press
+    // says why, and the tear-down is the one of the run that ended.
+    void endingRefusesWhatTheRunHolds()
+    {
+        QFETCH(bool, balance);
+        QFETCH(int, what);
+        auto v = make(!balance);
+        ProcessorPlant plant(*v->vantor());
+        if (balance) {
+            v->setCameraType(1); // the dummy camera answers from the wall model
+            v->setMode(Calibrator::ModeBalance);
+            v->setBalanceTargetRed(140);
+            v->setBalanceTargetGreen(140);
+            v->setBalanceTargetBlue(140);
+        } else {
+            v->setColorimeter(&plant);
+            v->setSteps(40);
+        }
+        const Calibrator::Mode mode = v->mode();
+        v->setRunning(true);
+        QVERIFY(v->running());
+        if (balance)
+            QTRY_VERIFY_WITH_TIMEOUT(v->calibrator()->running(), 30000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(plant.reads >= 1, 30000);
+        const qsizetype adjusters = v->adjusters().size();
+        const qsizetype records = v->observedLdms().size();
+        fake_.clearLog();
+
+        // The done comes through this thread's queue: no event loop runs
+        // between the Stop and the presses, so the run is still ending.
+        v->setRunning(false);
+        QVERIFY(v->donePending() && !v->running());
+        QSignalSpy announced(v.get(), &Veltranor::statusStringChanged);
+        press(*v, Press(what));
+        press(*v, Press(what));
+        QVERIFY(!v->running());
+        QCOMPARE(v->statusString(), kStillEnding);
+        QCOMPARE(announced.count(), 2);
+        QCOMPARE(v->mode(), mode);
+        QCOMPARE(v->adjusters().size(), adjusters);
+        QCOMPARE(v->observedLdms().size(), records);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 30000);
+        QTRY_VERIFY(!v->running());
+        QCOMPARE(v->status(), -1);
+        if (balance) {
+            QVERIFY(v->adjusters().isEmpty());
+        } else {
+            QVERIFY(!v->statusString().startsWith(QStringLiteral("Uniformity")));
+            bool restored = false;
+            for (const QJsonObject& patch : patches(fake_))
+                restored = restored || measuringState(patch, false);
+            QVERIFY(restored);
+        }
+        // Over: the same press is taken again.
+        v->setMode(Calibrator::ModeLinearity);
+        QCOMPARE(v->mode(), Calibrator::ModeLinearity);
+        v->setColorimeter(v->cr100());
+    }
+
+    void stopEndsAWaitingRequest_data()
+    {
+        QTest::addColumn<bool>("balance");
+        QTest::newRow("linearity: gain PATCH") << false;
+        QTest::newRow("balance: LDM gains PATCH") << true;
+    }
+
+    // The processor holds the run's request: Stop cancels it (and every one
+    // the stopped task tries on its way out), so the run ends at once with
+    // its cancelled status instead of when the processor lets go.
+    void stopEndsAWaitingRequest()
+    {
+        QFETCH(bool, balance);
+        ProcessorStandin wall;
+        QVERIFY2(wall.start(), qPrintable(wall.errorString()));
+        wall.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
+        auto v = make(false);
+        v->setOutputType(0);
+        v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(wall.port()));
+        ProcessorPlant plant(*v->vantor());
+        if (balance) {
+            wall.setState(testsupport::meshWallState(1, 160, 90, 4, 3));
+            v->setCameraType(1);
+            v->setMode(Calibrator::ModeBalance);
+            QVERIFY(v->display()->ldmCount() > 0);
+            v->setBalanceTargetRed(140);
+            v->setBalanceTargetGreen(140);
+            v->setBalanceTargetBlue(140);
+        } else {
+            QCOMPARE(v->vantor()->read().code, 0);
+            v->setColorimeter(&plant);
+            v->setSteps(40);
+        }
+        const QJsonObject hang {{"method", "PATCH"}, {"action", "hang"}};
+        if (balance)
+            wall.addRule(hang);
+        v->setRunning(true);
+        if (!balance) // after the PATCH that prepared the processor
+            wall.addRule(hang);
+        const auto held = [&] {
+            const QJsonArray log = wall.requestLog();
+            for (const QJsonValue& record : log)
+                if (record.toObject().value("method").toString() == QLatin1String("PATCH")
+                    && record.toObject().value("outcome").isNull())
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 30000);
+
+        v->setRunning(false);
+        // The goal is 2 s; the bound leaves room for a loaded machine. The
+        // processor would hold the request until released below.
+        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 8000);
+        QTRY_VERIFY(!v->running());
+        QCOMPARE(v->status(), -1);
+        wall.releaseHung();
         v->setColorimeter(v->cr100());
     }
 

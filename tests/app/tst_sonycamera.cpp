@@ -376,8 +376,8 @@ void TestSonyCamera::captureAndDownload()
     QTRY_COMPARE(camera->errorType().code, 1);
     QVERIFY(!camera->cameraReady());
     sdk->injectWarning(WarningReconnected);
+    QTRY_COMPARE(camera->statusMessage(), QStringLiteral("Camera ready"));
     QTRY_VERIFY(camera->cameraReady());
-    QCOMPARE(camera->statusMessage(), QStringLiteral("Camera ready"));
 }
 
 void TestSonyCamera::leftoversAtStart()

@@ -9,10 +9,12 @@
 #include "cr100.h"
 #include "meterstandin.h"
 #include "plantmeter.h"
+#include "scriptedmeter.h"
 #include "testsupport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QSettings>
 
 #include <memory>
@@ -86,6 +88,61 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("#%1: %2 for %3").arg(i).arg(points[i].luminance).arg(points[i].luminanceTarget)));
             QVERIFY2(qAbs(points[i].cct - 6500) < 65, qPrintable(QString::number(points[i].cct)));
         }
+    }
+
+    // A meter that answers garbage, loses a reply or goes silent: the
+    // measurement is not logged, the status names the meter's error, and
+    // the task ends within 30 s.
+    void measurementEndsOnMeterError_data()
+    {
+        QTest::addColumn<QString>("meter"); // stand-in script, or "" for a meter that never answers
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("serial: luminance not a number")
+            << "fake_cr100.py" << "reply RM Y|OK:0:RM Y:#?!" << "bad luminance [#?!]";
+        QTest::newRow("serial: CCT not a pair")
+            << "fake_cr100.py" << "reply RM CCT|OK:0:RM CCT:garbage" << "bad CCT,dUv [garbage]";
+        QTest::newRow("serial: reply lost") << "fake_cr100.py" << "reply RM Y" << "No reply to [RM Y]";
+        QTest::newRow("network: meter silent")
+            << "fake_cinemeter.py" << R"({"delay": 120})" << "no valid reading within 20 s";
+        QTest::newRow("meter never answers") << "" << "" << "no valid reading within 20 s";
+    }
+
+    void measurementEndsOnMeterError()
+    {
+        QFETCH(QString, meter);
+        QFETCH(QString, control);
+        QFETCH(QString, error);
+
+        std::unique_ptr<MeterStandIn> standIn;
+        std::unique_ptr<Colorimeter> colorimeter;
+        if (meter.isEmpty()) {
+            auto silent = std::make_unique<ScriptedMeter>();
+            silent->script({ScriptedMeter::Answer {.silent = true}});
+            colorimeter = std::move(silent);
+        } else {
+            standIn = std::make_unique<MeterStandIn>(meter);
+            QVERIFY(standIn->control(control));
+            if (meter == QLatin1String("fake_cr100.py")) {
+                qputenv("VELTRANO_CR100_PORT", standIn->first().toLocal8Bit());
+                colorimeter = std::make_unique<CR100>();
+            } else {
+                colorimeter = std::make_unique<CineMeterII>();
+                colorimeter->setAddress(QStringLiteral("127.0.0.1:") + standIn->first() + QStringLiteral("/meter"));
+            }
+        }
+
+        CalibratorBench bench;
+        bench.useMeter(colorimeter.get());
+        QVERIFY(bench.onWorker([&] { bench.cal->setReadCount(1); }));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(bench.runTask(Calibrator::TaskMeasure, 30000));
+        QVERIFY2(elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(bench.done.last(), qMakePair(0u, true));
+        QCOMPARE(bench.linearityLog, QStringList());
+        QCOMPARE(bench.statuses.last(), QStringLiteral("Measurement stopped with colorimeter error ") + error);
     }
 };
 

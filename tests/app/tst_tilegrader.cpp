@@ -311,6 +311,14 @@ void TestTileGrader::refusals_data()
                                           << "TileGrader: dark image %2 is 300 x 200, the image is 600 x 400." << 0;
     QTest::newRow("text named as raw") << "notes.ARW" << QString() << false
                                        << "TileGrader: unable to load or interpret image from %1." << 0;
+    // Frames without a lit area that stands out from its surround.
+    QTest::newRow("uniform dim frame") << "uniform.png" << QString() << false
+                                       << "TileGrader failed to detect display in captured image: no contour found!" << 0;
+    QTest::newRow("saturated white frame") << "white.png" << QString() << false
+                                           << "TileGrader failed to detect display in captured image: no contour found!" << 0;
+    QTest::newRow("lit to every edge around a dark patch")
+        << "hole.png" << QString() << false
+        << "TileGrader failed to detect display in captured image: no contour found!" << 0;
 }
 
 void TestTileGrader::refusals()
@@ -327,6 +335,11 @@ void TestTileGrader::refusals()
         cv::imwrite(path("pentagon.png").toStdString(), pentagon);
         cv::imwrite(path("blank.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(0)));
         cv::imwrite(path("small.png").toStdString(), cv::Mat(200, 300, CV_8UC3, cv::Scalar::all(0)));
+        cv::imwrite(path("uniform.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(2)));
+        cv::imwrite(path("white.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(255)));
+        cv::Mat hole(400, 600, CV_8UC3, cv::Scalar::all(200));
+        hole(cv::Rect(200, 120, 200, 160)).setTo(cv::Scalar::all(10));
+        cv::imwrite(path("hole.png").toStdString(), hole);
         testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.png"));
         QFile::remove(path("wall.arw"));
         QFile::copy(path("wall.png"), path("wall.arw"));

@@ -361,12 +361,8 @@ void TestCR100::portNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("meter");
-    QTest::newRow("macOS") << "cu.usbmodem1421" << true;
-    QTest::newRow("Windows") << "COM3" << true;
     QTest::newRow("Linux USB serial") << "ttyUSB0" << true;
     QTest::newRow("Linux USB modem") << "ttyACM1" << true;
-    QTest::newRow("Linux built-in port") << "ttyS0" << false;
-    QTest::newRow("macOS call-in device") << "tty.usbmodem1421" << false;
 }
 
 void TestCR100::portNames()

@@ -90,23 +90,27 @@ private Q_SLOTS:
         }
     }
 
-    // A meter that answers garbage, loses a reply or goes silent: the
-    // measurement is not logged, the status names the meter's error, and
-    // the task ends within 30 s.
+    // A meter that answers garbage, loses a reply or goes silent: the task
+    // ends within 30 s with the meter's error; a measurement is then not
+    // logged, and its status names the error.
     void measurementEndsOnMeterError_data()
     {
         QTest::addColumn<QString>("meter"); // stand-in script, or "" for a meter that never answers
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("correction"); // a linearity correction instead of a measurement
 
         QTest::newRow("serial: luminance not a number")
-            << "fake_cr100.py" << "reply RM Y|OK:0:RM Y:#?!" << "bad luminance [#?!]";
+            << "fake_cr100.py" << "reply RM Y|OK:0:RM Y:#?!" << "bad luminance [#?!]" << false;
         QTest::newRow("serial: CCT not a pair")
-            << "fake_cr100.py" << "reply RM CCT|OK:0:RM CCT:garbage" << "bad CCT,dUv [garbage]";
-        QTest::newRow("serial: reply lost") << "fake_cr100.py" << "reply RM Y" << "No reply to [RM Y]";
+            << "fake_cr100.py" << "reply RM CCT|OK:0:RM CCT:garbage" << "bad CCT,dUv [garbage]" << false;
+        QTest::newRow("serial: reply lost") << "fake_cr100.py" << "reply RM Y" << "No reply to [RM Y]" << false;
         QTest::newRow("network: meter silent")
-            << "fake_cinemeter.py" << R"({"delay": 120})" << "no valid reading within 20 s";
-        QTest::newRow("meter never answers") << "" << "" << "no valid reading within 20 s";
+            << "fake_cinemeter.py" << R"({"delay": 120})" << "no valid reading within 20 s" << false;
+        QTest::newRow("meter never answers") << "" << "" << "no valid reading within 20 s" << false;
+        QTest::newRow("correction: serial reply lost")
+            << "fake_cr100.py" << "reply RM CCT" << "No reply to [RM CCT]" << true;
+        QTest::newRow("correction: meter never answers") << "" << "" << "no valid reading within 20 s" << true;
     }
 
     void measurementEndsOnMeterError()
@@ -114,6 +118,7 @@ private Q_SLOTS:
         QFETCH(QString, meter);
         QFETCH(QString, control);
         QFETCH(QString, error);
+        QFETCH(bool, correction);
 
         std::unique_ptr<MeterStandIn> standIn;
         std::unique_ptr<Colorimeter> colorimeter;
@@ -135,11 +140,21 @@ private Q_SLOTS:
 
         CalibratorBench bench;
         bench.useMeter(colorimeter.get());
-        QVERIFY(bench.onWorker([&] { bench.cal->setReadCount(1); }));
+        QVERIFY(correction ? bench.configureLinearity(2) : bench.onWorker([&] { bench.cal->setReadCount(1); }));
         QElapsedTimer elapsed;
         elapsed.start();
-        QVERIFY(bench.runTask(Calibrator::TaskMeasure, 30000));
+        QVERIFY(bench.runTask(correction ? Calibrator::TaskCalibrate : Calibrator::TaskMeasure, 30000));
         QVERIFY2(elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
+        ErrorType code;
+        QString text;
+        bench.onWorker([&] {
+            code = bench.cal->colorimeterErrorType();
+            text = bench.cal->colorimeterError();
+        });
+        QCOMPARE(code.code, 2);
+        QCOMPARE(text, error);
+        if (correction)
+            return;
         QCOMPARE(bench.done.last(), qMakePair(0u, true));
         QCOMPARE(bench.linearityLog, QStringList());
         QCOMPARE(bench.statuses.last(), QStringLiteral("Measurement stopped with colorimeter error ") + error);

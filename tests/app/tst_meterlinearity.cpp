@@ -14,7 +14,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QElapsedTimer>
 #include <QSettings>
 
 #include <memory>
@@ -141,10 +140,7 @@ private Q_SLOTS:
         CalibratorBench bench;
         bench.useMeter(colorimeter.get());
         QVERIFY(correction ? bench.configureLinearity(2) : bench.onWorker([&] { bench.cal->setReadCount(1); }));
-        QElapsedTimer elapsed;
-        elapsed.start();
         QVERIFY(bench.runTask(correction ? Calibrator::TaskCalibrate : Calibrator::TaskMeasure, 30000));
-        QVERIFY2(elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
         ErrorType code;
         QString text;
         bench.onWorker([&] {

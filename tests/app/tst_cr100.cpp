@@ -337,9 +337,10 @@ void TestCR100::lostReplyFreesTheMeter()
     fake.script(command, reply);
     CR100 meter;
     QSignalSpy data(&meter, &Colorimeter::dataAvailable);
-    QElapsedTimer sinceRead;
-    sinceRead.start();
     meter.read();
+    QTRY_COMPARE(fake.commands().size(), sent);
+    QElapsedTimer sinceLost;
+    sinceLost.start();
     QTRY_COMPARE_WITH_TIMEOUT(data.count(), 1, 15000);
     QCOMPARE(fake.commands().size(), sent);
     QCOMPARE(fake.commands().last(), command);
@@ -354,7 +355,7 @@ void TestCR100::lostReplyFreesTheMeter()
     QCOMPARE(meter.errorType().code, 0);
     QCOMPARE(meter.luminance(), 123.45);
     QCOMPARE(fake.commands().first(), QStringLiteral("SM Reset"));
-    QVERIFY2(sinceRead.elapsed() < 20000, qPrintable(QString::number(sinceRead.elapsed())));
+    QVERIFY2(sinceLost.elapsed() < 20000, qPrintable(QString::number(sinceLost.elapsed())));
 }
 
 void TestCR100::portNames_data()

@@ -207,7 +207,9 @@ public:
     // returns promptly once `running` clears)
     bool takeReading_();
     bool takeMultipleReadings_(int count);
-    bool waitForData_(unsigned unused = 0);
+    // Waits for dataReady at most `ms` milliseconds (0: until it is set or
+    // `running` clears).
+    bool waitForData_(unsigned ms = 0);
     void delay_(unsigned ms);
     bool sendRGBGains_(double r, double g, double b, ControlType type);
     bool setRGBGains_(double r, double g, double b, ControlType type);

@@ -14,7 +14,14 @@ void Calibrator::takeMeasurement()
     if (task_ != TaskMeasure)
         return;
     setStatusString(QStringLiteral("Taking measurement..."));
-    averageReadings_(int(readCount_));
+    const bool measured = averageReadings_(int(readCount_));
+    if (running_ && !measured) {
+        // A reading that failed is no measurement: say why instead.
+        setStatusString(ioErrors() ? QStringLiteral("Measurement stopped with colorimeter error %1").arg(colorimeterError_)
+                                   : QStringLiteral("Measurement stopped; no new or valid data from the colorimeter."));
+        endTask_(true);
+        return;
+    }
     if (running_) {
         char text[100];
         std::snprintf(text, sizeof text, "CCT %4.0f, duv %+8.4f, luminance %6.2f %s", reading.cct, reading.duv,

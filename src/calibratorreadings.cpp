@@ -15,6 +15,15 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// The longest a reading may take, retries included: a meter that goes silent
+// (or never gets past its errors) ends the reading with a meter error
+// instead of holding the run until it is stopped.
+constexpr unsigned kReadingBoundMs = 20000;
+
+} // namespace
+
 QString timestamp()
 {
     // A local time converted to its own offset prints the offset ("Z" for 0).
@@ -69,15 +78,17 @@ void Calibrator::delay_(unsigned ms)
     }
 }
 
-bool Calibrator::waitForData_(unsigned)
+bool Calibrator::waitForData_(unsigned ms)
 {
     if (dataReady)
         return true;
+    const QDeadlineTimer deadline = ms == 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(qint64(ms));
     // Sleep in the event dispatcher until something arrives; the tick bounds
-    // each sleep, so a flag cleared by a direct call is seen as well.
+    // each sleep, so a flag cleared by a direct call and the deadline are
+    // seen as well.
     QTimer tick;
     tick.start(50);
-    while (!dataReady && running_)
+    while (!dataReady && running_ && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return dataReady;
 }
@@ -91,13 +102,23 @@ bool Calibrator::takeReading_()
     if (mode_ == ModeBalance)
         return false;
 
+    const QDeadlineTimer bound(kReadingBoundMs);
+    auto meterSilent = [this] {
+        const QString text = QStringLiteral("no valid reading within %1 s").arg(kReadingBoundMs / 1000);
+        qDebug("takeReading_: %s", qUtf8Printable(text));
+        colorimeterErrorType_ = ErrorType(2, text);
+        setColorimeterError(text);
+        return false;
+    };
     for (int attempt = 0; attempt < 10 && running_; ++attempt) {
+        if (bound.hasExpired())
+            return meterSilent();
         setReadTime_(timestamp());
         previousTimestamp = reading.timestamp;
         dataReady = false;
         Q_EMIT takeReading();
-        if (!waitForData_())
-            return false;
+        if (!waitForData_(unsigned(std::max<qint64>(1, bound.remainingTime()))))
+            return running_ ? meterSilent() : false;
 
         const int code = colorimeterErrorType_.code;
         if (code == 0) {

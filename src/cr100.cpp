@@ -11,8 +11,11 @@ namespace {
 
 constexpr quint16 kVendorId = 0x2799;
 constexpr quint16 kProductId = 2;
-// A filter or matrix change waits at most this long for a reading in progress.
-constexpr qint64 kBusyWaitMs = 10000;
+// The longest wait for the reply to one command of a reading.
+constexpr int kReplyTimeoutMs = 10000;
+// A filter or matrix change waits at most this long for a reading in
+// progress; the reply time-out ends such a reading well before.
+constexpr qint64 kBusyWaitMs = 2 * kReplyTimeoutMs;
 
 } // namespace
 
@@ -20,6 +23,16 @@ CR100::CR100(QObject* parent)
     : Colorimeter(QStringLiteral("Colorimetry Research"), parent)
     , readStart(QDateTime::currentDateTime())
 {
+    replyTimer_.setSingleShot(true);
+    replyTimer_.setTimerType(Qt::PreciseTimer);
+    replyTimer_.setInterval(kReplyTimeoutMs);
+    connect(&replyTimer_, &QTimer::timeout, this, &CR100::replyTimedOut_);
+}
+
+bool CR100::isMeterPortName(const QString& name)
+{
+    return name.startsWith(QLatin1String("cu")) || name.startsWith(QLatin1String("COM"))
+           || name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
 }
 
 CR100::~CR100()
@@ -45,8 +58,7 @@ bool CR100::portReady()
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         for (const QSerialPortInfo& info : ports) {
             const QString name = info.portName();
-            if ((name.startsWith(QLatin1String("cu")) || name.startsWith(QLatin1String("COM")))
-                && info.hasVendorIdentifier() && info.vendorIdentifier() == kVendorId
+            if (isMeterPortName(name) && info.hasVendorIdentifier() && info.vendorIdentifier() == kVendorId
                 && info.hasProductIdentifier() && info.productIdentifier() == kProductId) {
                 portName = name;
                 break;
@@ -118,7 +130,25 @@ bool CR100::send(const char* command)
         shown.replace("\r", "\\r");
         qDebug("Sending [%s]", shown.constData());
     }
-    return port->write(bytes) > 0;
+    if (port->write(bytes) <= 0)
+        return false;
+    if (busy) {
+        awaited_ = bytes.left(bytes.indexOf('\r'));
+        replyTimer_.start();
+    }
+    return true;
+}
+
+void CR100::replyTimedOut_()
+{
+    if (!busy)
+        return;
+    qDebug("%s: no reply to [%s] within %d s", qUtf8Printable(name()), awaited_.constData(),
+           kReplyTimeoutMs / 1000);
+    verbose_ = false;
+    filtersPending = 0;
+    matricesPending = 0;
+    fail_(2, QStringLiteral("No reply to [%1]").arg(QString::fromUtf8(awaited_)));
 }
 
 void CR100::fail_(int code, const QString& error)
@@ -126,6 +156,7 @@ void CR100::fail_(int code, const QString& error)
     lock();
     setError(error);
     busy = false;
+    replyTimer_.stop();
     setErrorType(ErrorType(code));
     unlock();
     Q_EMIT dataAvailable(this);
@@ -179,10 +210,10 @@ void CR100::readData()
     while (port && port->canReadLine()) {
         const qint64 n = port->readLine(lineBuffer, sizeof lineBuffer);
         if (n < 0) {
-            setError(QStringLiteral("readData error"));
-            setErrorType(ErrorType(2));
-            Q_EMIT dataAvailable(this);
-            // A device that cannot be read would fail again at once.
+            // Ends the reading in progress; a device that cannot be read
+            // would fail again at once.
+            verbose_ = false;
+            fail_(2, QStringLiteral("readData error"));
             break;
         }
         handleLine_(QByteArray(lineBuffer, qsizetype(n)));
@@ -194,6 +225,13 @@ void CR100::handleLine_(const QByteArray& bytes)
     const MeterReply::SerialLine line = MeterReply::parseSerialLine(bytes);
     if (verbose_)
         qDebug("%s line [%s]", qUtf8Printable(name()), qUtf8Printable(line.text));
+
+    // A reply that comes after its reading ended (too late, or after an
+    // error) must not start a chain of its own.
+    if (!busy) {
+        qDebug("%s: ignoring unexpected [%s]", qUtf8Printable(name()), qUtf8Printable(line.text));
+        return;
+    }
 
     if (!line.isStatus()) {
         handleListLine_(line.text);
@@ -215,6 +253,7 @@ void CR100::handleLine_(const QByteArray& bytes)
             setErrorType(ErrorType(0));
             unlock();
             busy = false;
+            replyTimer_.stop();
             Q_EMIT dataAvailable(this);
             if (verbose_)
                 qDebug("\"success\": %.0f K, %.4f dUV, %.2f %s", cct(), duv(), luminance(),
@@ -278,8 +317,15 @@ void CR100::nextStep_(const QString& echo, const QString& value)
     if (echo == QLatin1String("M")) {
         sendInChain_("RM Y\r");
     } else if (echo == QLatin1String("RM Y")) {
+        // A luminance that is no number is no reading.
+        const std::optional<double> luminance = MeterReply::parseLuminance(value);
+        if (!luminance) {
+            verbose_ = false;
+            fail_(2, QStringLiteral("bad luminance [%1]").arg(value));
+            return;
+        }
         lock();
-        setLuminance(value.toDouble());
+        setLuminance(*luminance);
         unlock();
         sendInChain_("RM CCT\r");
     } else if (echo == QLatin1String("RM CCT")) {
@@ -362,6 +408,7 @@ void CR100::endReading_(const QString& value)
         qDebug("success: %.0f K, %.4f dUV, %.2f %s", cct(), duv(), luminance(),
                qUtf8Printable(luminanceUnits()));
     busy = false;
+    replyTimer_.stop();
     verbose_ = false;
     Q_EMIT dataAvailable(this);
     const float seconds = float(readStart.msecsTo(QDateTime::currentDateTime())) / 1000.0f;
@@ -454,6 +501,7 @@ void CR100::handleError(QSerialPort::SerialPortError error)
     setError(port->errorString());
     port->close();
     busy = false;
+    replyTimer_.stop();
     setErrorType(ErrorType(2));
     Q_EMIT dataAvailable(this);
 }

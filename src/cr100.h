@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QSerialPort>
+#include <QTimer>
 
 // The colour meter on a USB serial port. The instrument answers each command
 // (ended by one carriage return) with a status line "STATUS:CODE:ECHO:VALUE";
@@ -12,8 +13,10 @@
 // reading after the port opens, or after a fatal error, also reloads the model
 // name and the filter and matrix lists and applies the saved selections.
 //
-// The port is searched by USB ids; the environment variable
-// VELTRANO_CR100_PORT, when set, names the port to use instead.
+// The port is searched by name and USB ids; the environment variable
+// VELTRANO_CR100_PORT, when set, names the port to use instead. A command of
+// a reading that gets no reply within 10 s ends that reading with a fatal
+// error, so a lost or garbled reply never leaves the meter busy.
 class CR100 : public Colorimeter
 {
     Q_OBJECT
@@ -25,6 +28,10 @@ public:
     void setErrorType(ErrorType e) override;
     void setFilter(int number) override;
     void setMatrix(int number) override;
+
+    // Whether a serial port of this name may be the instrument: "cu*" and
+    // "COM*" (macOS, Windows) or "ttyUSB*" and "ttyACM*" (Linux).
+    static bool isMeterPortName(const QString& name);
 
 public Q_SLOTS:
     void read() override;
@@ -48,6 +55,7 @@ private:
     void fail_(int code, const QString& error);
     void sendInChain_(const char* command);
     void waitWhileBusy_();
+    void replyTimedOut_();
 
     QSerialPort* port = nullptr;
     char lineBuffer[200] = {};
@@ -56,4 +64,7 @@ private:
     int matricesPending = 0;
     bool busy = false;
     QDateTime readStart;
+    // Runs from each command sent during a reading until its reply.
+    QTimer replyTimer_;
+    QByteArray awaited_; // the command the timer waits on, without its CR
 };

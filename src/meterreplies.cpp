@@ -1,5 +1,7 @@
 #include "meterreplies.h"
 
+#include <cmath>
+
 namespace MeterReply {
 
 SerialLine parseSerialLine(const QByteArray& bytes)
@@ -37,6 +39,15 @@ CctDuv parseCctDuv(const QString& value)
     result.cct = parts.at(0).toDouble();
     result.duv = parts.at(1).toDouble();
     return result;
+}
+
+std::optional<double> parseLuminance(const QString& value)
+{
+    bool ok = false;
+    const double luminance = value.toDouble(&ok);
+    if (!ok || !std::isfinite(luminance))
+        return std::nullopt;
+    return luminance;
 }
 
 NetworkReport parseNetworkReport(const QByteArray& body)

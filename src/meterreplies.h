@@ -44,6 +44,9 @@ struct CctDuv
 };
 CctDuv parseCctDuv(const QString& value);
 
+// The value of the "RM Y" reply: a finite number, or nothing.
+std::optional<double> parseLuminance(const QString& value);
+
 // The plain-text report of the network meter. Fields stay empty when the
 // reply does not carry them.
 struct NetworkReport

@@ -589,6 +589,13 @@ std::optional<TileGrader::Contour> TileGrader::findLargestContour(cv::Mat image)
     }
     if (best < 0)
         return std::nullopt;
+    // A display is a lit area that stands out from its surround. An outline
+    // that is the whole frame (a uniform frame, a saturated one, or one lit
+    // everywhere around a dark patch) has no surround and no corners.
+    if (cv::boundingRect(contours[best]) == cv::Rect(0, 0, image.cols, image.rows)) {
+        qDebug("findLargestContour: the outline is the whole frame");
+        return std::nullopt;
+    }
     const double epsilon = std::max(image.rows / 100.0, image.cols / 100.0);
     Contour polygon;
     cv::approxPolyDP(contours[best], polygon, float(epsilon), true);

@@ -163,11 +163,13 @@ void Updater::gotReply(QNetworkReply* reply)
         error_ = reply->errorString();
         setAvailable(-1);
         reply->deleteLater();
+        Q_EMIT checkEnded();
         return;
     }
     const QByteArray body = reply->readAll();
     if (body.isEmpty()) {
         reply->deleteLater();
+        Q_EMIT checkEnded();
         return;
     }
 
@@ -195,6 +197,7 @@ void Updater::gotReply(QNetworkReply* reply)
     }
     setAvailable(int(versions_.size()));
     reply->deleteLater();
+    Q_EMIT checkEnded();
 }
 
 // ----------------------------------------------------------------- download

@@ -105,6 +105,9 @@ Q_SIGNALS:
     void notesChanged();
     void skipVersionChanged();
     void manualCheckChanged();
+    // A feed check has its answer, whatever it was (also one that changes
+    // nothing), after the properties took it.
+    void checkEnded();
 
 private:
     // True while a download runs and has not yet ended.

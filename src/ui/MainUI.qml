@@ -443,15 +443,31 @@ Item {
 
     onUpdatesAvailableChanged: updateResult(updatesAvailable)
 
+    // Every answer ends the busy phase of a manual check, also one that
+    // changes nothing (an empty feed) and so never reaches updateResult.
+    Connections {
+        target: veltranor.updater
+        ignoreUnknownSignals: true
+        function onCheckEnded() {
+            if (mainUI.updateCheckBusy && mainUI.statusText === "Checking for updates...")
+                mainUI.statusText = ""
+            mainUI.endUpdateCheck()
+        }
+    }
+
+    function endUpdateCheck() {
+        if (!updateCheckBusy)
+            return
+        veltranor.running = false
+        updateCheckBusy = false
+    }
+
     // The result of an update check.
     function updateResult(n) {
         // The reset that starts a manual check is no result.
         if (n === -999)
             return
-        if (updateCheckBusy) {
-            updateCheckBusy = false
-            veltranor.running = false
-        }
+        endUpdateCheck()
 
         updateBox.macOkButton.text = "  Ok  "
         updateBox.winOkButton.text = "  Ok  "

@@ -5,6 +5,7 @@
 #include "messagecapture.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -93,6 +94,10 @@ private Q_SLOTS:
     void failedReplies();
     void noInstrument();
     void instrumentGoneMidReading();
+    void lostReplyFreesTheMeter_data();
+    void lostReplyFreesTheMeter();
+    void portNames_data();
+    void portNames();
 
 private:
     // One instrument with the default lists for the tests that script it.
@@ -202,6 +207,8 @@ void TestCR100::failedReplies_data()
                                       << "Error: [ER:-100:M:fault]" << 2 << 50.0 << "M";
     QTest::newRow("no cct") << "RM CCT" << QStringList{"OK:0:RM CCT:0,0"}
                             << "CCT, dUV unavailable / out of range" << 1 << 123.45 << "RM CCT";
+    QTest::newRow("luminance not a number") << "RM Y" << QStringList{"OK:0:RM Y:#?!"} << "bad luminance [#?!]" << 2
+                                            << 50.0 << "RM Y";
     QTest::newRow("one part") << "RM CCT" << QStringList{"OK:0:RM CCT:6500"} << "bad CCT,dUv [6500]" << 2
                               << 123.45 << "RM CCT";
     QTest::newRow("bad filter line") << "RC Filter" << QStringList{"OK:0:RC Filter:1", "4;ND"}
@@ -279,22 +286,91 @@ void TestCR100::instrumentGoneMidReading()
     QSignalSpy data(&meter, &Colorimeter::dataAvailable);
     meter.read();
     QTRY_COMPARE(fake.commands().count(), 7);
-    // A filter change waits for the reading in progress, but not forever.
+    // A filter change waits for the reading in progress, but not forever:
+    // that reading ends when its reply does not come, and the change goes
+    // on from a reload of the lists, up to the next measurement.
     meter.setFilter(5);
-    QTRY_VERIFY(fake.commands().contains(QStringLiteral("SM Filter1 5")));
-    QCOMPARE(data.count(), 0);
+    QCOMPARE(data.count(), 1);
+    QCOMPARE(meter.error(), QStringLiteral("No reply to [M]"));
+    QTRY_COMPARE(fake.commands().count(), 14);
+    QCOMPARE(fake.commands().at(7), QStringLiteral("SM Reset"));
+    QCOMPARE(fake.commands().last(), QStringLiteral("M"));
+    QCOMPARE(data.count(), 1);
 
     // The device is gone: the reading ends, and the next one opens the port again.
     meter.handleError(QSerialPort::ResourceError);
-    QCOMPARE(data.count(), 1);
+    QCOMPARE(data.count(), 2);
     QCOMPARE(meter.errorType().code, 2);
     QCOMPARE(meter.filterList()->count(), 1);
     fake.clearScripts();
     fake.forget();
     meter.read();
-    QTRY_COMPARE(data.count(), 2);
+    QTRY_COMPARE(data.count(), 3);
     QCOMPARE(meter.errorType().code, 0);
     QCOMPARE(fake.commands().first(), QStringLiteral("SM Reset"));
+}
+
+// A reply that never comes, or comes garbled, ends the reading after 10 s
+// with a fatal error; the meter is free again and the next reading works.
+void TestCR100::lostReplyFreesTheMeter_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("reply");
+    QTest::addColumn<int>("sent"); // commands sent before the chain stopped
+
+    QTest::newRow("no reply to M") << "M" << QStringList{} << 9;
+    QTest::newRow("garbled reply") << "RM Y" << QStringList{"~#~garbled~#~"} << 10;
+    QTest::newRow("reply naming another command") << "RM CCT" << QStringList{"OK:0:RM XY:1,2"} << 11;
+    QTest::newRow("filter list cut short") << "RC Filter" << QStringList{"OK:0:RC Filter:2", "4,ND-100-0.3,Radiance"}
+                                           << 4;
+}
+
+void TestCR100::lostReplyFreesTheMeter()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, reply);
+    QFETCH(int, sent);
+
+    QSettings().setValue("Colorimetry Research/filter", 4);
+    QSettings().setValue("Colorimetry Research/matrix", 1);
+    FakeInstrument& fake = scripted();
+    fake.script(command, reply);
+    CR100 meter;
+    QSignalSpy data(&meter, &Colorimeter::dataAvailable);
+    meter.read();
+    QTRY_COMPARE(fake.commands().size(), sent);
+    QElapsedTimer sinceLost;
+    sinceLost.start();
+    QTRY_COMPARE_WITH_TIMEOUT(data.count(), 1, 15000);
+    QCOMPARE(fake.commands().size(), sent);
+    QCOMPARE(fake.commands().last(), command);
+    QCOMPARE(meter.error(), QStringLiteral("No reply to [%1]").arg(command));
+    QCOMPARE(meter.errorType().code, 2);
+    QCOMPARE(meter.filterList()->count(), 1);
+
+    fake.clearScripts();
+    fake.forget();
+    meter.read();
+    QTRY_COMPARE_WITH_TIMEOUT(data.count(), 2, 15000);
+    QCOMPARE(meter.errorType().code, 0);
+    QCOMPARE(meter.luminance(), 123.45);
+    QCOMPARE(fake.commands().first(), QStringLiteral("SM Reset"));
+    QVERIFY2(sinceLost.elapsed() < 20000, qPrintable(QString::number(sinceLost.elapsed())));
+}
+
+void TestCR100::portNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("meter");
+    QTest::newRow("Linux USB serial") << "ttyUSB0" << true;
+    QTest::newRow("Linux USB modem") << "ttyACM1" << true;
+}
+
+void TestCR100::portNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, meter);
+    QCOMPARE(CR100::isMeterPortName(name), meter);
 }
 
 VELTRANO_TEST_MAIN(TestCR100)

@@ -474,6 +474,37 @@ private Q_SLOTS:
                  QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) + "/Veltrano.dmg");
     }
 
+    // A manual check ends its busy phase on every answer, also on one that
+    // changes nothing: Run and Stop work again and nothing is running.
+    void manualUpdateCheckEnds_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("empty body") << 200 << "";
+        QTest::newRow("no content") << 204 << "";
+    }
+
+    void manualUpdateCheckEnds()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, body);
+        QVERIFY(!updates_.control("POST", "/__feed", QJsonObject{{"status", status}, {"body", body}}).isNull());
+        auto feedRequests = [this] { return updates_.control("GET", "/__log").toArray().size(); };
+
+        Scene scene;
+        QVERIFY(scene.window);
+        QTRY_VERIFY(scene.object("checkForUpdates")->property("enabled").toBool());
+        const qsizetype before = feedRequests();
+        scene.trigger("checkForUpdates");
+        QVERIFY(scene.veltranor->running());
+        QVERIFY(!scene.object("runStopCal")->property("enabled").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(feedRequests() > before, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(scene.object("runStopCal")->property("enabled").toBool(), 20000);
+        QVERIFY(!scene.veltranor->running());
+        QVERIFY(scene.ui->property("statusText").toString() != QStringLiteral("Checking for updates..."));
+        QVERIFY(!scene.object("updateBox")->property("visible").toBool());
+    }
+
     void correctionDialogsSaveAndRead()
     {
         Scene scene;

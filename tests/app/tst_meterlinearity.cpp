@@ -9,6 +9,7 @@
 #include "cr100.h"
 #include "meterstandin.h"
 #include "plantmeter.h"
+#include "scriptedmeter.h"
 #include "testsupport.h"
 
 #include <QJsonDocument>
@@ -86,6 +87,73 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("#%1: %2 for %3").arg(i).arg(points[i].luminance).arg(points[i].luminanceTarget)));
             QVERIFY2(qAbs(points[i].cct - 6500) < 65, qPrintable(QString::number(points[i].cct)));
         }
+    }
+
+    // A meter that answers garbage, loses a reply or goes silent: the task
+    // ends within 30 s with the meter's error; a measurement is then not
+    // logged, and its status names the error.
+    void measurementEndsOnMeterError_data()
+    {
+        QTest::addColumn<QString>("meter"); // stand-in script, or "" for a meter that never answers
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("correction"); // a linearity correction instead of a measurement
+
+        QTest::newRow("serial: luminance not a number")
+            << "fake_cr100.py" << "reply RM Y|OK:0:RM Y:#?!" << "bad luminance [#?!]" << false;
+        QTest::newRow("serial: CCT not a pair")
+            << "fake_cr100.py" << "reply RM CCT|OK:0:RM CCT:garbage" << "bad CCT,dUv [garbage]" << false;
+        QTest::newRow("serial: reply lost") << "fake_cr100.py" << "reply RM Y" << "No reply to [RM Y]" << false;
+        QTest::newRow("network: meter silent")
+            << "fake_cinemeter.py" << R"({"delay": 120})" << "no valid reading within 20 s" << false;
+        QTest::newRow("meter never answers") << "" << "" << "no valid reading within 20 s" << false;
+        QTest::newRow("correction: serial reply lost")
+            << "fake_cr100.py" << "reply RM CCT" << "No reply to [RM CCT]" << true;
+        QTest::newRow("correction: meter never answers") << "" << "" << "no valid reading within 20 s" << true;
+    }
+
+    void measurementEndsOnMeterError()
+    {
+        QFETCH(QString, meter);
+        QFETCH(QString, control);
+        QFETCH(QString, error);
+        QFETCH(bool, correction);
+
+        std::unique_ptr<MeterStandIn> standIn;
+        std::unique_ptr<Colorimeter> colorimeter;
+        if (meter.isEmpty()) {
+            auto silent = std::make_unique<ScriptedMeter>();
+            silent->script({ScriptedMeter::Answer {.silent = true}});
+            colorimeter = std::move(silent);
+        } else {
+            standIn = std::make_unique<MeterStandIn>(meter);
+            QVERIFY(standIn->control(control));
+            if (meter == QLatin1String("fake_cr100.py")) {
+                qputenv("VELTRANO_CR100_PORT", standIn->first().toLocal8Bit());
+                colorimeter = std::make_unique<CR100>();
+            } else {
+                colorimeter = std::make_unique<CineMeterII>();
+                colorimeter->setAddress(QStringLiteral("127.0.0.1:") + standIn->first() + QStringLiteral("/meter"));
+            }
+        }
+
+        CalibratorBench bench;
+        bench.useMeter(colorimeter.get());
+        QVERIFY(correction ? bench.configureLinearity(2) : bench.onWorker([&] { bench.cal->setReadCount(1); }));
+        QVERIFY(bench.runTask(correction ? Calibrator::TaskCalibrate : Calibrator::TaskMeasure, 30000));
+        ErrorType code;
+        QString text;
+        bench.onWorker([&] {
+            code = bench.cal->colorimeterErrorType();
+            text = bench.cal->colorimeterError();
+        });
+        QCOMPARE(code.code, 2);
+        QCOMPARE(text, error);
+        if (correction)
+            return;
+        QCOMPARE(bench.done.last(), qMakePair(0u, true));
+        QCOMPARE(bench.linearityLog, QStringList());
+        QCOMPARE(bench.statuses.last(), QStringLiteral("Measurement stopped with colorimeter error ") + error);
     }
 };
 

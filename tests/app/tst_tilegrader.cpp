@@ -319,6 +319,14 @@ void TestTileGrader::refusals_data()
                                     << "TileGrader: %1 not decoded: the file ends before its image data does." << 0;
     QTest::newRow("dark frame cut short") << "wall.jpg" << "cut.jpg" << false
                                           << "TileGrader: %2 not decoded: the file ends before its image data does." << 0;
+    // Frames without a lit area that stands out from its surround.
+    QTest::newRow("uniform dim frame") << "uniform.png" << QString() << false
+                                       << "TileGrader failed to detect display in captured image: no contour found!" << 0;
+    QTest::newRow("saturated white frame") << "white.png" << QString() << false
+                                           << "TileGrader failed to detect display in captured image: no contour found!" << 0;
+    QTest::newRow("lit to every edge around a dark patch")
+        << "hole.png" << QString() << false
+        << "TileGrader failed to detect display in captured image: no contour found!" << 0;
 }
 
 void TestTileGrader::refusals()
@@ -335,6 +343,11 @@ void TestTileGrader::refusals()
         cv::imwrite(path("pentagon.png").toStdString(), pentagon);
         cv::imwrite(path("blank.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(0)));
         cv::imwrite(path("small.png").toStdString(), cv::Mat(200, 300, CV_8UC3, cv::Scalar::all(0)));
+        cv::imwrite(path("uniform.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(2)));
+        cv::imwrite(path("white.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(255)));
+        cv::Mat hole(400, 600, CV_8UC3, cv::Scalar::all(200));
+        hole(cv::Rect(200, 120, 200, 160)).setTo(cv::Scalar::all(10));
+        cv::imwrite(path("hole.png").toStdString(), hole);
         testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.png"));
         QFile::remove(path("wall.arw"));
         QFile::copy(path("wall.png"), path("wall.arw"));

@@ -6,6 +6,7 @@
 
 #include "meterreplies.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -27,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             MeterReply::parseCount(line.value().section(QLatin1Char(','), 0, 0));
             const MeterReply::CctDuv cd = MeterReply::parseCctDuv(line.value());
             if (!cd.twoParts && (cd.cct != 0.0 || cd.duv != 0.0))
+                std::abort();
+            if (const auto luminance = MeterReply::parseLuminance(line.value()); luminance && !std::isfinite(*luminance))
                 std::abort();
         } else {
             const QStringList fields = line.entryFields();

@@ -13,3 +13,9 @@ endif()
 # (the offscreen platform's own screen is 800 x 800).
 set_property(TEST tst_mainwindow APPEND PROPERTY ENVIRONMENT_MODIFICATION
   "QT_QPA_PLATFORM=set:offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/support/screens.json")
+
+# tst_demo: whole runs with the demo's settings as they come (two default
+# linearity corrections and a balance through the camera), each a minute or
+# two, more on a loaded machine or under a sanitizer.
+set_tests_properties(tst_demo PROPERTIES TIMEOUT 1500)
+set_property(TEST tst_demo APPEND PROPERTY ENVIRONMENT_MODIFICATION "QTEST_FUNCTION_TIMEOUT=set:900000")

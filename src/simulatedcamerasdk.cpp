@@ -280,11 +280,6 @@ void SimulatedCameraSdk::forgetActiveDisplay(DisplayBase* display)
         activeDisplay_ = nullptr;
 }
 
-double SimulatedCameraSdk::exposedCode(double luminance, double shutter, double iso, double fNumber)
-{
-    return 255.0 * std::pow(std::min(sensorShare(luminance, shutter, iso, fNumber), 1.0), 1.0 / 2.2);
-}
-
 void SimulatedCameraSdk::setReuseFileName(bool reuse)
 {
     std::lock_guard lock(mutex_);

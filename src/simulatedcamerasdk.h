@@ -66,9 +66,6 @@ public:
     void setActiveDisplay(DisplayBase* display);
     // No active display any more if it is `display`.
     void forgetActiveDisplay(DisplayBase* display);
-    // The code (0 .. 255) a camera at `shutter` seconds, `iso` and f/`fNumber`
-    // gives a light of `luminance` cd/m².
-    static double exposedCode(double luminance, double shutter, double iso, double fNumber);
     // Every picture under the same file name, as some cameras do.
     void setReuseFileName(bool reuse);
     // Time from shutter down to the download report; negative: no picture at all.

@@ -5,9 +5,11 @@
 # processor's wall, or in the simulated demo the program's simulated wall). Each demo has a settings folder of its own, so the user's
 # own settings stay untouched.
 #
-#   scripts/run-demo.sh [--simulated | --processor] [--standins-only] [-- program arguments]
+#   scripts/run-demo.sh [--simulated | --camera | --processor] [--standins-only] [-- program arguments]
 #
 #   --simulated      (default) simulated display, dummy camera, stand-in meter
+#   --camera         simulated display, the simulated camera (photographing the
+#                    simulated wall), stand-in meter
 #   --processor      the stand-in processor as display, dummy camera, stand-in meter
 #   --standins-only  start the stand-ins and write the settings, print the
 #                    addresses, and keep them running until standard input
@@ -29,6 +31,7 @@ standins_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --simulated) demo=simulated ;;
+    --camera) demo=camera ;;
     --processor) demo=processor ;;
     --standins-only) standins_only=1 ;;
     -h|--help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
@@ -126,16 +129,17 @@ processor_port="$port"
 # program's simulated wall, whose state the program writes to a file.
 wall_state="$demo_dir/$demo/simulated-wall.json"
 rm -f "$wall_state"
-if [ "$demo" = simulated ]; then
+if [ "$demo" != processor ]; then
   export VELTRANO_SIMULATED_WALL_STATE="$wall_state"
-  looks_at=(--follow-file "$wall_state")
+  # The simulated wall's full white: 1000 cd/m2, like the processor's.
+  looks_at=(--follow-file "$wall_state" --white-luminance 1000)
 else
   looks_at=(--follow-processor "$processor_port")
 fi
-# A wall as it comes: its white a little warm and greenish, its LEDs drifting
-# in colour towards black; the linearity correction has something to do.
+# A wall as it comes: its white a little warm and greenish; the linearity
+# correction has something to do at every step, the darkest included.
 start_standin meter "$standins/fake_cinemeter.py" "${looks_at[@]}" \
-  --white-cct 6200 --white-duv 0.002 --response 1.05,1,0.95
+  --white-cct 6200 --white-duv 0.002
 meter_port="$port"
 
 conf="$config_home/Tessaline/Veltrano.conf"
@@ -147,7 +151,7 @@ echo "Demo \"$demo\": settings in $conf"
 echo "  processor stand-in  http://127.0.0.1:$processor_port  (pid ${pids[0]}; Digest user \"$user\", password \"$password\")"
 echo "  meter stand-in      http://127.0.0.1:$meter_port/meter  (pid ${pids[1]})"
 echo "  processor requests are logged to $logs/processor-requests.log"
-if [ "$demo" = simulated ]; then
+if [ "$demo" != processor ]; then
   echo "  the meter measures the simulated wall, whose state the program writes to $wall_state"
 fi
 

@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -21,6 +24,16 @@ constexpr int propertyReportDelay = 20;
 QString hex(std::uint64_t v)
 {
     return QStringLiteral("0x%1").arg(v, 0, 16);
+}
+
+// The share of the sensor's full scale a luminance fills (unclipped): the
+// reflected-light meter's exposure (N² / t = L S / K, K = 12.5) makes it mid
+// grey, 18 %.
+double sensorShare(double luminance, double shutter, double iso, double fNumber)
+{
+    if (!(luminance > 0.0 && shutter > 0.0 && iso > 0.0 && fNumber > 0.0))
+        return 0.0;
+    return 0.18 * luminance * shutter * iso / (12.5 * fNumber * fNumber);
 }
 
 } // namespace
@@ -252,6 +265,19 @@ void SimulatedCameraSdk::setDisplay(DisplayBase* display)
         return;
     }
     setWall([display] { return wallphoto::renderDisplay(*display); }, shot);
+}
+
+void SimulatedCameraSdk::setActiveDisplay(DisplayBase* display)
+{
+    std::lock_guard lock(displayMutex_);
+    activeDisplay_ = display;
+}
+
+void SimulatedCameraSdk::forgetActiveDisplay(DisplayBase* display)
+{
+    std::lock_guard lock(displayMutex_);
+    if (activeDisplay_ == display)
+        activeDisplay_ = nullptr;
 }
 
 void SimulatedCameraSdk::setReuseFileName(bool reuse)
@@ -532,6 +558,14 @@ cv::Mat SimulatedCameraSdk::renderView_(cv::Size size)
         wall = wallImage_;
         shot = shot_;
     }
+    if (!wall) {
+        cv::Mat photo = renderActiveDisplay_(size.empty() ? shot.size : size);
+        if (!photo.empty()) {
+            cv::Mat photo8;
+            photo.convertTo(photo8, CV_8U);
+            return photo8;
+        }
+    }
     const cv::Mat wallImage = wall ? wall() : cv::Mat();
     if (wallImage.empty())
         return cv::Mat(size.empty() ? shot.size : size, CV_8UC3, cv::Scalar::all(2));
@@ -545,6 +579,59 @@ cv::Mat SimulatedCameraSdk::renderView_(cv::Size size)
     cv::Mat photo8;
     wallphoto::renderPhoto(wallImage, shot).convertTo(photo8, CV_8U);
     return photo8;
+}
+
+cv::Mat SimulatedCameraSdk::renderActiveDisplay_(cv::Size size)
+{
+    // The exposure the camera is set to; AUTO ISO taken as the camera's base.
+    double shutter = 0.01, iso = 400.0, fNumber = 11.0;
+    {
+        std::lock_guard lock(mutex_);
+        const auto value = [this](std::uint32_t code) -> std::uint64_t {
+            const auto it = properties_.find(code);
+            return it == properties_.end() ? 0 : it->second.GetCurrentValue();
+        };
+        const std::uint64_t speed = value(ShutterSpeed);
+        if ((speed >> 16 & 0xFFFF) != 0 && (speed & 0xFFFF) != 0 && (speed >> 16 & 0xFFFF) < 0xFFFE
+            && (speed & 0xFFFF) < 0xFFFE)
+            shutter = double(speed >> 16 & 0xFFFF) / double(speed & 0xFFFF);
+        const std::uint64_t sensitivity = value(IsoSensitivity) & 0xFFFFFFF;
+        if (sensitivity != 0 && sensitivity != IsoAuto)
+            iso = double(sensitivity);
+        if (const std::uint64_t f = value(FNumber); f != 0 && f < 0xFFFE)
+            fNumber = double(f) / 100.0;
+    }
+    // The wall in linear codes: full white at its share of the sensor.
+    const float level = float(255.0 * sensorShare(kWhiteLuminance, shutter, iso, fNumber));
+    cv::Mat wallImage;
+    {
+        std::lock_guard lock(displayMutex_);
+        if (!activeDisplay_)
+            return {};
+        wallImage = wallphoto::renderDisplay(*activeDisplay_, level);
+    }
+    if (wallImage.empty() || size.empty())
+        return {};
+
+    // The wall filling most of the frame at its own aspect, slightly turned.
+    wallphoto::Shot shot;
+    shot.size = size;
+    const float aspect = float(wallImage.cols) / float(wallImage.rows);
+    const float w = std::min(0.8f * float(size.width), 0.8f * float(size.height) * aspect);
+    const float h = w / aspect;
+    const float x0 = (float(size.width) - w) / 2.0f, y0 = (float(size.height) - h) / 2.0f;
+    const float tilt = 0.012f * w;
+    shot.corners = {cv::Point2f(x0, y0), cv::Point2f(x0 + w, y0 + tilt), cv::Point2f(x0 + w - tilt, y0 + h + tilt),
+                    cv::Point2f(x0 - tilt, y0 + h)};
+    shot.ambient = cv::Vec3f(0.3f, 0.3f, 0.3f);
+    shot.noise = 0.2f;
+    shot.supersample = 2;
+    cv::Mat photo = wallphoto::renderPhoto(wallImage, shot);
+
+    // The JPEG's tone curve.
+    cv::Mat linear = cv::min(cv::max(photo, 0.0), 255.0) / 255.0;
+    cv::pow(linear, 1.0 / 2.2, linear);
+    return linear * 255.0;
 }
 
 std::string SimulatedCameraSdk::takePicture_()

@@ -58,6 +58,14 @@ public:
     void setWall(std::function<cv::Mat()> wallImage, const wallphoto::Shot& shot = {});
     // Photographs `display` (which must outlive the simulator's use of it).
     void setDisplay(DisplayBase* display);
+    // The display the program drives, photographed where neither a picture
+    // file nor a wall is set, exposed as a camera would see it: a full white
+    // of kWhiteLuminance at the camera's shutter, ISO and aperture, mid grey
+    // at the reflected-light meter's exposure, through a JPEG tone curve.
+    // Once this returns, the earlier display is no longer used; null: none.
+    void setActiveDisplay(DisplayBase* display);
+    // No active display any more if it is `display`.
+    void forgetActiveDisplay(DisplayBase* display);
     // Every picture under the same file name, as some cameras do.
     void setReuseFileName(bool reuse);
     // Time from shutter down to the download report; negative: no picture at all.
@@ -99,6 +107,7 @@ public:
     // The property table of a freshly switched-on camera.
     static std::vector<camerasdk::DeviceProperty> defaultProperties();
 
+    static constexpr double kWhiteLuminance = 1000.0; // cd/m², walls of this kind
     static constexpr std::int32_t ErrorInvalidHandle = 0x8003;
     static constexpr std::int32_t ErrorNotInitialised = 0x8001;
 
@@ -127,6 +136,8 @@ private:
     // Writes the next picture; the path, or empty after a log line.
     std::string takePicture_();
     cv::Mat renderView_(cv::Size size);
+    // The active display's photo of `size` (CV_32FC3 codes), or empty without one.
+    cv::Mat renderActiveDisplay_(cv::Size size);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -149,6 +160,9 @@ private:
     QString pictureFile_;
     std::function<cv::Mat()> wallImage_;
     wallphoto::Shot shot_;
+    // Held while the active display is drawn (never together with mutex_).
+    std::mutex displayMutex_;
+    DisplayBase* activeDisplay_ = nullptr;
     bool reuseFileName_ = false;
     int shutterDelay_ = 50;
     int pictureNumber_ = 0;

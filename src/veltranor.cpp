@@ -2,6 +2,7 @@
 
 #include "cinemeterii.h"
 #include "cr100.h"
+#include "simulatedcamerasdk.h"
 #include "simulateddisplay.h"
 #include "vantor.h"
 
@@ -185,6 +186,8 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
 Veltranor::~Veltranor()
 {
     qDebug("~Veltranor()");
+    if (auto simulated = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform()))
+        simulated->forgetActiveDisplay(display_);
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
@@ -241,6 +244,9 @@ void Veltranor::setDisplay(DisplayBase* display)
     display_ = display;
     if (calibrator_)
         calibrator_->setDisplay(display);
+    // Where the simulated camera stands in for the camera, it photographs the wall driven.
+    if (auto simulated = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform()))
+        simulated->setActiveDisplay(display);
     if (display_) {
         connect(display_, &DisplayBase::fetchedOutputConfig, this, &Veltranor::fetchedOutputConfig);
         selectedLdm_ = QSettings().value(QStringLiteral("selectedLdm") + display_->address(), 0).toInt();

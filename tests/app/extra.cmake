@@ -18,3 +18,8 @@ set_property(TEST tst_mainwindow APPEND PROPERTY ENVIRONMENT_MODIFICATION
 # with the settle time of real meters; one re-measures its sensitivity three
 # times before it gives up.
 set_tests_properties(tst_linearityoutcomes PROPERTIES TIMEOUT 900)
+# tst_demo: whole runs with the demo's settings as they come (two default
+# linearity corrections and a balance through the camera), each a minute or
+# two, more on a loaded machine or under a sanitizer.
+set_tests_properties(tst_demo PROPERTIES TIMEOUT 1500)
+set_property(TEST tst_demo APPEND PROPERTY ENVIRONMENT_MODIFICATION "QTEST_FUNCTION_TIMEOUT=set:900000")

@@ -105,6 +105,88 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(last));
     }
 
+    void activeDisplayAtTheCameraExposure_data()
+    {
+        QTest::addColumn<quint64>("shutter"); // numerator << 16 | denominator
+        QTest::addColumn<quint64>("iso");
+        QTest::addColumn<quint64>("fNumber"); // x 100
+        QTest::addColumn<bool>("forget");
+        QTest::addColumn<double>("white"); // green code of full white; half red in its red
+        QTest::addColumn<double>("halfRed");
+        // A 1000 cd/m² white metered to 18 % grey at N² / t = L S / 12.5,
+        // through a 1 / 2.2 tone curve: 255 (0.476 + 0.3 / 255)^(1 / 2.2).
+        QTest::newRow("as the camera comes") << quint64(0x10064) << quint64(400) << quint64(1100) << false << 182.2
+                                            << 133.1;
+        QTest::newRow("one stop less") << quint64(0x10064) << quint64(200) << quint64(1100) << false << 133.1 << 97.3;
+        QTest::newRow("f/8 at 1/200 s") << quint64(0x100C8) << quint64(400) << quint64(800) << false << 177.6 << 129.8;
+        QTest::newRow("overexposed") << quint64(0x10064) << quint64(3200) << quint64(1100) << false << 255.0 << 255.0;
+        // The program's display no longer there: nothing of it in the photo,
+        // a dark frame.
+        QTest::newRow("display forgotten") << quint64(0x10064) << quint64(400) << quint64(1100) << true << 2.0 << 2.0;
+    }
+
+    // The display the program drives, photographed as a camera at its
+    // shutter, ISO and aperture sees it.
+    void activeDisplayAtTheCameraExposure()
+    {
+        QFETCH(quint64, shutter);
+        QFETCH(quint64, iso);
+        QFETCH(quint64, fNumber);
+        QFETCH(bool, forget);
+        QFETCH(double, white);
+        QFETCH(double, halfRed);
+        SimulatedDisplay display;
+        display.fetchLdms();
+        display.setRGB(0, 1.0, 1.0, 1.0);
+        display.setLdmRGB(1, -0.5, 0.0, 0.0);
+        auto sdk = std::make_shared<SimulatedCameraSdk>();
+        sdk->setActiveDisplay(&display);
+        auto controller = connected(sdk);
+        QVERIFY(controller);
+        const auto set = [&](std::uint32_t code, quint64 value) {
+            camerasdk::DeviceProperty p = *sdk->property(code);
+            p.SetCurrentValue(value);
+            sdk->setProperty(p);
+        };
+        set(camerasdk::ShutterSpeed, shutter);
+        set(camerasdk::IsoSensitivity, iso);
+        set(camerasdk::FNumber, fNumber);
+        SimulatedDisplay other;
+        sdk->forgetActiveDisplay(&other); // not the active one: changes nothing
+        if (forget)
+            sdk->forgetActiveDisplay(&display);
+
+        QThread thread;
+        auto* worker = new Background;
+        worker->moveToThread(&thread);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        QList<cv::Vec3f> averages;
+        int answers = 0;
+        connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
+            ++answers;
+            if (ok)
+                for (const cv::Mat* m : *list)
+                    averages.append(m->at<cv::Vec3f>(0, 0));
+        });
+        thread.start();
+        QTRY_VERIFY(thread.eventDispatcher());
+        worker->setImageSource(controller.get());
+        worker->setArrayInfo(16, 9, 1600.0f / 900.0f);
+        worker->setSubarrayInfo(1, 1);
+        worker->setReadDelay(0);
+        worker->setRunning(true);
+        QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
+        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 60000);
+        thread.quit();
+        thread.wait();
+
+        QCOMPARE(averages.size(), 144);
+        const cv::Vec3f plain = averages.at(60), reddish = averages.front();
+        for (int ch = 0; ch < 3; ++ch)
+            QVERIFY2(std::abs(plain[ch] - white) < 2.5, qPrintable(QString::number(plain[ch])));
+        QVERIFY2(std::abs(reddish[2] - halfRed) < 2.5, qPrintable(QString::number(reddish[2])));
+    }
+
     void exposureRequest()
     {
         auto sdk = std::make_shared<SimulatedCameraSdk>();

@@ -9,11 +9,15 @@
 #include "cinemeterii.h"
 #include "imageitem.h"
 #include "platformhelper.h"
+#include "simulatedcamerasdk.h"
+#include "simulateddisplay.h"
 #include "vantor.h"
 #include "veltranomain.h"
 #include "veltranor.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -27,6 +31,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -108,6 +113,62 @@ struct DemoRun {
     }
 };
 
+QString artifactsFolder()
+{
+    const QString configured = qEnvironmentVariable("VELTRANO_ARTIFACTS_DIR");
+    return configured.isEmpty() ? QCoreApplication::applicationDirPath() + "/../../artifacts" : configured;
+}
+
+// The main window as the program shows it, on `veltranor`.
+struct MainScene {
+    QQmlApplicationEngine engine;
+
+    explicit MainScene(Veltranor& veltranor)
+    {
+        engine.rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
+        engine.rootContext()->setContextProperty(QStringLiteral("veltranoVersion"),
+                                                 QString::fromLatin1(kVeltranoVersion));
+        engine.rootContext()->setContextProperty(QStringLiteral("veltranor"), &veltranor);
+        engine.rootContext()->setContextProperty(QStringLiteral("appLog"), veltranor.appLog());
+        engine.rootContext()->setContextProperty(QStringLiteral("linearityLog"), veltranor.linearityLog());
+        engine.load(QUrl(QString::fromLatin1(kMainSceneUrl)));
+    }
+    QQuickWindow* window() const
+    {
+        return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+    }
+    // The camera preview window, shown.
+    QQuickWindow* preview() const
+    {
+        QObject* ui = window() ? window()->findChild<QObject*>(QStringLiteral("mainUI")) : nullptr;
+        auto* preview = ui ? ui->property("imageWindow").value<QQuickWindow*>() : nullptr;
+        if (preview)
+            preview->show();
+        return preview;
+    }
+    QImage previewImage() const
+    {
+        QQuickWindow* w = preview();
+        auto* item = w ? w->findChild<ImageItem*>(QStringLiteral("previewImage")) : nullptr;
+        return item ? item->image() : QImage();
+    }
+    // Saves a picture of `w` among the test artifacts.
+    static bool keep(QQuickWindow* w, const QString& name)
+    {
+        if (!w)
+            return false;
+        QSignalSpy frame(w, &QQuickWindow::frameSwapped);
+        w->update();
+        frame.wait(2000);
+        const QString folder = artifactsFolder();
+        const QString path = folder + QLatin1Char('/') + name;
+        if (!QDir().mkpath(folder) || !w->grabWindow().save(path))
+            return false;
+        qInfo("kept %s", qPrintable(path));
+        return true;
+    }
+};
+
 } // namespace
 
 class TestDemo : public QObject
@@ -153,18 +214,22 @@ private Q_SLOTS:
                 meter.read();
                 return readings.wait(10000) && meter.errorType().code == 0;
             };
-            // Full white: the processor's brightness of its lumaMax, in the
-            // demo wall's own white.
+            // Full white: the processor's brightness of its lumaMax (the
+            // 1000 cd/m² of a real wall of this kind), in the demo wall's own white.
             QVERIFY(read());
-            QCOMPARE(meter.luminance(), 100.0);
+            QCOMPARE(meter.luminance(), 1000.0);
             QVERIFY2(qAbs(meter.cct() - 6200.0) < 0.01 && qAbs(meter.duv() - 0.002) < 1e-6,
                      qPrintable(QStringLiteral("%1 K %2").arg(meter.cct()).arg(meter.duv())));
+            // The program sends the display settings it holds with every
+            // colour: those the processor has.
+            const ErrorType state = vantor.read();
+            QVERIFY2(state.code == 0, qPrintable(state.message));
             // Half the output signal gives the light of the transfer function
             // (sRGB: about a fifth), not half; more blue than red raises the
             // colour temperature.
             QCOMPARE(vantor.setRGB(0, 0.5, 0.5, 0.5).code, 0);
             QVERIFY(read());
-            QVERIFY2(meter.luminance() > 20.0 && meter.luminance() < 22.0, qPrintable(QString::number(meter.luminance())));
+            QVERIFY2(meter.luminance() > 200.0 && meter.luminance() < 220.0, qPrintable(QString::number(meter.luminance())));
             QCOMPARE(vantor.setRGB(0, 0.4, 0.5, 0.6).code, 0);
             QVERIFY(read());
             QVERIFY(meter.cct() > 6200.0);
@@ -181,11 +246,14 @@ private Q_SLOTS:
         QVERIFY(run.allEnded());
     }
 
-    // The demo's point: a linearity correction run from the program's own
-    // object against the stand-ins ends with its output curves sent to the
-    // display, the meter measuring the wall the program drives: the
-    // processor stand-in's, or the program's simulated wall. The main window
-    // is kept as a picture of the result.
+    // The demo's point: a linearity correction with the settings as they come
+    // (17 steps, their spacing and gamma; the demo's fast meter reads) run
+    // from the program's own object against the stand-ins ends with its
+    // output curves sent to the display, the meter measuring the wall the
+    // program drives: the processor stand-in's, or the program's simulated
+    // wall. The darkest step of a wall as bright as real ones stays above
+    // the meter's low-light limit. The main window is kept as a picture of
+    // the result.
     void linearityRunConverges_data()
     {
         QTest::addColumn<QString>("demo");
@@ -217,33 +285,24 @@ private Q_SLOTS:
                 const ErrorType read = veltranor.vantor()->read();
                 QVERIFY2(read.code == 0, qPrintable(read.message));
             }
-            veltranor.setSteps(3);
-            veltranor.setReadCount(1);
-            veltranor.setReadDelay(500);
+            QCOMPARE(veltranor.steps(), 17u);
+            QCOMPARE(veltranor.readCount(), 1u);
+            QCOMPARE(veltranor.readDelay(), 500u);
 
-            QQmlApplicationEngine engine;
-            engine.rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
-            engine.rootContext()->setContextProperty(QStringLiteral("veltranoVersion"),
-                                                     QString::fromLatin1(kVeltranoVersion));
-            engine.rootContext()->setContextProperty(QStringLiteral("veltranor"), &veltranor);
-            engine.rootContext()->setContextProperty(QStringLiteral("appLog"), veltranor.appLog());
-            engine.rootContext()->setContextProperty(QStringLiteral("linearityLog"), veltranor.linearityLog());
-            engine.load(QUrl(QString::fromLatin1(kMainSceneUrl)));
-            QCOMPARE(engine.rootObjects().size(), 1);
+            MainScene scene(veltranor);
+            QVERIFY(scene.window());
 
+            QElapsedTimer clock;
+            clock.start();
             veltranor.setRunning(true);
             QVERIFY(veltranor.running());
             QTRY_VERIFY_WITH_TIMEOUT(!veltranor.running(), 600000);
+            qInfo("the %s demo's correction took %lld s", qPrintable(demo), clock.elapsed() / 1000);
             QCOMPARE(veltranor.statusString(), QStringLiteral("Correction completed without error"));
             QCOMPARE(veltranor.status(), 1);
             // The meter saw the simulated wall, not a stand-in's constant.
             QCOMPARE(QFile::exists(wallState), !processor);
-
-            auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
-            QVERIFY(window);
-            const QString picture = QCoreApplication::applicationDirPath() + "/tst_demo-main-window-" + demo + ".png";
-            QVERIFY(window->grabWindow().save(picture));
-            qInfo("main window after the run: %s", qPrintable(picture));
+            QVERIFY(MainScene::keep(scene.window(), "demo-linearity-" + demo + ".png"));
         }
         if (processor) {
             const QByteArray requests =
@@ -255,6 +314,112 @@ private Q_SLOTS:
             QVERIFY2(curves.match(QString::fromUtf8(requests)).hasMatch(), requests.right(2000).constData());
         }
 
+        run.process.closeWriteChannel();
+        QVERIFY(run.process.waitForFinished(30000));
+        QVERIFY(run.allEnded());
+    }
+
+    // The camera demo: the simulated camera photographs the wall the program
+    // drives, exposed as a camera at the program's exposure sees it. Grab
+    // shows the wall in the preview; the target LDM chosen through the camera
+    // is within the range the program asks for; a balance run of a varied
+    // wall goes through the photo analysis and ends with every LDM on the
+    // target; and the result stands through the idle refreshes that follow,
+    // in the model and in the simulated window.
+    void cameraBalanceConverges()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/camera/config");
+        qputenv("VELTRANO_SIMULATED_WALL_STATE", QFile::encodeName(folder_.path() + "/camera/simulated-wall.json"));
+        const auto restore = qScopeGuard([this] {
+            qunsetenv("VELTRANO_SIMULATED_WALL_STATE");
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path() + "/processor/config");
+        });
+
+        DemoRun run;
+        QVERIFY2(run.start(folder_.path(), {QStringLiteral("--camera"), QStringLiteral("--standins-only")}),
+                 qPrintable(run.output));
+        {
+            PolledContext net;
+            Veltranor v(net.io());
+            // The idle refreshes come where this test asks for them.
+            v.idleTimer().stop();
+            QCOMPARE(v.display(), static_cast<DisplayBase*>(v.simulatedDisplay()));
+            QCOMPARE(v.cameraType(), 0);
+            MainScene scene(v);
+            QVERIFY(scene.window());
+            auto sdk = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform());
+            QVERIFY(sdk);
+            QVERIFY(QTest::qWaitFor([&] {
+                return sdk->property(camerasdk::StillImageStoreDestination)->GetCurrentValue() == 1
+                       && v.imageSource()->cameraReady();
+            }, 30000));
+            v.setMode(Calibrator::ModeBalance);
+            DisplayBase* d = v.display();
+            QCOMPARE(d->ldmCount(), 144u);
+
+            // Grab: the preview shows the wall the analysis found, lit.
+            QVERIFY(v.grabImage());
+            QTRY_VERIFY_WITH_TIMEOUT(!v.running(), 60000);
+            QCOMPARE(v.statusString(), QStringLiteral("Image capture and processing succeeded."));
+            QTRY_VERIFY(!scene.previewImage().isNull());
+            const QImage preview = scene.previewImage().convertToFormat(QImage::Format_RGB32);
+            const int middle = qGray(preview.pixel(preview.width() / 2, preview.height() / 2));
+            QVERIFY2(middle > 60, qPrintable(QString::number(middle)));
+            QVERIFY(MainScene::keep(scene.preview(), QStringLiteral("demo-camera-preview.png")));
+
+            // The target LDM, seen through the camera.
+            v.chooseTargetLdm(20);
+            QTRY_VERIFY_WITH_TIMEOUT(!v.running(), 60000);
+            QVERIFY2(v.statusString().startsWith(QStringLiteral("Using target LDM’s RGB ")),
+                     qPrintable(v.statusString()));
+            const double target[3] = {v.balanceTargetRed(), v.balanceTargetGreen(), v.balanceTargetBlue()};
+            QVERIFY2(target[1] >= 160.0 && target[1] <= 190.0, qPrintable(QString::number(target[1])));
+
+            // A wall whose LDMs differ by a few percent; Run balances it.
+            for (uint n = 1; n <= d->ldmCount(); ++n)
+                if (n != 20)
+                    d->setLdmRGB(n, 0.05 * std::sin(n * 1.3), 0.05 * std::sin(n * 2.1), 0.05 * std::sin(n * 0.7));
+            QElapsedTimer clock;
+            clock.start();
+            v.setRunning(true);
+            QVERIFY(v.running());
+            QTRY_VERIFY_WITH_TIMEOUT(!v.running(), 600000);
+            qInfo("the camera demo's balance took %lld s", clock.elapsed() / 1000);
+            QCOMPARE(v.statusString(), QStringLiteral("Uniformity completed."));
+            QCOMPARE(v.status(), 1);
+            QVERIFY(MainScene::keep(scene.window(), QStringLiteral("demo-balance-camera.png")));
+            QList<double> gains;
+            for (uint n = 1; n <= d->ldmCount(); ++n) {
+                const double observed[3] = {d->ldmRedObserved(n), d->ldmGreenObserved(n), d->ldmBlueObserved(n)};
+                for (int c = 0; c < 3; ++c)
+                    QVERIFY2(qAbs(observed[c] - target[c]) <= target[c] * 0.02, qPrintable(d->dumpLdm(n)));
+                gains << d->ldmRedGain(n) << d->ldmGreenGain(n) << d->ldmBlueGain(n);
+            }
+
+            // The result stands through the idle refreshes of a minute.
+            const auto wallColours = [&scene] {
+                QObject* ui = scene.window()->findChild<QObject*>(QStringLiteral("mainUI"));
+                auto* wall = ui->property("simulatedDisplay").value<QObject*>();
+                QStringList colours;
+                for (uint n = 1; wall && n <= 144; ++n) {
+                    auto* ldm = wall->findChild<QObject*>(QStringLiteral("ldm%1").arg(n));
+                    auto* fill = ldm ? ldm->findChild<QObject*>(QStringLiteral("ldmFill")) : nullptr;
+                    colours << (fill ? fill->property("color").value<QColor>().name() : QString());
+                }
+                return colours;
+            };
+            const QStringList balanced = wallColours();
+            QVERIFY(!balanced.contains(QString()));
+            for (int tick = 0; tick < 6; ++tick) {
+                v.idleUpdate();
+                QTest::qWait(100);
+            }
+            QList<double> after;
+            for (uint n = 1; n <= d->ldmCount(); ++n)
+                after << d->ldmRedGain(n) << d->ldmGreenGain(n) << d->ldmBlueGain(n);
+            QCOMPARE(after, gains);
+            QCOMPARE(wallColours(), balanced);
+        }
         run.process.closeWriteChannel();
         QVERIFY(run.process.waitForFinished(30000));
         QVERIFY(run.allEnded());

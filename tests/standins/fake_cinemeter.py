@@ -26,7 +26,7 @@ point of the Planckian locus), so they depend on the channels' ratios, not on
 the level; in the dark the meter gives a luminance and no colour.
 --follow-file PATH looks at the program's simulated wall instead, whose state
 (the same layout) the program writes to PATH; without brightness and lumaMax
-its white is 100 cd/m2.
+its white is 100 cd/m2, or the luminance given by --white-luminance.
 """
 import argparse
 import datetime
@@ -41,7 +41,7 @@ state = {"body": "brightness_SI 100 cd/m2\nCCT 6500\n\u2206uv 0.0010\ncie1931_x 
          "status": 200, "delay": 0.0, "timestamp": True}
 lock = threading.Lock()
 stop = threading.Event()
-follow = {"port": 0, "file": ""}
+follow = {"port": 0, "file": "", "white": 100.0}
 
 
 def gain(node, channel):
@@ -154,8 +154,10 @@ def plant_body(state):
     display = state.get("dev", {}).get("display", {})
     shown = display.get("gains", {})
     out = display.get("out", {}).get("adjust", {}).get("gain", {})
-    lumaMax = number(display, "lumaMax", 1000.0)
-    level = number(display, "brightness", 10.0) / 100.0
+    # Without them, the white is follow["white"] with the panels at no more
+    # than half their drive.
+    lumaMax = number(display, "lumaMax", max(1000.0, 2 * follow["white"]))
+    level = number(display, "brightness", 100.0 * follow["white"] / lumaMax) / 100.0
     gamma = number(display, "gamma", 2.4)
     srgb = display.get("eotfType", "sdrPreserve") == "sdrPreserve"
     x = y = z = 0.0
@@ -223,11 +225,14 @@ def main():
     parser.add_argument("--white-duv", type=float, default=0.0)
     parser.add_argument("--response", default="1,1,1", metavar="R,G,B",
                         help="exponents of the LEDs' light (1: exactly the transfer function)")
+    parser.add_argument("--white-luminance", type=float, default=100.0, metavar="CD",
+                        help="full white of a wall state without brightness and lumaMax, in cd/m2")
     args = parser.parse_args()
     follow["port"] = args.follow_processor
     follow["file"] = args.follow_file
     follow["weights"] = primary_weights(args.white_cct, args.white_duv)
     follow["response"] = dict(zip("rgb", (float(v) for v in args.response.split(","))))
+    follow["white"] = args.white_luminance
     server = Server(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()

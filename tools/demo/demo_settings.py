@@ -3,7 +3,8 @@
 
   demo_settings.py settings CONF DEMO --meter ADDR --processor ADDR --user U --password P
       Sets the device keys of Veltrano's settings file CONF (Qt's INI format)
-      for DEMO ("simulated" or "processor"); every other key stays as it is.
+      for DEMO ("simulated", "camera" or "processor"); keys the user may
+      change are only set where absent, every other key stays as it is.
   demo_settings.py wall STATE
       Writes the state tree of the stand-in processor's demonstration wall.
 """
@@ -52,12 +53,13 @@ def ini_text(value):
 
 
 def write_settings(args):
-    simulated = args.demo == "simulated"
+    simulated = args.demo in ("simulated", "camera")
     keys = {
-        # Device choices: true picks the simulated display, the dummy camera;
-        # false picks the network meter (true would be the serial one).
+        # Device choices: true picks the simulated display, the dummy camera
+        # (false: the camera, here the simulated one); false picks the network
+        # meter (true would be the serial one).
         ("General", "output"): simulated,
-        ("General", "camera"): True,
+        ("General", "camera"): args.demo != "camera",
         ("General", "colorMeter"): False,
         ("General", "VantorU"): args.user,
         ("General", "VantorP"): scrambled(args.password),
@@ -70,8 +72,17 @@ def write_settings(args):
     if os.path.exists(args.conf):
         with open(args.conf, encoding="utf-8") as f:
             conf.read_file(f)
-    if not conf.has_option("General", "mode"):
-        keys[("General", "mode")] = 0
+    # Starting values the user may change: the first run in linearity mode,
+    # the meter read at the fast end of the program's limits (500 ms after
+    # each change, once), as a meter on a bench allows; the simulated wall
+    # corrected to its full 1000 cd/m2, so that its darkest step stays well
+    # above the meter's low-light limit.
+    starting = {("General", "mode"): 0, ("General", "readDelay"): 500, ("General", "readCount"): 1}
+    if simulated:
+        starting[("General", "bright")] = 1000
+    for (section, key), value in starting.items():
+        if not conf.has_option(section, key):
+            keys[(section, key)] = value
     for (section, key), value in keys.items():
         if not conf.has_section(section):
             conf.add_section(section)
@@ -85,7 +96,8 @@ def write_settings(args):
 
 def wall_state():
     """Eight receivers of 160 x 90 pixels, each a 4 x 3 grid of LDMs, in a
-    4 x 2 wall, with the display settings of a fresh processor."""
+    4 x 2 wall, with the display settings of a fresh processor: a white of
+    1000 cd/m2, as walls of this kind give, at half the panels' drive."""
     receivers = {}
     for n in range(8):
         ldms = {str(k): {"gains": {"r": 0.0, "g": 0.0, "b": 0.0, "i": 0.0}} for k in range(1, 13)}
@@ -98,8 +110,8 @@ def wall_state():
     return {
         "dev": {
             "display": {
-                "brightness": 10.0, "cct": 6500, "cctDuv": 0.0, "gamma": 2.4,
-                "eotfType": "sdrPreserve", "lumaMax": 1000.0, "tileBpc": 10,
+                "brightness": 50.0, "cct": 6500, "cctDuv": 0.0, "gamma": 2.4,
+                "eotfType": "sdrPreserve", "lumaMax": 2000.0, "tileBpc": 10,
                 "gains": {"r": 1.0, "g": 1.0, "b": 1.0},
                 "out": {"adjust": {"gain": {"r": 1.0, "g": 1.0, "b": 1.0}}, "curves": {"enabled": False}},
             },
@@ -116,7 +128,7 @@ def main(argv):
     commands = parser.add_subparsers(dest="command", required=True)
     settings = commands.add_parser("settings")
     settings.add_argument("conf")
-    settings.add_argument("demo", choices=("simulated", "processor"))
+    settings.add_argument("demo", choices=("simulated", "camera", "processor"))
     for name in ("--meter", "--processor", "--user", "--password"):
         settings.add_argument(name, required=True)
     wall = commands.add_parser("wall")

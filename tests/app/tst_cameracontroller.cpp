@@ -32,6 +32,37 @@ class TestCameraController : public QObject
         return configured ? std::move(controller) : nullptr;
     }
 
+    // One grab through the grab worker on its own thread, as a run asks for
+    // it: false when no answer came; the section averages of a good answer.
+    bool grabAverages(ImageSource* source, SimulatedDisplay& display, bool darkFrame, QList<cv::Vec3f>& averages)
+    {
+        QThread thread;
+        auto* worker = new Background;
+        worker->moveToThread(&thread);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(worker, &Background::blankDisplay, &display, [&](bool blank) { display.lightLitLdms(!blank); });
+        int answers = 0;
+        connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
+            ++answers;
+            if (ok)
+                for (const cv::Mat* m : *list)
+                    averages.append(m->at<cv::Vec3f>(0, 0));
+        });
+        thread.start();
+        QTest::qWaitFor([&] { return thread.eventDispatcher() != nullptr; });
+        worker->setImageSource(source);
+        worker->setArrayInfo(16, 9, 1600.0f / 900.0f);
+        worker->setSubarrayInfo(1, 1);
+        worker->setReadDelay(0);
+        worker->removeReflections(darkFrame);
+        worker->setRunning(true);
+        QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
+        const bool answered = QTest::qWaitFor([&] { return answers == 1; }, 60000);
+        thread.quit();
+        thread.wait();
+        return answered;
+    }
+
 private Q_SLOTS:
     void initTestCase() { qputenv("TMPDIR", QFile::encodeName(pictures.path())); }
 
@@ -53,31 +84,8 @@ private Q_SLOTS:
         auto controller = connected(sdk);
         QVERIFY(controller);
 
-        QThread thread;
-        auto* worker = new Background;
-        worker->moveToThread(&thread);
-        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        connect(worker, &Background::blankDisplay, &display, [&](bool blank) { display.lightLitLdms(!blank); });
         QList<cv::Vec3f> averages;
-        int answers = 0;
-        connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
-            ++answers;
-            if (ok)
-                for (const cv::Mat* m : *list)
-                    averages.append(m->at<cv::Vec3f>(0, 0));
-        });
-        thread.start();
-        QTRY_VERIFY(thread.eventDispatcher());
-        worker->setImageSource(controller.get());
-        worker->setArrayInfo(16, 9, 1600.0f / 900.0f);
-        worker->setSubarrayInfo(1, 1);
-        worker->setReadDelay(0);
-        worker->removeReflections(darkFrame);
-        worker->setRunning(true);
-        QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
-        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 60000);
-        thread.quit();
-        thread.wait();
+        QVERIFY(grabAverages(controller.get(), display, darkFrame, averages));
 
         QCOMPARE(averages.size(), 144);
         const cv::Vec3f plain = averages.at(60), halfRed = averages.front(), lessBlue = averages.back();
@@ -156,29 +164,8 @@ private Q_SLOTS:
         if (forget)
             sdk->forgetActiveDisplay(&display);
 
-        QThread thread;
-        auto* worker = new Background;
-        worker->moveToThread(&thread);
-        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
         QList<cv::Vec3f> averages;
-        int answers = 0;
-        connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
-            ++answers;
-            if (ok)
-                for (const cv::Mat* m : *list)
-                    averages.append(m->at<cv::Vec3f>(0, 0));
-        });
-        thread.start();
-        QTRY_VERIFY(thread.eventDispatcher());
-        worker->setImageSource(controller.get());
-        worker->setArrayInfo(16, 9, 1600.0f / 900.0f);
-        worker->setSubarrayInfo(1, 1);
-        worker->setReadDelay(0);
-        worker->setRunning(true);
-        QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
-        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, 60000);
-        thread.quit();
-        thread.wait();
+        QVERIFY(grabAverages(controller.get(), display, false, averages));
 
         if (forget) {
             QVERIFY(averages.isEmpty());

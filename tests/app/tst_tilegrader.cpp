@@ -317,7 +317,7 @@ void TestTileGrader::refusals_data()
                                        << "TileGrader: %1 not decoded: it is 8192 x 8192 pixels, more than 64000000." << 0;
     QTest::newRow("JPEG cut short") << "cut.jpg" << QString() << false
                                     << "TileGrader: %1 not decoded: the file ends before its image data does." << 0;
-    QTest::newRow("dark frame cut short") << "wall.jpg" << "cut.jpg" << false
+    QTest::newRow("dark frame cut short") << "wall.jpg" << "short.jpg" << false
                                           << "TileGrader: %2 not decoded: the file ends before its image data does." << 0;
     // Frames without a lit area that stands out from its surround.
     QTest::newRow("uniform dim frame") << "uniform.png" << QString() << false
@@ -351,16 +351,22 @@ void TestTileGrader::refusals()
         testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.png"));
         QFile::remove(path("wall.arw"));
         QFile::copy(path("wall.png"), path("wall.arw"));
-        // A photo far larger than any camera's, small on disk; a JPEG whose
-        // last third is missing.
-        if (!QFile::exists(path("huge.png")))
-            cv::imwrite(path("huge.png").toStdString(), cv::Mat(8192, 8192, CV_8UC1, cv::Scalar::all(0)));
+        // A photo far larger than any camera's, small on disk, with a lit
+        // wall that the analysis would find.
+        if (!QFile::exists(path("huge.png"))) {
+            cv::Mat huge(8192, 8192, CV_8UC1, cv::Scalar::all(0));
+            huge(cv::Rect(2048, 2048, 4096, 3072)).setTo(cv::Scalar::all(200));
+            cv::imwrite(path("huge.png").toStdString(), huge);
+        }
         QVERIFY(testsupport::savePhoto(testsupport::renderPhoto(Wall(), Shot()), path("wall.jpg")));
         const QByteArray jpeg = testsupport::readFile(path("wall.jpg"));
-        QFile cut(path("cut.jpg"));
-        QVERIFY(cut.open(QIODevice::WriteOnly));
-        cut.write(jpeg.left(jpeg.size() * 2 / 3));
-        cut.close();
+        // The same JPEG cut short twice: its last bytes missing (the wall
+        // whole), its last third missing (as a dark frame).
+        for (const auto& [name, size] : {std::pair{"cut.jpg", jpeg.size() - 64}, std::pair{"short.jpg", jpeg.size() * 2 / 3}}) {
+            QFile cut(path(name));
+            QVERIFY(cut.open(QIODevice::WriteOnly));
+            cut.write(jpeg.left(size));
+        }
         for (const char* name : {"notes.png", "notes.ARW"}) {
             QFile text(path(name));
             QVERIFY(text.open(QIODevice::WriteOnly));

@@ -116,6 +116,11 @@ private Q_SLOTS:
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
             << "Correction stopped with display error HTTP error 500: overloaded" << true << true
             << "20×g:500 r:500 c:500";
+        QTest::newRow("gains refused from the first level")
+            << "Getting maximum brightness level" << QStringList()
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
+            << "Correction stopped with display error HTTP error 500: overloaded" << true << false
+            << "20×g:500 r:500";
         QTest::newRow("processor gone")
             << lastLevel << QStringList() << QJsonArray {QJsonObject {{"times", -1}, {"action", "close"}}}
             << "Correction stopped with display error end of stream" << true << true

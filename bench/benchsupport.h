@@ -44,7 +44,7 @@ inline int run(int argc, char** argv, const std::vector<std::string>& names)
         }
     int failed = 0;
     for (const std::string& name : names) {
-        std::string filter = "--benchmark_filter=^" + name + "$";
+        std::string filter = "--benchmark_filter=^" + name + "(/|$)";
         std::vector<char*> args(argv, argv + argc);
         args.push_back(filter.data());
         args.push_back(nullptr);

@@ -492,11 +492,16 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
             return false;
         }
 
+        {
+            // Every check has passed and the earlier screen is about to be
+            // replaced: it goes before the new one is made.
+            QMutexLocker lock(&mutex_);
+            screenImage_.release();
+        }
         timer.restart();
         const cv::Mat screen = extractContour(photo, *contour);
         const qint64 extractTime = timer.elapsed();
         {
-            // The earlier screen goes before its preview is made.
             QMutexLocker lock(&mutex_);
             screenImage_ = screen;
             averagesStale = true;

@@ -43,6 +43,8 @@ Q_SIGNALS:
     // valid until its next grab.
     void grabImageDataDone(bool success, QList<cv::Mat*>* pAveragesArrayList);
     void blankDisplay(bool blank);
+    // What the grab waits for, while it waits for a picture.
+    void grabStatus(const QString& text);
 
 public Q_SLOTS:
     void setImageSource(ImageSource* source);
@@ -71,4 +73,5 @@ private:
     std::atomic<bool> removeReflections_{false};
     std::atomic<unsigned> readDelay_{1500};
     std::atomic<bool> lastGrabVerbose_{false};
+    int try_ = 0; // the grab's try in progress, from 0
 };

@@ -23,6 +23,15 @@ Background::Background(QObject* parent)
 
 Background::~Background() = default;
 
+QString Background::waitingText(int tryNumber, int attempt)
+{
+    return QStringLiteral("Waiting for the camera's picture: try %1 of %2, attempt %3 of %4...")
+        .arg(tryNumber)
+        .arg(kTries)
+        .arg(attempt)
+        .arg(kAttempts);
+}
+
 void Background::setImageSource(ImageSource* source)
 {
     if (imageSource_.exchange(source) == source)
@@ -122,11 +131,7 @@ bool Background::captureImage_()
         source->grab();
         if (source->isDummy())
             return true;
-        Q_EMIT grabStatus(QStringLiteral("Waiting for the camera's picture: try %1 of %2, attempt %3 of %4...")
-                              .arg(try_ + 1)
-                              .arg(kTries)
-                              .arg(t + 1)
-                              .arg(kAttempts));
+        Q_EMIT waitingForPicture(try_ + 1, t + 1);
         const QDeadlineTimer deadline(10000);
         while (!deadline.hasExpired() && running()) {
             path = source->imagePath();

@@ -440,7 +440,7 @@ private:
     void getTilesObservedPart2(bool ok);
     void grabImagePart2(bool ok);
     // The grab worker's wait, on the status line while the capture test waits.
-    void grabStatus_(const QString& text);
+    void grabWaiting_(int tryNumber, int attempt);
     // Runs the stored grab step once (it is cleared first); nothing when none is stored.
     void runGrabContinuation_(bool ok);
     bool sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect);

@@ -389,10 +389,10 @@ bool Veltranor::grabImage(bool verbose)
     return mode_ == Calibrator::ModeBalance ? getImageLdmRGBData(verbose) : getImageTileRGBData(verbose);
 }
 
-void Veltranor::grabStatus_(const QString& text)
+void Veltranor::grabWaiting_(int tryNumber, int attempt)
 {
     if (captureTestWaiting_ && running_)
-        setStatusString(text);
+        setStatusString(Background::waitingText(tryNumber, attempt));
 }
 
 void Veltranor::grabImagePart2(bool ok)

@@ -59,7 +59,8 @@ class TestCameraController : public QObject
         worker->removeReflections(darkFrame);
         worker->setRunning(true);
         QStringList waits;
-        connect(worker, &Background::grabStatus, this, [&](const QString& text) { waits.append(text); });
+        connect(worker, &Background::waitingForPicture, this,
+                [&](int tryNumber, int attempt) { waits.append(Background::waitingText(tryNumber, attempt)); });
         QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
         if (!stopAfter.isEmpty() && QTest::qWaitFor([&] { return waits == stopAfter; }, 15000))
             QMetaObject::invokeMethod(worker, "setRunning", Qt::QueuedConnection, Q_ARG(bool, false));

@@ -248,7 +248,8 @@ void Veltranor::setMeshTestPattern()
     }
     // A busy phase: the upload waits on the processor, and Stop ends it.
     const ErrorType error =
-        busyRequest_(QStringLiteral("Sending the mesh test pattern..."), [&] { return display_->setMeshRGBs(mesh, 0.05f); });
+        busyRequest_(QStringLiteral("Sending the mesh test pattern..."),
+                     [&] { return display_->setMeshRGBs(mesh, 0.05f); });
     qDeleteAll(mesh);
     if (error.code != 0) {
         setStatusString(QStringLiteral("Failed to send the mesh test pattern: %1").arg(error.oneLine()));

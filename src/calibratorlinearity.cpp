@@ -30,7 +30,7 @@ void Calibrator::failCorrection_()
     if (!failure.isEmpty())
         return;
     if (displayError.code != 0)
-        failure = QStringLiteral("Correction stopped with display error ") + displayError.message;
+        failure = QStringLiteral("Correction stopped with display error ") + displayError.oneLine();
     else if (ioErrors())
         failure = QStringLiteral("Correction stopped with colorimeter error ") + colorimeterError_;
     else if (tooDark())

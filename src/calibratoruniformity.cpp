@@ -44,9 +44,7 @@ constexpr int maxCycles = 999;
 // Why a uniformity run failed, on one line: what failed and the display's error.
 QString failureText(const char* what, const ErrorType& error)
 {
-    QString message = error.message.trimmed();
-    message.replace(QLatin1Char('\n'), QStringLiteral("; "));
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), message);
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), error.oneLine());
 }
 
 } // namespace

@@ -19,6 +19,17 @@ struct ErrorType
     {
     }
 
+    // The message on one line, for a status text: trimmed, every line break
+    // (a processor's reply body may hold several) shown as "; ".
+    QString oneLine() const
+    {
+        QString text = message.trimmed();
+        text.replace(QLatin1String("\r\n"), QLatin1String("; "));
+        text.replace(QLatin1Char('\n'), QLatin1String("; "));
+        text.replace(QLatin1Char('\r'), QLatin1String("; "));
+        return text;
+    }
+
     // Two values are equal when both are OK or both are errors; the message and
     // the exact error code do not take part.
     friend bool operator==(const ErrorType& a, const ErrorType& b)

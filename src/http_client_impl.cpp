@@ -171,6 +171,7 @@ cancel_registration::cancel_registration(context& ctx, std::function<void()> act
     : action_(std::move(action)), ctx_(&ctx)
 {
     std::lock_guard lock(ctx.mutex);
+    serial_ = ctx.next_serial++;
     ctx.cancellers.insert(this);
     if (ctx.refusing)
         cancelled_.store(true, std::memory_order_release);
@@ -195,6 +196,21 @@ void cancel_all(context& ctx)
     std::lock_guard lock(ctx.mutex);
     for (cancel_registration* registration : ctx.cancellers)
         registration->cancel();
+}
+
+std::uint64_t next_request(context& ctx)
+{
+    std::lock_guard lock(ctx.mutex);
+    return ctx.next_serial;
+}
+
+void cancel_from(context& ctx, std::uint64_t first)
+{
+    std::lock_guard resume(detail::resume_mutex(ctx.io));
+    std::lock_guard lock(ctx.mutex);
+    for (cancel_registration* registration : ctx.cancellers)
+        if (registration->serial() >= first)
+            registration->cancel();
 }
 
 void refuse_requests(context& ctx, bool refuse)

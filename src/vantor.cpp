@@ -378,6 +378,16 @@ void Vantor::cancel()
     http_client::cancel_all(httpContext);
 }
 
+quint64 Vantor::nextRequest()
+{
+    return http_client::next_request(httpContext);
+}
+
+void Vantor::cancelFrom(quint64 first)
+{
+    http_client::cancel_from(httpContext, first);
+}
+
 void Vantor::setRefusing(bool refusing)
 {
     http_client::refuse_requests(httpContext, refusing || shutDown_);

@@ -105,6 +105,11 @@ public:
     ErrorType commitMeshRGBs(QList<Macropixel*>& macropixels) override;
     Q_INVOKABLE ErrorType resetMesh() override;
     void cancel() override;
+    // The number the next request will carry, and the cancel of every
+    // pending request started at or after such a number: a busy phase ends
+    // only the waits it started itself.
+    quint64 nextRequest();
+    void cancelFrom(quint64 first);
     // While set, every pending request is cancelled and every new one ends at
     // once with "Operation canceled" (a stopped run on its way out).
     void setRefusing(bool refusing);

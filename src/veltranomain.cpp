@@ -50,7 +50,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Quit && watched == QCoreApplication::instance())
-            veltranor_->cancelRequests();
+            veltranor_->refuseRequestsForGood();
         return false;
     }
 

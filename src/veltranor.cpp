@@ -139,7 +139,8 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     calibrator_ = new Calibrator(Calibrator::ModeLinearity, 0);
     calibrator_->moveToThread(&calibratorThread_);
     connect(&calibratorThread_, &QThread::finished, calibrator_, &QObject::deleteLater);            // 4
-    connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection); // 5
+    engineRunning_ =
+        connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection); // 5
     connect(colorimeter_, &Colorimeter::dataAvailable, calibrator_, &Calibrator::readColorimeterData); // 6
     connect(calibrator_, &Calibrator::takeReading, colorimeter_, &Colorimeter::read);                  // 7
 
@@ -282,6 +283,9 @@ void Veltranor::setVantor(Vantor* vantor)
 
 void Veltranor::switchInput()
 {
+    // The stopped run still uses the devices, and restores the processor.
+    if (refuseWhileEnding_())
+        return;
     meterChoice_ = !meterChoice_;
     setColorimeter(meterChoice_ ? static_cast<Colorimeter*>(cr100_) : cineMeterII_);
     writeSetting(QStringLiteral("colorMeter"), meterChoice_);
@@ -289,6 +293,9 @@ void Veltranor::switchInput()
 
 void Veltranor::switchOutput()
 {
+    // The stopped run still uses the devices, and restores the processor.
+    if (refuseWhileEnding_())
+        return;
     displayChoice_ = !displayChoice_;
     setDisplay(displayChoice_ ? static_cast<DisplayBase*>(simulatedDisplay_) : vantor_);
     writeSetting(QStringLiteral("output"), displayChoice_);
@@ -298,6 +305,9 @@ void Veltranor::switchOutput()
 
 void Veltranor::switchCamera()
 {
+    // The stopped run still uses the devices, and restores the processor.
+    if (refuseWhileEnding_())
+        return;
     cameraChoice_ = !cameraChoice_;
     setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
     writeSetting(QStringLiteral("camera"), cameraChoice_);
@@ -366,7 +376,7 @@ void Veltranor::delay_(unsigned milliseconds)
 
 void Veltranor::stop()
 {
-    cancelRequests();
+    refuseRequestsForGood();
     if (running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
@@ -374,7 +384,7 @@ void Veltranor::stop()
     joinWorkers_();
 }
 
-void Veltranor::cancelRequests()
+void Veltranor::refuseRequestsForGood()
 {
     if (vantor_)
         vantor_->shutDown();

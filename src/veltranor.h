@@ -305,9 +305,11 @@ public:
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return donePending_; }
-    // From a Stop until the engine's done: the stopped task still holds its
-    // adjusters, records and requests, so nothing is started, freed or rebuilt.
-    bool ending() const { return donePending_ && !running_; }
+    // From a Stop until the engine's done, and while the shell's tear-down of
+    // a linearity run still waits: the stopped run still holds its adjusters,
+    // records and requests, or the processor is not yet restored, so nothing
+    // is started, freed, rebuilt or switched.
+    bool ending() const { return donePending_ || tearingDown_; }
 
 Q_SIGNALS:
     void colorimeterChanged();
@@ -429,8 +431,8 @@ public Q_SLOTS:
     // after main has destroyed it.
     void stop();
     // The application is quitting: every pending processor request ends now
-    // and none starts any more, so no wait outlives the quit.
-    void cancelRequests();
+    // and none starts any more, for good, so no wait outlives the quit.
+    void refuseRequestsForGood();
 
 private:
     // The continuation of an LDM observation asked for by setSelectedLdm.
@@ -446,6 +448,10 @@ private:
     bool sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect);
     // Clears running and announces it, leaving the status as it is.
     void endRun_();
+    // Runs one display request that the shell waits on; outside a run or busy
+    // phase it is a busy phase of its own, so that the window offers Stop
+    // while it waits and the status says what for (the text given).
+    ErrorType busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request);
     // targets: continuations of the mesh registration
     void runMeshRegistrationPart2(bool ok);
     void runMeshRegistrationPart3(bool ok);
@@ -455,8 +461,6 @@ private:
     // Shows a registration pattern; a refusal ends the registration with
     // the display's error (false).
     bool showRegistrationPattern_(int pattern, int x, int y);
-    // A display's error text on one line, for the status line.
-    static QString oneLine_(const QString& message);
     void clearResumeStep_();
     bool linearityOnSimulated_() const;
     void joinWorkers_();
@@ -561,7 +565,22 @@ private:
     QString lensName_;
 
     // run control
+    // The status while a correction is on its way to the processor.
+    static const QString kSendingCorrection;
     void emitTaskStart_();
+    // running := true for a run or busy phase that starts now: a Stop ends the
+    // processor requests started from here on, none older.
+    void beginPhase_();
+    // What a Stop of a busy phase (or of a run not yet handed to the engine)
+    // ends: the requests the phase started.
+    void cancelPhaseRequests_();
+    // Tells the scene a linearity run has started before the processor is
+    // prepared, so that Stop is offered during the set-up; the engine hears
+    // of it only once the set-up is done (emitTaskStart_).
+    void announceRun_();
+    // A linearity run stopped before the engine started: the processor is
+    // put back and the run ends as cancelled.
+    void restoreAfterStop_();
     // True (with the status text, shown again at every refusal) while the
     // previous run is still ending.
     bool refuseWhileEnding_();
@@ -569,6 +588,14 @@ private:
     QDateTime uniformityStart_;
     qsizetype adjusterCount_ = 0;
     bool donePending_ = false;
+    bool tearingDown_ = false;
+    // The run was announced to the scene; the engine is still to be started.
+    bool announced_ = false;
+    // The engine's completion text, shown only once the closing requests
+    // have reached the processor.
+    QString heldCompletion_;
+    quint64 phaseStart_ = 0;
+    QMetaObject::Connection engineRunning_;
     // The mode of the run whose done is pending: its tear-down follows it,
     // whatever the mode is when the done arrives.
     Mode runMode_ = Calibrator::ModeLinearity;

@@ -1,6 +1,8 @@
 // Veltranor: the curves of a linearity result, the correction file and the log file.
 #include "veltranor.h"
 
+#include "vantor.h"
+
 #include "correctionfile.h"
 #include "linearitycurves.h"
 
@@ -248,14 +250,19 @@ bool Veltranor::readCalibration(QUrl url)
     setResumeStep(0);
     setCalibrationAvailable(true);
 
-    // The busy phase is ours only when no run was active.
-    const bool wasRunning = running_;
-    runNothing();
-    sendCalibration();
-    if (!wasRunning && running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
+    // Sent as a busy phase (ours only when no run was active): the window
+    // says what it waits for, and a Stop ends the wait. A failed send leaves
+    // the points loaded, to save or to send again.
+    const bool onProcessor = vantor_ && display_ == vantor_;
+    const ErrorType sent =
+        busyRequest_(onProcessor ? kSendingCorrection : QString(), [this] { return sendCalibration(); });
+    if (sent.code != 0) {
+        setStatusString(QStringLiteral("Correction could not be sent: %1").arg(sent.oneLine()));
+        setStatus(-1);
+        return false;
     }
+    if (onProcessor)
+        setStatusString(QStringLiteral("Correction %1 sent").arg(name));
     return true;
 }
 

@@ -8,10 +8,15 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
 const QString kUniformity = QStringLiteral("Uniformity");
+const QString kCancelled = QStringLiteral("Correction cancelled");
+const QString kCompleted = QStringLiteral("Correction completed without error");
+// While the processor's tear-down of a linearity run waits (%1: the run's outcome).
+const QString kRestoring = QStringLiteral("%1; restoring the processor...");
 
 bool uniformityMode(Calibrator::Mode mode)
 {
@@ -25,6 +30,8 @@ QString plural(qint64 count)
 
 } // namespace
 
+const QString Veltranor::kSendingCorrection = QStringLiteral("Sending the correction to the processor...");
+
 // ---------------------------------------------------------------- starting
 
 void Veltranor::setRunning(bool running)
@@ -33,7 +40,10 @@ void Veltranor::setRunning(bool running)
         return;
     if (running && refuseWhileEnding_())
         return;
-    running_ = running;
+    if (running)
+        beginPhase_();
+    else
+        running_ = false;
     if (running) {
         setStatus(0);
         if (calibrator_)
@@ -49,11 +59,12 @@ void Veltranor::setRunning(bool running)
             if (!running_)
                 return;
         } else {
+            announceRun_();
             setupVantor();
             if (!running_) {
                 // Stopped while the processor was being prepared: put it back
                 // and never start the engine.
-                resetVantor(true);
+                restoreAfterStop_();
                 return;
             }
             const double effectiveGamma = display_ == vantor_ ? savedGamma_ : gamma_;
@@ -63,8 +74,15 @@ void Veltranor::setRunning(bool running)
                        effectiveGamma / 2.4);
                 setStatusString(
                     QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB."));
-                running_ = false;
+                // The processor is put back within the run's own busy state
+                // when the scene was told of the run, else outside it.
+                if (!announced_)
+                    running_ = false;
                 resetVantor(true);
+                if (std::exchange(announced_, false) && running_) {
+                    running_ = false;
+                    Q_EMIT runningChanged(false);
+                }
                 return;
             }
             qDebug("%s", srgb ? "Correcting to sRGB." : "Correcting to VANTOR gamma.");
@@ -77,16 +95,56 @@ void Veltranor::setRunning(bool running)
     // holds for a long time: end it now. Until the engine's done, every new
     // request of the processor ends at once too, so the task cannot start
     // another wait on its way out.
+    announced_ = false;
     if (donePending_ && vantor_ && display_ == vantor_)
         vantor_->setRefusing(true);
+    else
+        cancelPhaseRequests_();
+    Q_EMIT runningChanged(false);
+}
+
+void Veltranor::beginPhase_()
+{
+    running_ = true;
+    phaseStart_ = vantor_ ? vantor_->nextRequest() : 0;
+}
+
+void Veltranor::cancelPhaseRequests_()
+{
+    if (vantor_ && display_ == vantor_)
+        vantor_->cancelFrom(phaseStart_);
     else if (display_)
         display_->cancel();
-    Q_EMIT runningChanged(false);
+}
+
+void Veltranor::announceRun_()
+{
+    // Only the processor's preparation waits; elsewhere the engine starts at once.
+    if (!vantor_ || display_ != vantor_ || !calibrator_)
+        return;
+    announced_ = true;
+    QObject::disconnect(engineRunning_);
+    Q_EMIT runningChanged(true);
+    engineRunning_ =
+        connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection);
+}
+
+void Veltranor::restoreAfterStop_()
+{
+    announced_ = false;
+    if (!vantor_ || display_ != vantor_)
+        return;
+    // The processor's restore is a busy phase of its own: while it waits the
+    // window says so and offers Stop, which ends it.
+    setStatusString(kRestoring.arg(kCancelled));
+    resetVantor(true);
+    setStatusString(kCancelled);
+    setStatus(-1);
 }
 
 bool Veltranor::refuseWhileEnding_()
 {
-    if (!donePending_)
+    if (!ending())
         return false;
     qDebug("The previous run is still ending; nothing started.");
     // Announced even when the text is already shown: the status line may
@@ -102,6 +160,13 @@ void Veltranor::emitTaskStart_()
     // task starts (its done would be taken for the new run's).
     donePending_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing;
     runMode_ = mode_;
+    heldCompletion_.clear();
+    if (std::exchange(announced_, false)) {
+        // The scene knows already: only the engine starts now.
+        QMetaObject::invokeMethod(calibrator_, [engine = calibrator_] { engine->setRunning(true); },
+                                  Qt::QueuedConnection);
+        return;
+    }
     Q_EMIT runningChanged(true);
 }
 
@@ -109,13 +174,14 @@ void Veltranor::resume()
 {
     if (running_ || refuseWhileEnding_())
         return;
-    running_ = true;
+    beginPhase_();
     setStatus(0);
     if (mode_ == Calibrator::ModeLinearity) {
         qDebug("======== Resuming correction ========");
+        announceRun_();
         setupVantor();
         if (!running_) {
-            resetVantor(true);
+            restoreAfterStop_();
             return;
         }
         setCorrectionParameters();
@@ -135,7 +201,7 @@ void Veltranor::test()
 {
     if (running_ || refuseWhileEnding_())
         return;
-    running_ = true;
+    beginPhase_();
     setStatus(0);
     setCorrectionParameters();
     calibrator_->setTask(Calibrator::TaskTestReadCounts);
@@ -147,7 +213,7 @@ void Veltranor::takeMeasurement()
 {
     if (running_ || refuseWhileEnding_())
         return;
-    running_ = true;
+    beginPhase_();
     setStatus(0);
     // Consecutive measurements collect in the log.
     if (calibrator_->task() != Calibrator::TaskMeasure)
@@ -163,7 +229,7 @@ void Veltranor::runNothing()
     // running flag again.
     if (running_ || refuseWhileEnding_())
         return;
-    running_ = true;
+    beginPhase_();
     setStatus(0);
     if (calibrator_)
         calibrator_->setTask(Calibrator::TaskNothing);
@@ -304,14 +370,24 @@ ErrorType Veltranor::resetVantor(bool completed)
 
 ErrorType Veltranor::updateVantor_()
 {
-    const bool wasRunning = running_;
-    if (!wasRunning)
-        runNothing();
-    vantor_->updatesEnabled = true;
-    const ErrorType error = vantor_->updateVantor();
+    const ErrorType error = busyRequest_(QString(), [this] {
+        vantor_->updatesEnabled = true;
+        return vantor_->updateVantor();
+    });
     if (error.code != 0)
         qDebug("Veltranor::updateVantor_: error %s", qUtf8Printable(error.message));
-    if (!wasRunning && running_) {
+    return error;
+}
+
+ErrorType Veltranor::busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request)
+{
+    const bool ownPhase = !running_;
+    if (ownPhase)
+        runNothing();
+    if (!waitingFor.isEmpty())
+        setStatusString(waitingFor);
+    const ErrorType error = request();
+    if (ownPhase && running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
     }
@@ -389,7 +465,16 @@ void Veltranor::calibratorDone(uint number, bool completed)
         qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
         correctionPoints = calibrator_->points;
         setResumeStep(calibrator_->resumeStep());
+        // The outcome the engine told is shown again once the processor is
+        // restored; "completed" only once the correction has reached it.
+        const QString outcome = std::exchange(heldCompletion_, QString()).isEmpty() ? statusString_ : kCompleted;
+        const bool onProcessor = vantor_ && display_ == vantor_;
+        tearingDown_ = true;
+        if (onProcessor)
+            setStatusString(completed ? kSendingCorrection : kRestoring.arg(outcome));
         ErrorType closing = resetVantor(completed);
+        // A Stop during the closing requests ends them: nothing more is sent.
+        bool stopped = !running_;
         const bool ok = processCalibration();
         const qint64 intervals = qint64(correctionPoints.size()) - 1;
         const bool whole = completed && ok && intervals == qint64(steps_);
@@ -399,15 +484,22 @@ void Veltranor::calibratorDone(uint number, bool completed)
             showCalibrationStats();
             setFilename(correctionFileName_());
             setCalibrationAvailable(true);
-            const ErrorType sent = sendCalibration();
-            if (closing.code == 0)
-                closing = sent;
+            if (!stopped) {
+                const ErrorType sent = sendCalibration();
+                if (closing.code == 0)
+                    closing = sent;
+                stopped = !running_;
+            }
         }
+        tearingDown_ = false;
         // A correction that never reached the processor is no success; it
         // stays available to save and to send again from the file.
         if (whole && closing.code != 0)
-            setStatusString(
-                QStringLiteral("Correction could not be sent: %1").arg(closing.message.trimmed()));
+            setStatusString(QStringLiteral("Correction could not be sent: %1").arg(closing.oneLine()));
+        else
+            setStatusString(outcome);
+        if (stopped)
+            qDebug("The processor's tear-down was stopped: %s", qUtf8Printable(closing.message));
         setStatus(whole && closing.code == 0 ? 1 : -1);
     }
     if (running_) {
@@ -420,6 +512,12 @@ void Veltranor::calibratorDone(uint number, bool completed)
 
 void Veltranor::updateStatusString(QString newString)
 {
+    // A linearity run's closing requests are still to be sent: its
+    // completion is told once they have reached the processor.
+    if (newString == kCompleted && donePending_ && runMode_ == Calibrator::ModeLinearity) {
+        heldCompletion_ = newString;
+        return;
+    }
     setStatusString(newString);
 }
 

@@ -246,30 +246,36 @@ void Veltranor::setMeshTestPattern()
             mesh.append(cell);
         }
     }
-    const ErrorType error = display_->setMeshRGBs(mesh, 0.05f);
+    // A busy phase: the upload waits on the processor, and Stop ends it.
+    const ErrorType error =
+        busyRequest_(QStringLiteral("Sending the mesh test pattern..."),
+                     [&] { return display_->setMeshRGBs(mesh, 0.05f); });
     qDeleteAll(mesh);
     if (error.code != 0) {
-        setStatusString(QStringLiteral("Failed to send the mesh test pattern: %1").arg(oneLine_(error.message)));
+        setStatusString(QStringLiteral("Failed to send the mesh test pattern: %1").arg(error.oneLine()));
         setStatus(-1);
+    } else {
+        setStatusString(QStringLiteral("Mesh test pattern sent"));
     }
 }
 
 // ---------------------------------------------------------------- mesh registration
 
+namespace {
+
+const QString kPatternOff = QStringLiteral("Turning the test pattern off...");
+
+} // namespace
+
 void Veltranor::registrationFailed_(const QString& text, bool patternOff)
 {
+    // Also after a Stop: the window then stays busy until the processor has
+    // answered, and a Stop ends that wait too.
     if (patternOff && display_)
-        display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0);
+        busyRequest_(kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
     endRun_();
     setStatusString(text);
     setStatus(-1);
-}
-
-QString Veltranor::oneLine_(const QString& message)
-{
-    QString text = message.trimmed();
-    text.replace(QLatin1Char('\n'), QStringLiteral("; "));
-    return text;
 }
 
 bool Veltranor::showRegistrationPattern_(int pattern, int x, int y)
@@ -278,7 +284,7 @@ bool Veltranor::showRegistrationPattern_(int pattern, int x, int y)
     if (error.code == 0)
         return true;
     // Nothing to photograph: the processor's refusal is the outcome.
-    registrationFailed_(QStringLiteral("Failed to show the test pattern: %1").arg(oneLine_(error.message)), true);
+    registrationFailed_(QStringLiteral("Failed to show the test pattern: %1").arg(error.oneLine()), true);
     return false;
 }
 
@@ -342,7 +348,7 @@ void Veltranor::runMeshRegistrationPart3(bool ok)
     const int expectedRows = tilesHigh * int(tileMeshHeight_);
     if (expectedColumns > 0 && locations->rows == expectedRows && locations->cols == expectedColumns) {
         grader->setMeshLocations(locations);
-        display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0);
+        busyRequest_(kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
         delay_(2000);
         endRun_();
         setStatusString(QStringLiteral("Cell locations acquired"));

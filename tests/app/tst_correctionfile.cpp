@@ -294,23 +294,33 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("status"); // %1: the full path
+        QTest::addColumn<QJsonObject>("rule"); // the processor's answer to the sent correction
         const QByteArray header = QStringLiteral("red\t%1\r\n").arg(kHandles).toUtf8();
         QTest::newRow("read missing") << "read" << "none.tsv" << QByteArray() << false
-                                      << "Can’t open file none.tsv: No such file or directory";
-        QTest::newRow("read empty") << "read" << "empty.tsv" << QByteArray("") << false << "File empty.tsv is empty";
-        QTest::newRow("read header only") << "read" << "header.tsv" << header << false << "File header.tsv is empty";
+                                      << "Can’t open file none.tsv: No such file or directory" << QJsonObject();
+        QTest::newRow("read empty") << "read" << "empty.tsv" << QByteArray("") << false << "File empty.tsv is empty"
+                                    << QJsonObject();
+        QTest::newRow("read header only") << "read" << "header.tsv" << header << false << "File header.tsv is empty"
+                                          << QJsonObject();
         QTest::newRow("read without blueMy")
             << "read" << "partial.tsv" << QStringLiteral("red\t%1\r\n0\t%2\r\n").arg(kHandles.chopped(7), kZeroHandles).toUtf8()
-            << false << "File is missing one or more px, py, mx, or my columns, so it can’t be used";
+            << false << "File is missing one or more px, py, mx, or my columns, so it can’t be used" << QJsonObject();
         QTest::newRow("save into missing folder")
-            << "save" << "missing/out.tsv" << QByteArray() << false << "Unable to open file %1";
+            << "save" << "missing/out.tsv" << QByteArray() << false << "Unable to open file %1" << QJsonObject();
         QTest::newRow("log into missing folder")
-            << "log" << "missing/log.txt" << QByteArray() << false << "Unable to open file %1";
-        QTest::newRow("log saved") << "log" << "log.txt" << QByteArray() << true << "Log saved to %1";
+            << "log" << "missing/log.txt" << QByteArray() << false << "Unable to open file %1" << QJsonObject();
+        QTest::newRow("log saved") << "log" << "log.txt" << QByteArray() << true << "Log saved to %1"
+                                   << QJsonObject();
+        QTest::newRow("read, sending refused")
+            << "read" << "refused.tsv"
+            << QStringLiteral("red\t%1\r\n0.5\t%2\r\n").arg(kHandles, kZeroHandles).toUtf8()
+            << false << "Correction could not be sent: HTTP error 500: locked"
+            << QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked\n"}};
     }
 
     // Failures keep the earlier points, except a file without its handle
-    // columns, which leaves none; nothing is sent.
+    // columns, which leaves none, and a file read whose correction the
+    // processor refuses, which stays loaded; only that one is sent.
     void failureTexts()
     {
         QFETCH(QString, operation);
@@ -318,18 +328,25 @@ private Q_SLOTS:
         QFETCH(QByteArray, contents);
         QFETCH(bool, result);
         QFETCH(QString, status);
+        QFETCH(QJsonObject, rule);
         auto v = make();
         v->correctionPoints = samplePoints();
         const QString file = contents.isNull() ? path(target) : write(target, contents);
         const QUrl url = QUrl::fromLocalFile(file);
         fake_.clearLog();
+        fake_.clearRules();
+        if (!rule.isEmpty())
+            fake_.addRule(rule);
         const bool ok = operation == "read" ? v->readCalibration(url)
                         : operation == "save" ? v->saveCalibration(url)
                                               : v->saveLog(url);
         QCOMPARE(ok, result);
         QCOMPARE(v->statusString(), status.contains("%1") ? status.arg(file) : status);
-        QCOMPARE(patchCount(fake_), 0);
+        // Only a file that was read is sent; a refused send keeps its points.
+        QCOMPARE(patchCount(fake_), rule.isEmpty() ? 0 : 1);
         QCOMPARE(v->correctionPoints.isEmpty(), target == QLatin1String("partial.tsv"));
+        if (!rule.isEmpty())
+            QCOMPARE(v->correctionPoints.size(), 1);
         QCOMPARE(v->filepath(), QFileInfo(file).path() + QLatin1Char('/'));
     }
 

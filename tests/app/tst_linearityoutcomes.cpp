@@ -2,8 +2,9 @@
 // How a linearity correction on the stand-in processor ends when a device
 // fails: the serial meter reports an error or a dark level, its readings stop
 // changing, the processor refuses the gains or goes away, or refuses the
-// closing requests. Each ends with its own status, the engine's done and
-// what reached the processor.
+// closing requests, or holds them until the operator stops. Each ends with
+// its own status, the engine's done and what reached the processor; a
+// correction is told completed only once the processor has it.
 #include "cr100.h"
 #include "meterstandin.h"
 #include "polledcontext.h"
@@ -44,7 +45,9 @@ QString displayTail(const QJsonArray& log)
                                                     : QStringLiteral("r");
         const QJsonValue outcome = record.value("outcome");
         entries.append(kind + QLatin1Char(':')
-                       + (outcome.isDouble() ? QString::number(outcome.toInt()) : outcome.toString()));
+                       + (outcome.isDouble() ? QString::number(outcome.toInt())
+                          : outcome.isNull() ? QStringLiteral("held")
+                                             : outcome.toString()));
     }
     qsizetype from = 0;
     while (from < entries.size() && !entries[from].startsWith(QLatin1String("r:"))
@@ -97,43 +100,54 @@ private Q_SLOTS:
         QTest::addColumn<bool>("completed");         // done's second argument
         QTest::addColumn<bool>("available");         // a result to save and send again
         QTest::addColumn<QString>("tail");           // what reached the processor
+        QTest::addColumn<QString>("waiting");        // Stop once a request is held, with this status ("": no Stop)
 
         const QString lastLevel = QStringLiteral("Step 2 of 2");
         QTest::newRow("meter error in a level")
             << lastLevel << QStringList {QStringLiteral("reply M|ER:-100:M:fault")} << QJsonArray()
             << "Correction stopped with colorimeter error Error: [ER:-100:M:fault]" << true << true
-            << "r:204 c:204";
+            << "r:204 c:204" << "";
         QTest::newRow("dark level")
             << lastLevel << QStringList {QStringLiteral("reply RM Y|ER:-304:RM Y:under range")} << QJsonArray()
-            << "Correction stopped; too dark to proceed." << true << true << "r:204 c:204";
+            << "Correction stopped; too dark to proceed." << true << true << "r:204 c:204" << "";
         QTest::newRow("readings that never change")
             << QString()
             << QStringList {QStringLiteral("reply RM Y|OK:0:RM Y:100.0000"),
                             QStringLiteral("reply RM CCT|OK:0:RM CCT:6500.0,0.00000")}
-            << QJsonArray() << "*** FAILED GETTING RGB DELTA VALUES! ***" << true << false << "r:204";
+            << QJsonArray() << "*** FAILED GETTING RGB DELTA VALUES! ***" << true << false << "r:204" << "";
         QTest::newRow("gains refused")
             << lastLevel << QStringList()
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
             << "Correction stopped with display error HTTP error 500: overloaded" << true << true
-            << "20×g:500 r:500 c:500";
+            << "20×g:500 r:500 c:500" << "";
         QTest::newRow("gains refused from the first level")
             << "Getting maximum brightness level" << QStringList()
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
             << "Correction stopped with display error HTTP error 500: overloaded" << true << false
-            << "20×g:500 r:500";
+            << "20×g:500 r:500" << "";
         QTest::newRow("processor gone")
             << lastLevel << QStringList() << QJsonArray {QJsonObject {{"times", -1}, {"action", "close"}}}
             << "Correction stopped with display error end of stream" << true << true
-            << "20×g:close r:close c:close";
+            << "20×g:close r:close c:close" << "";
         QTest::newRow("reset refused")
-            << "Correction completed" << QStringList()
+            << "Sending the correction" << QStringList()
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
-            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:500 c:204";
+            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:500 c:204" << "";
         QTest::newRow("curves refused")
-            << "Correction completed" << QStringList()
+            << "Sending the correction" << QStringList()
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"delay", 0.01}},
                            QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
-            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:204 c:500";
+            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:204 c:500" << "";
+        const QString sending = QStringLiteral("Sending the correction to the processor...");
+        QTest::newRow("reset unanswered, stopped")
+            << "Sending the correction" << QStringList()
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"action", "hang"}}}
+            << "Correction could not be sent: Operation canceled" << true << true << "r:held" << sending;
+        QTest::newRow("curves unanswered, stopped")
+            << "Sending the correction" << QStringList()
+            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"delay", 0.01}},
+                           QJsonObject {{"method", "PATCH"}, {"action", "hang"}}}
+            << "Correction could not be sent: Operation canceled" << true << true << "r:204 c:held" << sending;
     }
 
     void outcomes()
@@ -145,6 +159,7 @@ private Q_SLOTS:
         QFETCH(bool, completed);
         QFETCH(bool, available);
         QFETCH(QString, tail);
+        QFETCH(QString, waiting);
 
         QSettings().clear();
         fake_.clearRules();
@@ -168,6 +183,21 @@ private Q_SLOTS:
         bool scripted = true;
         // Gone before the central object: nothing queued for it runs later.
         QObject context;
+        // The operator presses Stop once the processor holds a request; the
+        // status then says what the window waits for.
+        QString shownAtStop;
+        QTimer operatorHand;
+        operatorHand.setInterval(50);
+        connect(&operatorHand, &QTimer::timeout, &context, [&] {
+            for (const QJsonValue& record : fake_.requestLog()) {
+                if (record.toObject().value("held").toBool() && v.running()) {
+                    operatorHand.stop();
+                    shownAtStop = v.statusString();
+                    v.setRunning(false);
+                    return;
+                }
+            }
+        });
         connect(v.calibrator(), &Calibrator::done, &context, [&](uint n, bool c) { done.append({n, c}); },
                 Qt::QueuedConnection);
         const auto fault = [&] {
@@ -178,6 +208,8 @@ private Q_SLOTS:
                 scripted = meter.control(line) && scripted;
             for (const QJsonValue& r : rules)
                 fake_.addRule(r.toObject());
+            if (!waiting.isEmpty())
+                operatorHand.start();
         };
         if (trigger.isEmpty())
             fault();
@@ -207,12 +239,14 @@ private Q_SLOTS:
         v.setRunning(true);
         QVERIFY(v.running());
         QTRY_VERIFY_WITH_TIMEOUT(!v.running(), 240000);
+        QCOMPARE(shownAtStop, waiting);
         QVERIFY(faulted && scripted);
         QCOMPARE(v.statusString(), status);
         QCOMPARE(done, (QList<QPair<uint, bool>> {{0u, completed}}));
         QCOMPARE(v.status(), -1);
         QCOMPARE(v.calibrationAvailable(), available);
         QCOMPARE(displayTail(fake_.requestLog()), tail);
+        fake_.releaseHung();
     }
 };
 

@@ -1,8 +1,8 @@
 // ctest-labels: threaded
 // Runs through the central object: a linearity run against the stand-in
 // processor from start to the correction sent, the sRGB refusal, a Stop in
-// the middle of a run and during the processor's preparation, and the end of
-// a uniformity run.
+// the middle of a run and during the processor's preparation, the waits on a
+// processor that holds its answers, and the end of a uniformity run.
 #include "cr100.h"
 #include "messagecapture.h"
 #include "polledcontext.h"
@@ -81,13 +81,27 @@ bool measuringState(const QJsonObject& patch, bool measuring)
 const QString kStillEnding = QStringLiteral("The previous run is still ending; try again when it has stopped.");
 
 // What an operator can do between a Stop and the engine's done.
-enum class Press { ModeSwitch, TargetLdm, Run, Resume, Measure, ReadCountTest, BusyPhase, CaptureTest, Registration };
+enum class Press {
+    ModeSwitch,
+    DeviceSwitch,
+    TargetLdm,
+    Run,
+    Resume,
+    Measure,
+    ReadCountTest,
+    BusyPhase,
+    CaptureTest,
+    Registration
+};
 
 void press(Veltranor& v, Press what)
 {
     switch (what) {
     case Press::ModeSwitch:
         v.setMode(v.mode() == Calibrator::ModeLinearity ? Calibrator::ModeBalance : Calibrator::ModeLinearity);
+        break;
+    case Press::DeviceSwitch: // Preferences, Alternate Devices: the simulated display
+        v.setOutputType(1 - v.outputType());
         break;
     case Press::TargetLdm: // a click on an LDM in "Set target RGB"
         v.chooseTargetLdm(5);
@@ -279,6 +293,7 @@ private Q_SLOTS:
         QTest::newRow("balance: capture test") << true << int(Press::CaptureTest);
         QTest::newRow("balance: mesh registration") << true << int(Press::Registration);
         QTest::newRow("linearity: mode switch") << false << int(Press::ModeSwitch);
+        QTest::newRow("linearity: display switch") << false << int(Press::DeviceSwitch);
         QTest::newRow("linearity: measure") << false << int(Press::Measure);
         QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest);
         QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase);
@@ -325,6 +340,7 @@ private Q_SLOTS:
         QCOMPARE(v->statusString(), kStillEnding);
         QCOMPARE(announced.count(), 2);
         QCOMPARE(v->mode(), mode);
+        QCOMPARE(v->display() == v->vantor(), !balance);
         QCOMPARE(v->adjusters().size(), adjusters);
         QCOMPARE(v->observedLdms().size(), records);
 
@@ -348,17 +364,49 @@ private Q_SLOTS:
 
     void stopEndsAWaitingRequest_data()
     {
-        QTest::addColumn<bool>("balance");
-        QTest::newRow("linearity: gain PATCH") << false;
-        QTest::newRow("balance: LDM gains PATCH") << true;
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QJsonObject>("hang");     // the processor's rule that holds requests
+        QTest::addColumn<bool>("afterSetUp");      // added once the processor is prepared
+        QTest::addColumn<int>("stops");            // Stop presses, one per request held
+        QTest::addColumn<QString>("waiting");      // the status at the last press ("": any)
+        QTest::addColumn<QString>("status");
+        const QJsonObject patch {{"method", "PATCH"}, {"action", "hang"}};
+        QJsonObject everyPatch = patch;
+        everyPatch.insert("times", -1);
+        const QJsonObject uploads {{"path", "/api/v1/tile/"}, {"action", "hang"}, {"times", -1}};
+        QTest::newRow("linearity: gain PATCH") << "run" << patch << true << 1 << "" << "Correction cancelled";
+        QTest::newRow("balance: LDM gains PATCH")
+            << "balance" << patch << false << 1 << ""
+            << "Uniformity cancelled; display left in indeterminate state.";
+        QTest::newRow("linearity: the PATCH preparing the processor")
+            << "run" << patch << false << 1 << "" << "Correction cancelled";
+        QTest::newRow("linearity: every PATCH, the tear-down's too")
+            << "run" << everyPatch << true << 2 << "Correction cancelled; restoring the processor..."
+            << "Correction cancelled";
+        QTest::newRow("registration: white, then pattern off")
+            << "registration" << everyPatch << false << 2 << "Turning the test pattern off..."
+            << "Failed to show the test pattern: Operation canceled";
+        QTest::newRow("checkerboard mesh upload")
+            << "checkerboard" << uploads << false << 1 << "Sending the mesh test pattern..."
+            << "Failed to send the mesh test pattern: UploadLdms: tile AA:BB:CC:DD:EE:00, ldm 1, network error "
+               "Operation canceled";
+        QTest::newRow("correction file sent")
+            << "file" << everyPatch << false << 1 << "Sending the correction to the processor..."
+            << "Correction could not be sent: Operation canceled";
     }
 
-    // The processor holds the run's request: Stop cancels it (and every one
-    // the stopped task tries on its way out), so the run ends at once with
-    // its cancelled status instead of when the processor lets go.
+    // The processor holds what the window waits for: the window offers Stop
+    // (and says what it waits for) while it waits, and each Stop ends the
+    // request held then, with every request the stopped run tries on its way
+    // out, so that nothing is left waiting on the processor.
     void stopEndsAWaitingRequest()
     {
-        QFETCH(bool, balance);
+        QFETCH(QString, what);
+        QFETCH(QJsonObject, hang);
+        QFETCH(bool, afterSetUp);
+        QFETCH(int, stops);
+        QFETCH(QString, waiting);
+        QFETCH(QString, status);
         ProcessorStandin wall;
         QVERIFY2(wall.start(), qPrintable(wall.errorString()));
         wall.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
@@ -366,7 +414,8 @@ private Q_SLOTS:
         v->setOutputType(0);
         v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(wall.port()));
         ProcessorPlant plant(*v->vantor());
-        if (balance) {
+        const bool uniformity = what == QLatin1String("balance") || what == QLatin1String("checkerboard");
+        if (uniformity) {
             wall.setState(testsupport::meshWallState(1, 160, 90, 4, 3));
             v->setCameraType(1);
             v->setMode(Calibrator::ModeBalance);
@@ -374,33 +423,80 @@ private Q_SLOTS:
             v->setBalanceTargetRed(140);
             v->setBalanceTargetGreen(140);
             v->setBalanceTargetBlue(140);
+            v->setTileMeshWidth(4);
+            v->setTileMeshHeight(3);
         } else {
             QCOMPARE(v->vantor()->read().code, 0);
             v->setColorimeter(&plant);
             v->setSteps(40);
         }
-        const QJsonObject hang {{"method", "PATCH"}, {"action", "hang"}};
-        if (balance)
-            wall.addRule(hang);
-        v->setRunning(true);
-        if (!balance) // after the PATCH that prepared the processor
-            wall.addRule(hang);
+        const QUrl file = QUrl::fromLocalFile(dir_.filePath(QStringLiteral("held.tsv")));
+        if (what == QLatin1String("file")) {
+            v->correctionPoints = {CalibrationPoint {}, CalibrationPoint {}};
+            v->correctionPoints[1].redPx = v->correctionPoints[1].greenPx = v->correctionPoints[1].bluePx = 1.0;
+            QVERIFY(v->saveCalibration(file));
+        }
         const auto held = [&] {
-            const QJsonArray log = wall.requestLog();
-            for (const QJsonValue& record : log)
-                if (record.toObject().value("method").toString() == QLatin1String("PATCH")
-                    && record.toObject().value("outcome").isNull())
-                    return true;
-            return false;
+            qsizetype count = 0;
+            for (const QJsonValue& record : wall.requestLog())
+                count += record.toObject().value("held").toBool() ? 1 : 0;
+            return count;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(held(), 30000);
 
-        v->setRunning(false);
-        // The goal is 2 s; the bound leaves room for a loaded machine. The
-        // processor would hold the request until released below.
-        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 8000);
-        QTRY_VERIFY(!v->running());
+        // What the scene is told, and the operator's presses: Stop only while
+        // it is offered, once for each request the processor holds.
+        QObject context; // gone before the central object
+        bool offered = false;
+        connect(v.get(), &Veltranor::runningChanged, &context, [&](bool on) { offered = on; });
+        int presses = 0;
+        qsizetype heldAtPress = 0;
+        QString shownAtPress;
+        QTimer operatorHand;
+        operatorHand.setInterval(50);
+        connect(&operatorHand, &QTimer::timeout, &context, [&] {
+            const qsizetype now = held();
+            if (!offered || now <= heldAtPress)
+                return;
+            heldAtPress = now;
+            shownAtPress = v->statusString();
+            ++presses;
+            v->setRunning(false);
+        });
+        // A wait that nothing the operator can press ends is let go here, so
+        // that the row fails instead of hanging.
+        bool stuck = false;
+        QTimer::singleShot(40000, &context, [&] {
+            stuck = true;
+            v->vantor()->cancel();
+            wall.releaseHung();
+        });
+        operatorHand.start();
+
+        if (!afterSetUp)
+            wall.addRule(hang);
+        if (what == QLatin1String("registration"))
+            v->runMeshRegistration();
+        else if (what == QLatin1String("checkerboard"))
+            v->setMeshTestPattern();
+        else if (what == QLatin1String("file"))
+            QVERIFY(!v->readCalibration(file));
+        else
+            v->setRunning(true);
+        if (afterSetUp)
+            wall.addRule(hang);
+
+        QTRY_VERIFY_WITH_TIMEOUT(stuck || (presses == stops && !v->running() && !v->donePending()), 45000);
+        operatorHand.stop();
+        QVERIFY(!stuck);
+        QCOMPARE(presses, stops);
+        if (!waiting.isEmpty())
+            QCOMPARE(shownAtPress, waiting);
+        QCOMPARE(v->statusString(), status);
         QCOMPARE(v->status(), -1);
+        // Each Stop ended the one request held then; nothing else waits.
+        QCOMPARE(held(), qsizetype(stops));
+        if (what == QLatin1String("file"))
+            QCOMPARE(v->correctionPoints.size(), 2);
         wall.releaseHung();
         v->setColorimeter(v->cr100());
     }

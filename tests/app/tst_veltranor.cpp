@@ -5,6 +5,7 @@
 // destruction in the middle of a run.
 #include "cr100.h"
 #include "fakedisplay.h"
+#include "messagecapture.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
 #include "processorwall.h"
@@ -362,7 +363,8 @@ private Q_SLOTS:
     }
 
     // The idle refresh reads the processor over loopback; while a read hangs,
-    // further ticks do not start requests of their own.
+    // further ticks do not start requests of their own, and a busy phase
+    // ending meanwhile leaves the read alone.
     void idleRefresh()
     {
         ProcessorStandin fake;
@@ -378,15 +380,21 @@ private Q_SLOTS:
         fake.clearLog();
         fake.addRule(QJsonObject {{"method", "GET"}, {"action", "hang"}});
         bool nested = false;
+        testsupport::MessageCapture log;
         QTimer::singleShot(100, v.get(), [&] {
             v->idleUpdate();
             v->idleUpdate();
+            // A busy phase that starts and ends meanwhile (an update check)
+            // ends only what it waits for itself, not the refresh's read.
+            v->runNothing();
+            v->setRunning(false);
             nested = true;
             QTimer::singleShot(100, [&] { fake.releaseHung(); });
         });
         v->idleUpdate();
         QVERIFY(nested);
         QCOMPARE(fake.requestLog().size(), 1);
+        QCOMPARE(log.count(QStringLiteral("Error updating display: Operation canceled")), 0);
 
         // Nothing is refreshed during a run or with polling switched off.
         fake.clearLog();

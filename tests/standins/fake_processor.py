@@ -57,7 +57,8 @@ Each log record: seq, connection, method, target, path, query, version,
 headers [[name, value]...] in arrival order, body (text), body64, raw64 (the
 bytes of the request exactly as received), auth (the Authorization parameters
 or null), authState ("off", "missing", "ok", "stale", "bad"), outcome (status
-number, or "hang", "close", "partial", "raw").
+number, or "hang", "close", "partial", "raw"; null while unanswered), held
+(true from the moment a "hang" rule holds the request).
 """
 
 import argparse
@@ -390,6 +391,7 @@ class Handler(BaseHTTPRequestHandler):
             }
             proc.log.append(record)
             rule = proc.take_rule(self.command, target, auth_state)
+        self.record = record
         outcome = self.answer(proc, rule, auth_state, url, body)
         with proc.lock:
             record["outcome"] = outcome
@@ -407,6 +409,7 @@ class Handler(BaseHTTPRequestHandler):
                 event = threading.Event()
                 with proc.lock:
                     proc.hung.append(event)
+                    self.record["held"] = True
                 while not event.wait(0.2):
                     if proc.stopping.is_set():
                         break

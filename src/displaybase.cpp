@@ -146,6 +146,33 @@ void DisplayBase::setOutputFrequency(double frequency)
     Q_EMIT outputFrequencyChanged(frequency);
 }
 
+QString DisplayBase::error() const
+{
+    Locker lock(&modelMutex_);
+    return fetchError_.isEmpty() ? readError_ : fetchError_;
+}
+
+void DisplayBase::setFetchError_(const QString& message)
+{
+    storeError_(fetchError_, message);
+}
+
+void DisplayBase::setReadError_(const QString& message)
+{
+    storeError_(readError_, message);
+}
+
+void DisplayBase::storeError_(QString& field, const QString& message)
+{
+    {
+        Locker lock(&modelMutex_);
+        if (field == message)
+            return;
+        field = message;
+    }
+    Q_EMIT errorChanged();
+}
+
 bool DisplayBase::fuzzyEqual_(double a, double b)
 {
     return std::abs(a - b) * 1000000000000.0 <= std::min(std::abs(a), std::abs(b));
@@ -441,8 +468,7 @@ ErrorType DisplayBase::refreshLdms()
         fetchLdmsDone();
         return error;
     }
-    // A fetch from the device empties the lists while its request waits, and
-    // the views may have drawn that meanwhile: they draw the wall again.
+    // The kept records replaced the fetched ones: the views draw the wall again.
     if (reportsLdmGains())
         Q_EMIT ldmDataChanged();
     return error;

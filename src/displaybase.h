@@ -81,6 +81,7 @@ class DisplayBase : public QObject
     Q_PROPERTY(int needFakeLdmRGBs READ needFakeLdmRGBs NOTIFY needFakeLdmRGBsChanged)
     Q_PROPERTY(bool isVantor READ isVantor NOTIFY isVantorChanged)
     Q_PROPERTY(double outputFrequency READ outputFrequency WRITE setOutputFrequency NOTIFY outputFrequencyChanged)
+    Q_PROPERTY(QString error READ error NOTIFY errorChanged)
 
 public:
     // One point of the processor's output curves, as sent to the display.
@@ -112,6 +113,10 @@ public:
     bool cycling() const { return cycling_; }
     bool isVantor() const { return isVantor_; }
     double outputFrequency() const { return outputFrequency_; }
+    // Why the last wall fetch or state read of the device failed (the fetch's
+    // reason first); empty while both went well. The display panel's output
+    // light shows it.
+    QString error() const;
 
     uint litLdmCount() const;
     uint adjustableLdmCount() const;
@@ -311,8 +316,13 @@ Q_SIGNALS:
     void maxLitLdmYChanged();
     void minLitLdmYChanged();
     void outputFrequencyChanged(double newOutputFrequency);
+    void errorChanged();
 
 protected:
+    // The outcome of a wall fetch or state read: an empty message clears the
+    // error that exchange left.
+    void setFetchError_(const QString& message);
+    void setReadError_(const QString& message);
     // Appends a record, numbering it when its number is 0; addLdm also widens
     // the extents of all LDMs. Neither emits: fetchLdmsDone publishes.
     void addLdm(Macropixel ldm);
@@ -391,6 +401,10 @@ protected:
     QRect litTileRect;
 
 private:
+    void storeError_(QString& field, const QString& message);
+    QString fetchError_;
+    QString readError_;
+
     // While a refresh runs its fetch, fetchLdmsDone only counts the fetches
     // that got that far (a second one was asked for while the first waited);
     // the refresh decides what to publish.

@@ -137,6 +137,10 @@ public:
         switch (static_cast<client_error>(value)) {
         case client_error::unsafe_credentials:
             return "User name or password holds a line break";
+        case client_error::no_challenge:
+            return "Authentication failed: 401 without a Digest challenge";
+        case client_error::unusable_challenge:
+            return "Authentication failed: Digest challenge not supported";
         }
         return "Unknown HTTP client error";
     }
@@ -273,6 +277,19 @@ error_code parse_authenticate(context& ctx, std::string value)
     return {};
 }
 
+QCoro::Task<expected<std::size_t, error_code>> read_final_response(beast::tcp_stream& stream,
+                                                                  beast::flat_buffer& buffer, response& res,
+                                                                  const cancel_registration* registration)
+{
+    for (;;) {
+        res = response();
+        auto read = co_await async_read(stream, buffer, res, registration);
+        const unsigned status = read ? res.result_int() : 0;
+        if (!read || status < 100 || status > 199 || status == 101)
+            co_return read;
+    }
+}
+
 namespace detail {
 
 std::string digest_response(context& ctx, std::string_view method, std::string_view target)
@@ -341,7 +358,7 @@ QCoro::Task<expected<response, error_code>> http_request(context& ctx, resolver_
 
     beast::flat_buffer buffer;
     response res;
-    auto read = co_await async_read(stream, buffer, res, &registration);
+    auto read = co_await read_final_response(stream, buffer, res, &registration);
     if (!read)
         co_return request_result(read.error());
 
@@ -371,10 +388,10 @@ QCoro::Task<expected<response, error_code>> authorizedExchange(context& ctx, res
     const auto challenge = first->find(http::field::www_authenticate);
     if (challenge == first->end()) {
         qDebug("No WWW-Authenticate header found in response");
-        co_return request_result(error_code(http::error::need_more));
+        co_return request_result(error_code(client_error::no_challenge));
     }
-    if (const error_code ec = parse_authenticate(ctx, std::string(view(challenge->value()))))
-        co_return request_result(ec);
+    if (parse_authenticate(ctx, std::string(view(challenge->value()))))
+        co_return request_result(error_code(client_error::unusable_challenge));
 
     // The retry sends a fresh copy of the request, so Authorization appears
     // once, as its last field.

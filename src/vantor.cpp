@@ -84,6 +84,15 @@ QList<Macropixel*> pointersTo(QList<Macropixel>& records)
     return pointers;
 }
 
+// A request that this program cancelled (a Stop, a new address) says nothing
+// about the processor.
+bool cancelledHere(const ErrorType& error)
+{
+    static const QString aborted = QString::fromStdString(
+        boost::asio::error::make_error_code(boost::asio::error::operation_aborted).message());
+    return error.code == 1 && error.message == aborted;
+}
+
 } // namespace
 
 // ------------------------------------------------------------- construction
@@ -288,8 +297,11 @@ QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, ve
     if (address.isEmpty())
         co_return JsonResult(ErrorType(2, tr("No network address")));
 
-    if (endpoints().empty())
-        resolveAddress();
+    if (endpoints().empty()) {
+        const QString failure = resolveAddress_();
+        if (!failure.isEmpty())
+            co_return JsonResult(ErrorType(1, failure));
+    }
 
     const std::string host = address.split(QLatin1Char(':'), Qt::KeepEmptyParts).constFirst().toStdString();
     const QByteArray body = document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Compact);
@@ -330,6 +342,11 @@ QString Vantor::requestAddress_() const
 
 void Vantor::resolveAddress()
 {
+    resolveAddress_();
+}
+
+QString Vantor::resolveAddress_()
+{
     const QString address = requestAddress_();
     qDebug("Vantor resolving address %s", qUtf8Printable(address));
 
@@ -341,7 +358,8 @@ void Vantor::resolveAddress()
     const auto result = http_client::sync_wait(io_, task);
     if (!result.has_value()) {
         qCritical("Vantor address failed to resolve, error %s", result.error().message().c_str());
-        return;
+        return tr("VANTOR address %1 cannot be resolved: %2")
+            .arg(address, QString::fromStdString(result.error().message()));
     }
 
     const Endpoints& results = result.value();
@@ -360,6 +378,7 @@ void Vantor::resolveAddress()
     std::lock_guard lock(endpointsMutex_);
     if (requestAddress == address)
         resolvedEndpoints = results;
+    return {};
 }
 
 void Vantor::setAddress(const QString& newAddress)
@@ -402,6 +421,14 @@ void Vantor::shutDown()
 // --------------------------------------------------------------- state read
 
 ErrorType Vantor::read()
+{
+    const ErrorType error = readState_();
+    if (!cancelledHere(error))
+        setReadError_(error.message);
+    return error;
+}
+
+ErrorType Vantor::readState_()
 {
     const JsonResult result = exchange_(QJsonDocument(), verb::get, kReadPath);
     if (!result.has_value())
@@ -454,6 +481,10 @@ ErrorType Vantor::read()
 
     if (state.displayGains) {
         DisplayBase::setDisplayGainRGB(state.displayGains->r, state.displayGains->g, state.displayGains->b);
+    } else if (state.displayGainsInvalid) {
+        // The gains held so far stay.
+        qDebug("VANTOR: display.gains r,g,b data not valid.");
+        outcome = ErrorType(2, QStringLiteral("display.gains RGB data not valid in VANTOR status"));
     } else if (!state.processorCurves) {
         qDebug("VANTOR: display.gains r,g,b data not found.");
         outcome = ErrorType(2, QStringLiteral("display.gains RGB data not found in VANTOR status"));
@@ -718,19 +749,29 @@ ErrorType Vantor::displayTestPattern(DisplayBase::TestPattern pattern, int x, in
 
 ErrorType Vantor::fetchLdms()
 {
-    {
-        Locker lock(&modelMutex_);
-        ldmList.clear();
-        tileList.clear();
-    }
+    // The wall shown so far stays until a reply that describes a whole wall
+    // has come in: a failed fetch changes nothing of it.
+    const ErrorType error = fetchWall_();
+    if (!cancelledHere(error))
+        setFetchError_(error.message);
+    return error;
+}
 
+ErrorType Vantor::fetchWall_()
+{
     const JsonResult result = exchange_(QJsonDocument(), verb::get, kFetchPath);
     if (!result.has_value())
         return result.error();
 
     const VantorReply::Wall wall = VantorReply::parseWall(result.value());
+    if (wall.malformed)
+        return ErrorType(2, tr("VANTOR wall configuration malformed: %1 is no JSON object").arg(*wall.malformed));
+    if (wall.missingType)
+        return ErrorType(2, tr("type %1 missing").arg(*wall.missingType));
     {
         Locker lock(&modelMutex_);
+        ldmList.clear();
+        tileList.clear();
         for (const VantorReply::Receiver& receiver : wall.receivers) {
             addTile(receiver.tile);
             const uint tileNumber = uint(tileList.size());
@@ -740,9 +781,6 @@ ErrorType Vantor::fetchLdms()
             }
         }
     }
-    if (wall.missingType)
-        return ErrorType(2, tr("type %1 missing").arg(*wall.missingType));
-
     fetchLdmsDone();
     return {};
 }
@@ -778,8 +816,11 @@ ErrorType Vantor::setMeshRGBs(QList<Macropixel*>& macropixels, float value)
     const QString address = requestAddress_();
     if (address.isEmpty())
         return ErrorType(2, tr("No network address"));
-    if (endpoints().empty())
-        resolveAddress();
+    if (endpoints().empty()) {
+        const QString failure = resolveAddress_();
+        if (!failure.isEmpty())
+            return ErrorType(1, failure);
+    }
 
     // The points of one LDM: same tile number, same containing-LDM number.
     std::map<std::pair<int, int>, QList<const Macropixel*>> groups;

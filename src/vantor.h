@@ -149,6 +149,11 @@ private:
     // Sends a document and waits for the answer.
     JsonResult exchange_(const QJsonDocument& document, boost::beast::http::verb method,
                          const char* target);
+    // The state read and the wall fetch; their callers keep the display's error.
+    ErrorType readState_();
+    ErrorType fetchWall_();
+    // Resolves the address; the reason when it cannot be resolved, else empty.
+    QString resolveAddress_();
     // Sends the gains of every LDM of the model (after a lighting or reset).
     void sendAllLdmGains_();
     // The address as requests see it (taken under the endpoint cache's lock).

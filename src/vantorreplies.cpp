@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <utility>
 
@@ -35,6 +36,14 @@ std::optional<Rgb> rgbOf(const QJsonObject& o)
         return std::nullopt;
     return Rgb {o.value(QStringLiteral("r")).toDouble(), o.value(QStringLiteral("g")).toDouble(),
                 o.value(QStringLiteral("b")).toDouble()};
+}
+
+// Where a member that must hold an object holds something else, its path.
+std::optional<QString> notAnObject(const QJsonObject& parent, const QString& key, const QString& path)
+{
+    if (parent.contains(key) && !parent.value(key).isObject())
+        return path;
+    return std::nullopt;
 }
 
 std::optional<double> doubleOf(const QJsonObject& o, const QString& key)
@@ -66,7 +75,14 @@ DisplayState parseDisplayState(const QJsonDocument& reply)
     if (const auto lumaMax = doubleOf(display, QStringLiteral("lumaMax")))
         state.lumaMax = std::max(*lumaMax, 100.0);
     state.gain = rgbOf(out.value(QStringLiteral("adjust")).toObject().value(QStringLiteral("gain")).toObject());
-    state.displayGains = rgbOf(display.value(QStringLiteral("gains")).toObject());
+    const QJsonObject gains = display.value(QStringLiteral("gains")).toObject();
+    if (const auto displayGains = rgbOf(gains)) {
+        if (isDisplayGain(gains.value(QStringLiteral("r"))) && isDisplayGain(gains.value(QStringLiteral("g")))
+            && isDisplayGain(gains.value(QStringLiteral("b"))))
+            state.displayGains = displayGains;
+        else
+            state.displayGainsInvalid = true;
+    }
 
     const QJsonObject testPattern = ingest.value(QStringLiteral("testPattern")).toObject();
     if (testPattern.contains(QStringLiteral("enabled")))
@@ -75,12 +91,45 @@ DisplayState parseDisplayState(const QJsonDocument& reply)
     return state;
 }
 
+bool isDisplayGain(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return false;
+    const double gain = value.toDouble();
+    return (gain == 0.0 || std::isnormal(gain)) && gain >= 0.0 && gain <= kMaxDisplayGain;
+}
+
 Wall parseWall(const QJsonDocument& reply)
 {
     Wall wall;
+    if (!reply.isObject()) {
+        wall.malformed = QStringLiteral("the reply");
+        return wall;
+    }
     const QJsonObject root = reply.object();
-    const QJsonObject receivers =
-        root.value(QStringLiteral("dev")).toObject().value(QStringLiteral("receivers")).toObject();
+    const QJsonObject dev = root.value(QStringLiteral("dev")).toObject();
+    const QJsonObject sys = root.value(QStringLiteral("sys")).toObject();
+    wall.malformed = notAnObject(root, QStringLiteral("dev"), QStringLiteral("dev"));
+    if (!wall.malformed)
+        wall.malformed = notAnObject(dev, QStringLiteral("receivers"), QStringLiteral("dev.receivers"));
+    if (!wall.malformed)
+        wall.malformed = notAnObject(root, QStringLiteral("sys"), QStringLiteral("sys"));
+    if (!wall.malformed)
+        wall.malformed = notAnObject(sys, QStringLiteral("fixtures"), QStringLiteral("sys.fixtures"));
+    const QJsonObject receivers = dev.value(QStringLiteral("receivers")).toObject();
+    for (auto it = receivers.begin(); it != receivers.end() && !wall.malformed; ++it) {
+        const QString path = QStringLiteral("dev.receivers.") + it.key();
+        if (!it.value().isObject()) {
+            wall.malformed = path;
+            break;
+        }
+        const QJsonObject receiver = it.value().toObject();
+        wall.malformed = notAnObject(receiver, QStringLiteral("info"), path + QStringLiteral(".info"));
+        if (!wall.malformed)
+            wall.malformed = notAnObject(receiver, QStringLiteral("ldms"), path + QStringLiteral(".ldms"));
+    }
+    if (wall.malformed)
+        return wall;
     qDebug("VANTOR has %lld receivers", static_cast<long long>(receivers.size()));
 
     std::set<QString> types;
@@ -147,8 +196,7 @@ Wall parseWall(const QJsonDocument& reply)
         wall.receivers.push_back(std::move(entry));
     }
 
-    const QJsonObject fixtures =
-        root.value(QStringLiteral("sys")).toObject().value(QStringLiteral("fixtures")).toObject();
+    const QJsonObject fixtures = sys.value(QStringLiteral("fixtures")).toObject();
     for (const QString& type : types) {
         const QJsonObject fixture = fixtures.value(type).toObject();
         if (fixture.isEmpty()) {

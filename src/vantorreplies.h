@@ -8,6 +8,7 @@
 #include "tile.h"
 
 #include <QJsonDocument>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -35,7 +36,8 @@ struct DisplayState
     std::optional<double> gamma;
     std::optional<double> lumaMax; // raised to 100.0 when lower
     std::optional<Rgb> gain;       // "out" -> "adjust" -> "gain", only with all of r, g and b
-    std::optional<Rgb> displayGains; // "gains", only with all of r, g and b
+    std::optional<Rgb> displayGains; // "gains", only with all of r, g and b, each a valid gain
+    bool displayGainsInvalid = false; // "gains" has r, g and b, and one of them is no valid gain
     std::optional<bool> testPatternEnabled;
     std::optional<double> outputFrequency;
 };
@@ -53,12 +55,23 @@ struct Receiver
 
 struct Wall
 {
+    // Set when the reply is no JSON object or a member that holds the wall
+    // is no object: the member's path. Nothing else is then set.
+    std::optional<QString> malformed;
     // In ascending order of the MAC text; receivers without an LDM grid are left out.
     std::vector<Receiver> receivers;
     // The first receiver type (in text order) that "sys" -> "fixtures" lacks or
     // holds as an empty object.
     std::optional<QString> missingType;
 };
+
+// The largest display gain taken from the processor. Gains scale the wall's
+// output; twice full scale leaves room for a processor set up by hand.
+inline constexpr double kMaxDisplayGain = 2.0;
+
+// A gain as the processor reports it: a JSON number, 0 or a normal number
+// (a denormal is no gain) within 0 to kMaxDisplayGain.
+bool isDisplayGain(const QJsonValue& value);
 
 // Logs the receiver count, the first three receivers, receivers skipped for
 // want of an LDM grid and the fixtures that support mesh uniformity.

@@ -594,6 +594,9 @@ void Veltranor::fetchLdms()
     delay_(300);
     running_ = wasRunning;
     const ErrorType error = display_->fetchLdms();
-    if (error.code != 0)
+    if (error.code != 0) {
+        // The wall shown so far stays; the operator is told why it did not change.
         qWarning("Fetch LDMs failed: %s", qUtf8Printable(error.message));
+        setStatusString(QStringLiteral("Fetch LDMs failed: ") + error.message);
+    }
 }

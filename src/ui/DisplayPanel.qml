@@ -145,8 +145,10 @@ BasicPanel {
                 RowLayout {
                     VeltLED {
                         id: outputLed
+                        objectName: "outputLed"
                         device: "Output"
-                        status: ""
+                        // Why the last wall fetch or state read failed.
+                        status: panel.display ? panel.display.error : ""
                     }
                     Text {
                         id: outputLabel

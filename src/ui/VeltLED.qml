@@ -36,6 +36,7 @@ Button {
 
     VeltToolTip {
         id: toolTip
+        objectName: "ledToolTip"
         isDark: true
         delay: 0
         text: led.status !== "" ? led.status : led.device + " OK"

@@ -165,7 +165,7 @@ private Q_SLOTS:
             "tileDataChanged refreshChanged needFakeLdmRGBsChanged displayGainRedChanged "
             "displayGainGreenChanged displayGainBlueChanged isVantorChanged maxXChanged minXChanged "
             "maxYChanged minYChanged maxLitLdmXChanged minLitLdmXChanged maxLitLdmYChanged "
-            "minLitLdmYChanged outputFrequencyChanged").split(QLatin1Char(' '));
+            "minLitLdmYChanged outputFrequencyChanged errorChanged").split(QLatin1Char(' '));
         QCOMPARE(signalNames, expectedSignals);
 
         QStringList propertyNames;
@@ -176,7 +176,7 @@ private Q_SLOTS:
             "cycling colorStr colorReadout supportsMeshUniformity ldmCount litLdmCount "
             "adjustableLdmCount ldmData tileCount litTileCount adjustableTileCount tileData maxX "
             "minX maxY minY maxLitLdmX minLitLdmX maxLitLdmY minLitLdmY refresh needFakeLdmRGBs "
-            "isVantor outputFrequency").split(QLatin1Char(' '));
+            "isVantor outputFrequency error").split(QLatin1Char(' '));
         QCOMPARE(propertyNames, expectedProperties);
         QCOMPARE(mo.property(mo.indexOfProperty("maximum")).metaType(), QMetaType::fromType<uint>());
         QCOMPARE(mo.property(mo.indexOfProperty("ldmData")).metaType(), QMetaType::fromType<int>());

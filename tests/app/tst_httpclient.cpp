@@ -378,8 +378,8 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtDebugMsg, "No WWW-Authenticate header found in response");
         const Result result = send(http::verb::get, "/api/v1/data?dev");
         QVERIFY(!result);
-        QCOMPARE(result.error(), hc::error_code(http::error::need_more));
-        QCOMPARE(text(result), QStringLiteral("error: need more"));
+        QCOMPARE(result.error(), hc::error_code(hc::client_error::no_challenge));
+        QCOMPARE(text(result), QStringLiteral("error: Authentication failed: 401 without a Digest challenge"));
         QCOMPARE(fake_.requestLog().size(), 1);
     }
 
@@ -426,7 +426,7 @@ private Q_SLOTS:
         useCredentials();
         QTest::ignoreMessage(QtCriticalMsg, message.toUtf8().constData());
         const Result result = send(http::verb::get, "/api/v1/data?dev");
-        QCOMPARE(text(result), QStringLiteral("error: need more"));
+        QCOMPARE(text(result), QStringLiteral("error: Authentication failed: Digest challenge not supported"));
         QCOMPARE(fake_.requestLog().size(), 1);
         QVERIFY(ctx_->realm.empty());
     }
@@ -490,7 +490,8 @@ private Q_SLOTS:
     }
 
     // A peer that fails at any step ends the request with an error: nothing
-    // hangs, and the registry empties (checked after every test).
+    // hangs, and the registry empties (checked after every test). Interim
+    // replies ahead of the answer are read past.
     void failingPeer_data()
     {
         QTest::addColumn<QJsonObject>("rule");
@@ -508,6 +509,10 @@ private Q_SLOTS:
                                         << "error: partial message";
         QTest::newRow("truncated chunk") << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nbusy")
                                          << "error: partial message";
+        QTest::newRow("interim replies, then the answer")
+            << QJsonObject{{"interim", QJsonArray{100, 103}}, {"status", 200}, {"body", "done"}} << "200 done";
+        QTest::newRow("interim reply, then nothing") << raw("HTTP/1.1 100 Continue\r\n\r\n")
+                                                     << "error: end of stream";
         QTest::newRow("over-long header")
             << raw("HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(9000, 'a') + "\r\nContent-Length: 0\r\n\r\n")
             << "error: header limit exceeded";

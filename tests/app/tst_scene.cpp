@@ -7,11 +7,16 @@
 #include "platformhelper.h"
 #include "option.h"
 #include "polledcontext.h"
+#include "processorstandin.h"
+#include "processorwall.h"
 #include "testsupport.h"
 #include "vantor.h"
 #include "veltranor.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -20,6 +25,7 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -51,6 +57,7 @@ class TestScene : public QObject
     std::unique_ptr<PolledContext> net_;
     std::unique_ptr<Veltranor> v_;
     std::unique_ptr<QQmlEngine> engine_;
+    std::unique_ptr<ProcessorStandin> processor_;
 
     // Creates a scene fragment beside the program's QML files.
     Scene create(const QByteArray& qml)
@@ -135,6 +142,7 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
+        processor_.reset();
         engine_.reset();
         v_.reset();
         net_.reset();
@@ -342,6 +350,178 @@ private Q_SLOTS:
             QVERIFY(d->ldmRedGain(n) == 0.0 && d->ldmRedObserved(n) == 0.0);
         v_->setSelectedLdm(0);
         v_->setFakeLdmVariation(0.0);
+    }
+
+    // A wall fetch or state read of the processor that fails keeps the wall
+    // shown and the display gains read before; the output light turns red
+    // with the reason as its tooltip, a fetch also names it in the status
+    // line, and the next good refresh turns the light green again.
+    void processorFailuresKeepTheWall_data()
+    {
+        QTest::addColumn<QString>("operation"); // "refresh", "mode" (to template) or "read" (the 10 s refresh)
+        QTest::addColumn<QJsonObject>("rule");  // the stand-in's answer
+        QTest::addColumn<QString>("address");   // instead of the stand-in's, when set
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QStringList>("requests");
+
+        const QString fetch = QStringLiteral("GET /api/v1/data?dev.receivers");
+        const QString read = QStringLiteral("GET /api/v1/data?dev.display.brightness");
+        const auto onFetch = [](QJsonObject rule) {
+            rule.insert("path", "/api/v1/data?dev.receivers");
+            return rule;
+        };
+        const auto fetchReply = [&](const QJsonObject& wall) {
+            return onFetch({{"status", 200}, {"contentType", "application/json"},
+                            {"body", QString::fromUtf8(QJsonDocument(wall).toJson())}});
+        };
+        const QJsonObject failure {{"status", 500}, {"body", "down"}};
+        const QJsonObject noChallenge {{"status", 401}, {"body", "no"}};
+        const QString authFailure = QStringLiteral("Authentication failed: 401 without a Digest challenge");
+
+        QTest::newRow("refresh: 500") << "refresh" << onFetch(failure) << QString() << "HTTP error 500: down"
+                                      << QStringList {fetch};
+        QTest::newRow("refresh: 401 without challenge")
+            << "refresh" << onFetch(noChallenge) << QString() << authFailure << QStringList {fetch};
+        QTest::newRow("refresh: connection closed")
+            << "refresh" << onFetch({{"action", "close"}}) << QString() << "end of stream" << QStringList {fetch};
+        QTest::newRow("refresh: no JSON") << "refresh" << onFetch({{"status", 200}, {"body", "{\"dev\": ["}})
+                                          << QString() << "VANTOR wall configuration malformed: the reply is no JSON object"
+                                          << QStringList {fetch};
+        QTest::newRow("refresh: receivers not an object")
+            << "refresh" << fetchReply({{"dev", QJsonObject {{"receivers", QJsonArray {1, 2}}}}}) << QString()
+            << "VANTOR wall configuration malformed: dev.receivers is no JSON object" << QStringList {fetch};
+        QJsonObject unknownFixture = testsupport::meshWallState(1, 160, 90, 4, 3);
+        unknownFixture.insert("sys", QJsonObject {{"fixtures", QJsonObject {}}});
+        QTest::newRow("refresh: unknown fixture")
+            << "refresh" << fetchReply(unknownFixture) << QString() << "type P missing" << QStringList {fetch};
+        QTest::newRow("mode switch: 500") << "mode" << onFetch(failure) << QString() << "HTTP error 500: down"
+                                          << QStringList {fetch};
+
+        const auto onRead = [](QJsonObject rule) {
+            rule.insert("path", "/api/v1/data?dev.display");
+            return rule;
+        };
+        QTest::newRow("read: 500") << "read" << onRead(failure) << QString() << "HTTP error 500: down"
+                                   << QStringList {read};
+        QTest::newRow("read: 401 without challenge")
+            << "read" << onRead(noChallenge) << QString() << authFailure << QStringList {read};
+        // Display gains that no processor holds; the rest of the reply is good.
+        const QString badGains = QStringLiteral("display.gains RGB data not valid in VANTOR status");
+        const QList<std::pair<const char*, QByteArray>> gains {
+            {"text", "\"0.5\""}, {"null", "null"}, {"array", "[0.5]"},
+            {"negative", "-5"},  {"huge", "1e308"}, {"denormal", "1e-320"}};
+        for (const auto& [name, value] : gains) {
+            const QByteArray body = "{\"dev\":{\"display\":{\"brightness\":10,\"gains\":{\"r\":" + value
+                                    + ",\"g\":0.8,\"b\":0.7},\"out\":{\"adjust\":{\"gain\":{\"r\":1,\"g\":1,\"b\":1}}}}}}";
+            QTest::newRow(qPrintable(QStringLiteral("read: display gain ") + name))
+                << "read" << onRead({{"status", 200}, {"body", QString::fromUtf8(body)}}) << QString() << badGains
+                << QStringList {read};
+        }
+        // The resolver refuses a host name with a blank or "!" without asking
+        // any name server; nothing reaches the processor.
+        QTest::newRow("read: address that cannot be resolved")
+            << "read" << QJsonObject() << "bad name!"
+            << "VANTOR address bad name! cannot be resolved: Host not found (authoritative)" << QStringList();
+    }
+
+    void processorFailuresKeepTheWall()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QJsonObject, rule);
+        QFETCH(QString, address);
+        QFETCH(QString, error);
+        QFETCH(QStringList, requests);
+        if (!processor_) {
+            processor_ = std::make_unique<ProcessorStandin>();
+            QVERIFY2(processor_->start(), qPrintable(processor_->errorString()));
+        }
+        ProcessorStandin& fake = *processor_;
+        fake.clearRules();
+        QJsonObject state = fake.state();
+        QJsonObject dev = state.value("dev").toObject(), display = dev.value("display").toObject();
+        display.insert("gains", QJsonObject {{"r", 0.9}, {"g", 0.8}, {"b", 0.7}});
+        dev.insert("display", display);
+        const QJsonObject wall = testsupport::meshWallState(2, 160, 90, 4, 3);
+        dev.insert("receivers", wall.value("dev").toObject().value("receivers"));
+        state.insert("dev", dev);
+        state.insert("sys", wall.value("sys"));
+        fake.setState(state);
+
+        // The processor's wall of 24 LDMs in balance mode, its settings read.
+        const QString standIn = QStringLiteral("127.0.0.1:%1").arg(fake.port());
+        v_->setMode(Calibrator::ModeBalance);
+        v_->vantor()->setAddress(standIn);
+        v_->setOutputType(0);
+        const auto restore = qScopeGuard([&] {
+            processor_->clearRules();
+            v_->setDisplayPolling(false);
+            v_->vantor()->setAddress(standIn);
+            v_->setMode(Calibrator::ModeBalance);
+            v_->setOutputType(1);
+        });
+        DisplayBase* d = v_->display();
+        QCOMPARE(d, static_cast<DisplayBase*>(v_->vantor()));
+        QCOMPARE(d->fetchLdms().code, 0);
+        QCOMPARE(d->read().code, 0);
+        // The records with the place and receiver of each LDM.
+        const auto wallShown = [d] {
+            QStringList shown = testsupport::ldmRecords(*d);
+            for (uint n = 1; n <= d->ldmCount(); ++n)
+                shown << QStringLiteral("%1 @%2,%3").arg(d->ldm(n).name).arg(d->ldmX(n)).arg(d->ldmY(n));
+            return shown;
+        };
+        QCOMPARE(d->ldmCount(), 24u);
+        const QStringList wallBefore = wallShown();
+        auto root = create("Window { width: 1100; height: 300; visible: true\n"
+                           "  DisplayPanel { objectName: 'display'; width: 1100 } }");
+        QVERIFY(root);
+        const auto led = [&] { return root->findChild<QQuickItem*>(QStringLiteral("outputLed")); };
+        const auto ledText = [&] {
+            return led()->findChild<QObject*>(QStringLiteral("ledToolTip"))->property("text").toString();
+        };
+        const auto ledImage = [&] {
+            return led()->property("contentItem").value<QQuickItem*>()->property("source").toUrl().fileName();
+        };
+        QCOMPARE(ledText(), QStringLiteral("Output OK"));
+        QCOMPARE(ledImage(), QStringLiteral("IconGreenLED.png"));
+
+        v_->setStatusString(QStringLiteral("before"));
+        if (!address.isEmpty())
+            v_->vantor()->setAddress(address);
+        if (!rule.isEmpty())
+            fake.addRule(rule);
+        fake.clearLog();
+        if (operation == QStringLiteral("refresh")) {
+            v_->fetchLdms();
+        } else if (operation == QStringLiteral("mode")) {
+            v_->setMode(Calibrator::ModeTemplate);
+            QCOMPARE(v_->mode(), Calibrator::ModeTemplate);
+        } else {
+            v_->setDisplayPolling(true);
+            v_->idleUpdate();
+        }
+
+        QTRY_COMPARE(ledText(), error);
+        QCOMPARE(ledImage(), QStringLiteral("IconRedLED.png"));
+        QCOMPARE(v_->statusString(), operation == QStringLiteral("read") ? QStringLiteral("before")
+                                                                         : QStringLiteral("Fetch LDMs failed: ") + error);
+        QCOMPARE(wallShown(), wallBefore);
+        QCOMPARE(d->ldmCount(), 24u);
+        QCOMPARE(d->displayGainRed(), 0.9);
+        QStringList reached;
+        for (const QJsonValue& record : fake.requestLog()) {
+            const QString target = record.toObject().value("target").toString();
+            reached << record.toObject().value("method").toString() + ' ' + target.section('&', 0, 0);
+        }
+        QCOMPARE(reached, requests);
+
+        // The next good refresh clears the light.
+        fake.clearRules();
+        v_->vantor()->setAddress(standIn);
+        v_->setDisplayPolling(true);
+        v_->idleUpdate();
+        QTRY_COMPARE(ledText(), QStringLiteral("Output OK"));
+        QCOMPARE(ledImage(), QStringLiteral("IconGreenLED.png"));
     }
 
     // Fields write their setters (and so their keys), refuse what their

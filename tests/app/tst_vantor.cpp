@@ -466,10 +466,11 @@ private Q_SLOTS:
         QTest::newRow("curves on")
             << QByteArray(R"({"dev":{"display":{"brightness":33,"out":{"curves":{"enabled":true}}}}})") << 0
             << QString() << QStringList();
-        QTest::newRow("gain members of other types count")
+        QTest::newRow("display gains of other types refused")
             << QByteArray(R"({"dev":{"display":{"brightness":33,"gains":{"r":"x","g":null,"b":[]},)"
                           R"("out":{"adjust":{"gain":{"r":true,"g":1,"b":1}}}}}})")
-            << 0 << QString() << QStringList();
+            << 2 << QStringLiteral("display.gains RGB data not valid in VANTOR status")
+            << QStringList {QStringLiteral("VANTOR: display.gains r,g,b data not valid.")};
     }
 
     // Missing gain data is an error unless the processor's curves are on; what

@@ -1,6 +1,7 @@
 // libFuzzer target: bytes sent by a loopback peer, read by the HTTP client's
-// own read operation (string body, the library's default limits), then a 401
-// challenge through the Digest parser as the client does it.
+// own read of the final response (past interim 1xx replies; string body, the
+// library's default limits), then a 401 challenge through the Digest parser as
+// the client does it.
 #include "http_client"
 
 #include <QtGlobal>
@@ -22,7 +23,7 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 QCoro::Task<void> readOne(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, hc::response& res,
                           std::optional<hc::error_code>& outcome)
 {
-    auto read = co_await hc::async_read(stream, buffer, res);
+    auto read = co_await hc::read_final_response(stream, buffer, res);
     outcome = read ? hc::error_code() : read.error();
 }
 
@@ -66,6 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     if (res.body().size() > size)
         std::abort();
+    const unsigned status = res.result_int();
+    if (status >= 100 && status <= 199 && status != 101)
+        std::abort(); // an interim reply is never the final one
     if (res.result() == boost::beast::http::status::unauthorized) {
         const auto challenge = res.find(boost::beast::http::field::www_authenticate);
         if (challenge != res.end()) {

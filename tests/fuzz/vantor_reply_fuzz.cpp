@@ -26,8 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const VantorReply::DisplayState state = VantorReply::parseDisplayState(reply);
     if (state.lumaMax && !(*state.lumaMax >= 100.0))
         std::abort(); // raised to 100 when lower
+    if (state.displayGains && state.displayGainsInvalid)
+        std::abort();
+    if (const auto* g = state.displayGains ? &*state.displayGains : nullptr)
+        for (const double gain : {g->r, g->g, g->b})
+            if (!(gain >= 0.0 && gain <= VantorReply::kMaxDisplayGain))
+                std::abort(); // only gains the processor can hold
 
     const VantorReply::Wall wall = VantorReply::parseWall(reply);
+    if (wall.malformed && (!wall.receivers.empty() || wall.missingType))
+        std::abort(); // a malformed wall yields nothing else
     for (std::size_t i = 0; i < wall.receivers.size(); ++i) {
         const VantorReply::Receiver& r = wall.receivers[i];
         if (i > 0 && !(wall.receivers[i - 1].tile.name.toUtf8() < r.tile.name.toUtf8()))

@@ -44,6 +44,9 @@ A rule answers the first requests that match it, before the normal handling:
   "times": how many requests it answers (default 1, -1 for all)
   "delay": seconds to wait first; with no "action" and no "status" the
            request then goes on as usual
+  "interim": [status, ...] interim (1xx) replies sent first, each a status
+           line and a blank line (103 with a Link header); the request then
+           goes on as with "delay"
   "action": "reply" (default when "status" is given): "status", "body",
            "contentType", "headers" [[name, value], ...], "challenge": true
            adds a fresh WWW-Authenticate challenge;
@@ -357,6 +360,13 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
 
+    def send_interim(self, status):
+        """An interim (1xx) reply ahead of the answer; 103 carries a Link hint."""
+        reason = self.responses.get(status, ("Interim",))[0]
+        hint = b"Link: </style.css>; rel=preload\r\n" if status == 103 else b""
+        self.wfile.write(b"HTTP/1.1 %d %s\r\n%s\r\n" % (status, reason.encode("latin-1"), hint))
+        self.wfile.flush()
+
     def send_json(self, status, value):
         self.send(status, json.dumps(value, separators=(",", ":"), sort_keys=True))
 
@@ -404,6 +414,8 @@ class Handler(BaseHTTPRequestHandler):
         if rule:
             if rule.get("delay"):
                 time.sleep(float(rule["delay"]))
+            for code in rule.get("interim", []):
+                self.send_interim(int(code))
             action = rule.get("action") or ("reply" if "status" in rule else None)
             if action == "hang":
                 event = threading.Event()

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +23,16 @@ std::atomic<LogModel*> appLogModel{nullptr};
 // Set while this thread is inside the handler: anything logged from there (by
 // Qt, by a view reacting to a new row, ...) only goes to the previous handler.
 thread_local bool inHandler = false;
+
+// Debug lines of Qt's own categories ("qt.text.layout", "qt.quick.*", ...)
+// go to the previous handler only: with them switched on, showing a line in
+// the log makes Qt log that line's layout, which would come back as a new
+// line, and so on without end. Their warnings, and every line of our own
+// categories, still enter the log.
+bool isQtChatter(QtMsgType type, const char* category)
+{
+    return type == QtDebugMsg && category && std::strncmp(category, "qt.", 3) == 0;
+}
 
 LogModel::Severity severityFor(QtMsgType type)
 {
@@ -191,7 +202,7 @@ void LogMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
         return;
     }
     inHandler = true;
-    if (!msg.contains(QLatin1String(kShortcutWarning))) {
+    if (!msg.contains(QLatin1String(kShortcutWarning)) && !isQtChatter(type, context.category)) {
         if (LogModel* model = appLogModel.load()) {
             const QDateTime now = QDateTime::currentDateTime();
             const QString category = context.category ? QString::fromUtf8(context.category) : QString();

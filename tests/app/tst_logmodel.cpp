@@ -134,11 +134,13 @@ private Q_SLOTS:
         QLoggingCategory layout("qt.text.layout");
         layout.setEnabled(QtDebugMsg, true);
         qCDebug(layout, "layout of a line the log shows");
+        QMessageLogger(nullptr, 0, nullptr).debug("an item of Qt's own, without a source location");
         qCWarning(layout, "a warning of Qt's own");
         qDebug("our own line after them");
         QTRY_VERIFY(rowOf(log, "our own line after them") >= 0);
         QCOMPARE(rowOf(log, "layout of a line the log shows"), -1);
         QVERIFY(previousSaw("layout of a line the log shows"));
+        QCOMPARE(rowOf(log, "an item of Qt's own, without a source location"), -1);
         QVERIFY(rowOf(log, "a warning of Qt's own") >= 0);
     }
 

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +23,16 @@ std::atomic<LogModel*> appLogModel{nullptr};
 // Set while this thread is inside the handler: anything logged from there (by
 // Qt, by a view reacting to a new row, ...) only goes to the previous handler.
 thread_local bool inHandler = false;
+
+// Debug lines of Qt's own libraries (its "qt.*" categories, and the lines
+// without a source location, which our code always gives) go to the previous
+// handler only: with Qt's debug categories on, showing a line in the log makes
+// Qt log that line's layout and items, which would come back as new lines, and
+// so on without end. Qt's warnings and every line of ours still enter the log.
+bool isQtChatter(QtMsgType type, const QMessageLogContext& context)
+{
+    return type == QtDebugMsg && (!context.file || (context.category && std::strncmp(context.category, "qt.", 3) == 0));
+}
 
 LogModel::Severity severityFor(QtMsgType type)
 {
@@ -191,7 +202,7 @@ void LogMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
         return;
     }
     inHandler = true;
-    if (!msg.contains(QLatin1String(kShortcutWarning))) {
+    if (!msg.contains(QLatin1String(kShortcutWarning)) && !isQtChatter(type, context)) {
         if (LogModel* model = appLogModel.load()) {
             const QDateTime now = QDateTime::currentDateTime();
             const QString category = context.category ? QString::fromUtf8(context.category) : QString();

@@ -17,40 +17,69 @@
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace {
 
-// A stored CCT read back as a real: text that is no number keeps the
-// default; negative, huge or infinite values saturate before the conversion.
-uint storedCct(const QVariant& value)
-{
-    bool ok = false;
-    const double cct = value.toDouble(&ok);
-    if (!ok || std::isnan(cct))
-        return 6500;
-    if (cct <= 0.0)
-        return 0;
-    if (cct >= double(std::numeric_limits<uint>::max()))
-        return std::numeric_limits<uint>::max();
-    return uint(cct);
-}
+// The central object that says when the settings store cannot be written.
+Veltranor* storeReporter = nullptr;
 
 void writeSetting(const QString& key, const QVariant& value)
 {
     QSettings settings;
     settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError && storeReporter)
+        storeReporter->settingsNotStored(settings.fileName());
 }
 
-// A stored real: a NaN or an infinity (which pass any clamp or comparison)
-// is dropped from the store and the default taken instead.
-double storedReal(QSettings& settings, const QString& key, double fallback)
+// A stored value that the window could never have entered leaves the store.
+void dropStored(QSettings& settings, const QString& key, const QString& fallback)
+{
+    qDebug("Setting %s holds %s, which is out of range; using %s", qUtf8Printable(key),
+           qUtf8Printable(settings.value(key).toString()), qUtf8Printable(fallback));
+    settings.remove(key);
+}
+
+// A stored real: a NaN or an infinity (which pass any clamp or comparison),
+// or a value outside lo..hi, takes the default instead.
+double storedReal(QSettings& settings, const QString& key, double fallback,
+                  double lo = -std::numeric_limits<double>::infinity(),
+                  double hi = std::numeric_limits<double>::infinity())
 {
     const double value = settings.value(key, fallback).toDouble();
-    if (std::isfinite(value))
+    if (std::isfinite(value) && value >= lo && value <= hi)
         return value;
-    qDebug("Setting %s is not a finite number; using %g", qUtf8Printable(key), fallback);
-    settings.remove(key);
+    dropStored(settings, key, QString::number(fallback));
     return fallback;
+}
+
+// A stored whole number, read back as a real and truncated: text, or a
+// number that the window's field does not take, takes the default instead,
+// so that nothing larger reaches a setter that a run allocates by.
+template <typename Allowed>
+uint storedWhole(QSettings& settings, const QString& key, uint fallback, Allowed allowed)
+{
+    if (!settings.contains(key))
+        return fallback;
+    bool ok = false;
+    const double value = settings.value(key).toDouble(&ok);
+    if (ok && value >= 0.0 && value < 4294967296.0 && allowed(uint(value))) // NaN fails every comparison
+        return uint(value);
+    dropStored(settings, key, QString::number(fallback));
+    return fallback;
+}
+
+auto within(uint lo, uint hi)
+{
+    return [lo, hi](uint value) { return value >= lo && value <= hi; };
+}
+
+auto oneOf(std::initializer_list<uint> choices)
+{
+    return [list = std::vector<uint>(choices)](uint value) {
+        return std::find(list.begin(), list.end(), value) != list.end();
+    };
 }
 
 } // namespace
@@ -62,6 +91,7 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     calibratorThread_.setObjectName(QStringLiteral("Calibrator"));
     backgroundThread_.setObjectName(QStringLiteral("Background"));
 
+    storeReporter = this;
     QSettings settings;
     appLog_ = GetAppLog();
 
@@ -95,18 +125,20 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
 
     setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
 
-    // Every other setting passes through its setter, so clamps apply to
-    // stored values and the pushes into the grab worker happen now.
+    // Every other setting passes through its setter, so the pushes into the
+    // grab worker happen now; a stored number that the window would not take
+    // has left the store and its default is set instead.
     setAmbientBlack(settings.value(QStringLiteral("ambientBlack"), false).toBool());
-    setTargetCCT(storedCct(settings.value(QStringLiteral("targetCCT"), 6500)));
+    setTargetCCT(storedWhole(settings, QStringLiteral("targetCCT"), 6500, within(1667, 10000)));
     setTargetDuv(storedReal(settings, QStringLiteral("targetDuv"), 0.0));
-    setGamma(storedReal(settings, QStringLiteral("gamma"), 2.4));
+    setGamma(storedReal(settings, QStringLiteral("gamma"), 2.4, 1.0, 3.8));
     setErrorAllowed(storedReal(settings, QStringLiteral("errAllowed"), 0.3));
-    setBrightnessLevel(settings.value(QStringLiteral("bright"), 100).toUInt());
-    setSteps(settings.value(QStringLiteral("steps"), 17).toUInt());
+    setBrightnessLevel(storedWhole(settings, QStringLiteral("bright"), 100,
+                                   within(1, uint(std::min(vantor_->lumaMax(), 4294967295.0)))));
+    setSteps(storedWhole(settings, QStringLiteral("steps"), 17, within(1, 100)));
     setStepSpacing(storedReal(settings, QStringLiteral("stepspacing"), 2.0));
-    setReadDelay(settings.value(QStringLiteral("readDelay"), 1500).toUInt());
-    setReadCount(settings.value(QStringLiteral("readCount"), 4).toUInt());
+    setReadDelay(storedWhole(settings, QStringLiteral("readDelay"), 1500, within(500, 5000)));
+    setReadCount(storedWhole(settings, QStringLiteral("readCount"), 4, within(1, 99)));
     setFilepath(settings
                     .value(QStringLiteral("filepath"),
                            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/'))
@@ -124,14 +156,15 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     setRemoveReflections(settings.value(QStringLiteral("removeRefl"), false).toBool());
     setUseLogImages(settings.value(QStringLiteral("logImages"), false).toBool());
     setUseRawImages(settings.value(QStringLiteral("rawImages"), false).toBool());
-    setLinearGainBoost(uint(settings.value(QStringLiteral("linearGainBoost"), 2).toInt()));
-    setRawInterpolation(settings.value(QStringLiteral("rawInterpolation"), 0).toUInt());
-    setHighlightRecovery(settings.value(QStringLiteral("highlights"), 1).toUInt());
-    setBtCompliantIterations(settings.value(QStringLiteral("btCompliantIterations"), 20).toUInt());
-    setBtMinIterations(settings.value(QStringLiteral("btMinIterations"), 50).toUInt());
-    setBtMaxIterations(settings.value(QStringLiteral("btMaxIterations"), 400).toUInt());
-    setTileMeshWidth(settings.value(QStringLiteral("tileMeshWidth"), 20).toUInt());
-    setTileMeshHeight(settings.value(QStringLiteral("tileMeshHeight"), 20).toUInt());
+    setLinearGainBoost(storedWhole(settings, QStringLiteral("linearGainBoost"), 2, within(1, 8)));
+    setRawInterpolation(
+        storedWhole(settings, QStringLiteral("rawInterpolation"), 0, oneOf({0, 1, 2, 3, 4, 11, 12})));
+    setHighlightRecovery(storedWhole(settings, QStringLiteral("highlights"), 1, oneOf({0, 1, 2, 3, 5, 9})));
+    setBtCompliantIterations(storedWhole(settings, QStringLiteral("btCompliantIterations"), 20, within(5, 100)));
+    setBtMinIterations(storedWhole(settings, QStringLiteral("btMinIterations"), 50, within(5, 100)));
+    setBtMaxIterations(storedWhole(settings, QStringLiteral("btMaxIterations"), 400, within(100, 500)));
+    setTileMeshWidth(storedWhole(settings, QStringLiteral("tileMeshWidth"), 20, within(1, 200)));
+    setTileMeshHeight(storedWhole(settings, QStringLiteral("tileMeshHeight"), 20, within(1, 200)));
 
     connect(&idleTimer_, &QTimer::timeout, this, &Veltranor::idleUpdate, Qt::QueuedConnection); // 3
     idleTimer_.start(10000);
@@ -187,6 +220,8 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
 
 Veltranor::~Veltranor()
 {
+    if (storeReporter == this)
+        storeReporter = nullptr;
     qDebug("~Veltranor()");
     if (auto simulated = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform()))
         simulated->forgetActiveDisplay(display_);
@@ -565,6 +600,17 @@ void Veltranor::setStatusString(const QString& statusString)
         return;
     statusString_ = statusString;
     Q_EMIT statusStringChanged();
+}
+
+void Veltranor::settingsNotStored(const QString& fileName)
+{
+    if (settingsNotStoredSaid_)
+        return;
+    settingsNotStoredSaid_ = true;
+    const QString text =
+        QStringLiteral("Settings cannot be stored in %1: changes last only until the program quits.").arg(fileName);
+    qWarning("%s", qUtf8Printable(text));
+    setStatusString(text);
 }
 
 void Veltranor::setStatus(int status)

@@ -168,6 +168,9 @@ public:
     void setRunning(bool running);
     QString statusString() const { return statusString_; }
     void setStatusString(const QString& statusString);
+    // Called when the settings store reports an error on a write; says once,
+    // in the log and the status, that settings cannot be stored there.
+    void settingsNotStored(const QString& fileName);
     int status() const { return status_; }
     void setStatus(int status);
     bool showSimulatedDisplay() const;
@@ -542,6 +545,7 @@ private:
     double progress_ = -1.0;
     int status_ = 0;
     QString statusString_;
+    bool settingsNotStoredSaid_ = false;
     QString filename_;
     QString filepath_;
     bool calibrationAvailable_ = false;

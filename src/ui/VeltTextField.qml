@@ -55,6 +55,23 @@ TextField {
             target = text
         }
     }
+    // A validator makes the text input drop each typed character that it
+    // refuses and keep the rest, so "-5" would become 5 and "1e12" 112. Typed
+    // characters therefore go into the text as they are, and an entry the
+    // validator does not accept is refused whole when it is committed.
+    Keys.onPressed: function(event) {
+        if (!validator || readOnly || event.text.length === 0
+                || (event.modifiers & (Qt.ControlModifier | Qt.AltModifier | Qt.MetaModifier)))
+            return
+        const code = event.text.charCodeAt(0)
+        if (code < 32 || code === 127)
+            return
+        const start = selectedText.length > 0 ? selectionStart : cursorPosition
+        const end = selectedText.length > 0 ? selectionEnd : cursorPosition
+        text = text.slice(0, start) + event.text + text.slice(end)
+        cursorPosition = start + event.text.length
+        event.accepted = true
+    }
     onFocusChanged: if (!focus) finishEditing()
     onActiveFocusChanged: if (!activeFocus) finishEditing()
 

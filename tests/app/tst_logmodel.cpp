@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QLoggingCategory>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QProcess>
@@ -121,6 +122,26 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(rowOf(log, text), -1);
         QVERIFY(previousSaw(text));
+    }
+
+    // With Qt's own debug categories on, each line the log shows makes Qt log
+    // that line's layout, which would come back as a new line without end:
+    // such lines go only to the previous handler. Qt's warnings and our own
+    // debug lines still enter the log.
+    void qtDebugLinesStayOutOfTheLog()
+    {
+        LogModel* log = GetAppLog();
+        QLoggingCategory layout("qt.text.layout");
+        layout.setEnabled(QtDebugMsg, true);
+        qCDebug(layout, "layout of a line the log shows");
+        QMessageLogger(nullptr, 0, nullptr).debug("an item of Qt's own, without a source location");
+        qCWarning(layout, "a warning of Qt's own");
+        qDebug("our own line after them");
+        QTRY_VERIFY(rowOf(log, "our own line after them") >= 0);
+        QCOMPARE(rowOf(log, "layout of a line the log shows"), -1);
+        QVERIFY(previousSaw("layout of a line the log shows"));
+        QCOMPARE(rowOf(log, "an item of Qt's own, without a source location"), -1);
+        QVERIFY(rowOf(log, "a warning of Qt's own") >= 0);
     }
 
     void workerThreadMessagesArriveQueued()

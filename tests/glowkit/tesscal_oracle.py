@@ -251,6 +251,8 @@ def cases():
     # No pixels: LowGray8 gives length / S3 entries, PixelsXYZ none.
     c["nopixels"] = stream([rec("LowGray8", bytes(range(7))), rec("PixelsXYZ", f32(*[1.0] * 9)),
                             rec("OLUTXYY", f32(*[1.0] * 9))])
+    # More low-grey entries than the 2 x 1 pixels: the count stops at the pixels.
+    c["lowgray_over"] = stream([rec("LowGray16", u16(*range(1, 13)))], w=2, h=1)
 
     c["mesh_fmt1"] = stream([marker(7), rec("CalMeshCorr",
                                             mesh("m1", 2, 2, (1, 2, 3, 4), (5, 6), 7,

@@ -332,6 +332,15 @@ TEST(TessCalRead, CountsWithoutPixels)
     EXPECT_TRUE(r.data.olutXYY.empty());
 }
 
+TEST(TessCalRead, LowGreyCountStopsAtThePixels)
+{
+    const Result r = readBytes(oracle("lowgray_over"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.printed.err, "");
+    ASSERT_EQ(r.data.lowGray.entries.size(), 2u); // four in the record, two pixels
+    EXPECT_EQ(r.data.lowGray.entries[1].v, (std::array<uint16_t, 3>{4, 5, 6}));
+}
+
 TEST(TessCalRead, MeshPlanesFollowThePixelFormat)
 {
     Result r = readBytes(oracle("mesh_fmt1"));

@@ -50,6 +50,13 @@ Item {
         top: 100
     }
 
+    DoubleValidator {
+        id: nitsValidator
+        bottom: 1.0
+        top: 10000
+        notation: DoubleValidator.StandardNotation
+    }
+
     TestCase {
         name: "VeltTextField"
         when: windowShown
@@ -70,6 +77,9 @@ Item {
                 ["no validator, empty, Enter: nothing committed", false, true, "", "enter", "50", ""],
                 ["no validator, empty, leave, empty allowed", false, true, "", "leave", "", ""],
                 ["no validator, empty, leave, empty not allowed", false, false, "", "leave", "50", "50"],
+                // Typed key by key: a character the validator refuses refuses the whole entry.
+                ["validator, sign typed, leave: refused whole", true, true, "-5", "type", "50", "50"],
+                ["real validator, exponent typed, leave: refused whole", "nits", true, "1e12", "type", "50", "50"],
             ]
             return rows.map(r => ({ tag: r[0], validated: r[1], emptyAllowed: r[2], typed: r[3], how: r[4],
                                     target: r[5], text: r[6] }))
@@ -78,12 +88,18 @@ Item {
         function test_commitRules(data) {
             const field = createTemporaryObject(fieldComponent, root, {
                 target: "50", emptyAllowed: data.emptyAllowed,
-                validator: data.validated ? percentValidator : null })
+                validator: data.validated === "nits" ? nitsValidator : data.validated ? percentValidator : null })
             verify(field)
             compare(field.text, "50")
             field.forceActiveFocus()
             verify(field.activeFocus)
-            field.text = data.typed
+            if (data.how === "type") {
+                field.selectAll()
+                for (const key of data.typed)
+                    keyClick(key)
+            } else {
+                field.text = data.typed
+            }
             if (data.how === "enter")
                 keyClick(Qt.Key_Return)
             else

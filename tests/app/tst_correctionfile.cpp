@@ -16,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -490,15 +489,7 @@ private Q_SLOTS:
         CalibrationPoint zero;
         zero.redDisplayGain = zero.greenDisplayGain = zero.blueDisplayGain = 0.0;
         QTest::newRow("every level, handle and gain 0") << CorrectionFile::write(QList<CalibrationPoint>(17, zero))
-                                                        << qint64(0)
-                                                        << "File %1 can’t be used: every level, handle and display gain is 0";
-        const QString missing = QStringLiteral("File is missing one or more px, py, mx, or my columns, so it can’t be used");
-        QByteArray noise(4096, '\0');
-        QRandomGenerator(38).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-        QTest::newRow("random bytes") << noise << qint64(0) << missing;
-        const QString text = header + good;
-        QTest::newRow("UTF-16 text") << QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2)
-                                     << qint64(0) << missing;
+            << qint64(0) << "File %1 can’t be used: every level, handle and display gain is 0";
         QTest::newRow("long header") << (QStringLiteral("%1\t").arg(QString(9000, QLatin1Char('n'))) + header + good).toUtf8()
                                      << qint64(0) << "File %1 can’t be used: line 1 is longer than 8192 bytes";
         QTest::newRow("long row") << file(QStringLiteral("%1\t").arg(QString(8200, QLatin1Char('7'))) + good)
@@ -536,7 +527,7 @@ private Q_SLOTS:
         QVERIFY(!v->readCalibration(QUrl::fromLocalFile(file)));
         QVERIFY2(timer.elapsed() < 10000, "a refused file takes at most 10 s");
         QVERIFY2(peakMemoryMb() - memoryBefore < 200, "a refused file takes less than 200 MB");
-        QCOMPARE(v->statusString(), status.contains(QLatin1String("%1")) ? status.arg(name) : status);
+        QCOMPARE(v->statusString(), status.arg(name));
         QCOMPARE(patchCount(fake_), 0);
         QVERIFY(v->calibrationAvailable());
         QCOMPARE(CorrectionFile::write(v->correctionPoints), CorrectionFile::write(samplePoints()));

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 
 double pxForIndexAndSpacing(double fraction, double spacing)
@@ -305,7 +306,15 @@ void Calibrator::calibrateSteps(uint start)
     }
 
     // ---- end
-    displayCalibration(QStringLiteral("Finished Correction:"), points);
+    // A run that stopped before its first level has no table to show.
+    const bool anyLevel = std::any_of(points.cbegin() + std::min<qsizetype>(1, points.size()), points.cend(),
+                                      [](const CalibrationPoint& p) { return p.cct != 0.0 && p.luminance != 0.0; });
+    if (anyLevel) {
+        displayCalibration(QStringLiteral("Finished Correction:"), points);
+    } else {
+        Q_EMIT clearLinearityLog();
+        Q_EMIT appendLinearityLog(QStringLiteral("No level was measured."));
+    }
     const bool completed = running_;
     QString status;
     if (!running_) {

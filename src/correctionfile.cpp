@@ -13,38 +13,58 @@ struct ValueColumn
 {
     const char* name;
     double CalibrationPoint::*field;
-    bool level; // a drive level, curve handle or display gain: bounded by kMaxLevel
+    double low;  // the bounds of a value, both included
+    double high;
+    bool correction; // a drive level, curve handle or display gain
 };
 
 using P = CalibrationPoint;
+using namespace CorrectionFile;
+
+constexpr double kAny = std::numeric_limits<double>::infinity();
+
+constexpr ValueColumn level(const char* name, double P::*field)
+{
+    return {name, field, -kMaxLevel, kMaxLevel, true};
+}
+
+constexpr ValueColumn gain(const char* name, double P::*field)
+{
+    return {name, field, 0.0, kMaxLevel, true};
+}
+
+constexpr ValueColumn slope(const char* name, double P::*field)
+{
+    return {name, field, -kAny, kAny, false};
+}
 
 // The real columns, in file order (between "#" and "seconds").
 constexpr std::array<ValueColumn, 25> kValues {{
-    {"red", &P::red, true},
-    {"green", &P::green, true},
-    {"blue", &P::blue, true},
-    {"cct", &P::cct, false},
-    {"duv", &P::duv, false},
-    {"luminance", &P::luminance, false},
-    {"luminanceTarget", &P::luminanceTarget, false},
-    {"redPx", &P::redPx, true},
-    {"redPy", &P::redPy, true},
-    {"redMx", &P::redMx, true},
-    {"redMy", &P::redMy, true},
-    {"redSlope", &P::redSlope, false},
-    {"greenPx", &P::greenPx, true},
-    {"greenPy", &P::greenPy, true},
-    {"greenMx", &P::greenMx, true},
-    {"greenMy", &P::greenMy, true},
-    {"greenSlope", &P::greenSlope, false},
-    {"bluePx", &P::bluePx, true},
-    {"bluePy", &P::bluePy, true},
-    {"blueMx", &P::blueMx, true},
-    {"blueMy", &P::blueMy, true},
-    {"blueSlope", &P::blueSlope, false},
-    {"redDisplayGain", &P::redDisplayGain, true},
-    {"greenDisplayGain", &P::greenDisplayGain, true},
-    {"blueDisplayGain", &P::blueDisplayGain, true},
+    level("red", &P::red),
+    level("green", &P::green),
+    level("blue", &P::blue),
+    {"cct", &P::cct, 0.0, kMaxCct, false},
+    {"duv", &P::duv, -kMaxDuv, kMaxDuv, false},
+    {"luminance", &P::luminance, 0.0, kMaxLuminance, false},
+    {"luminanceTarget", &P::luminanceTarget, 0.0, kMaxLuminance, false},
+    level("redPx", &P::redPx),
+    level("redPy", &P::redPy),
+    level("redMx", &P::redMx),
+    level("redMy", &P::redMy),
+    slope("redSlope", &P::redSlope),
+    level("greenPx", &P::greenPx),
+    level("greenPy", &P::greenPy),
+    level("greenMx", &P::greenMx),
+    level("greenMy", &P::greenMy),
+    slope("greenSlope", &P::greenSlope),
+    level("bluePx", &P::bluePx),
+    level("bluePy", &P::bluePy),
+    level("blueMx", &P::blueMx),
+    level("blueMy", &P::blueMy),
+    slope("blueSlope", &P::blueSlope),
+    gain("redDisplayGain", &P::redDisplayGain),
+    gain("greenDisplayGain", &P::greenDisplayGain),
+    gain("blueDisplayGain", &P::blueDisplayGain),
 }};
 
 // Positions in kValues of the handle columns a file must name.
@@ -176,6 +196,9 @@ ReadResult read(QIODevice& device)
         }
     }
 
+    // Whether a level, handle or display gain of a row is not 0 (a gain
+    // missing from the file or the row keeps its default of 1).
+    bool holdsCorrection = false;
     for (;;) {
         ++lineNumber;
         const LineRead got = readLine(device, line);
@@ -192,18 +215,29 @@ ReadResult read(QIODevice& device)
                 continue;
             double value = 0.0;
             const Value kind = toReal(fields.at(position[v]), value);
-            if (kind == Value::NotFinite || (kValues[v].level && std::abs(value) > kMaxLevel)) {
+            if (kind == Value::NotFinite || value < kValues[v].low || value > kValues[v].high) {
                 result.column = position[v] + 1;
                 result.columnName = QString::fromLatin1(kValues[v].name);
+                result.low = kValues[v].low;
+                result.high = kValues[v].high;
                 return refuse(kind == Value::NotFinite ? ReadResult::NotFinite : ReadResult::OutOfRange);
             }
             point.*kValues[v].field = value;
         }
         if (secondsPosition >= 0 && secondsPosition < fields.size())
             point.seconds = toSeconds(fields.at(secondsPosition));
+        for (const ValueColumn& column : kValues)
+            holdsCorrection = holdsCorrection || (column.correction && point.*column.field != 0.0);
         result.points.append(point);
     }
-    result.outcome = result.points.isEmpty() ? ReadResult::Empty : ReadResult::Read;
+    if (result.points.isEmpty())
+        return result;
+    // Curves with every handle at 0 and no gain would blank the display.
+    if (!holdsCorrection) {
+        lineNumber = 0;
+        return refuse(ReadResult::NoCorrection);
+    }
+    result.outcome = ReadResult::Read;
     return result;
 }
 

@@ -27,9 +27,16 @@ QByteArray write(const QList<CalibrationPoint>& points);
 constexpr qsizetype kMaxLineBytes = 8192; // one line, its line end not counted
 constexpr qsizetype kMaxRows = 10000;     // rows after the header
 // Drive levels, curve handles and display gains all live near 0..1; a file
-// whose value for one of them lies outside -kMaxLevel..kMaxLevel is refused.
-// Every value of the file must be finite.
+// whose value for one of them lies outside -kMaxLevel..kMaxLevel is refused,
+// and so is a negative display gain. The measured values are refused where
+// no meter reports them: a luminance (and its target) outside
+// 0..kMaxLuminance cd/m², a CCT outside 0..kMaxCct K (0 is a point without a
+// reading, such as the black level) and a Duv beyond ±kMaxDuv. Every value
+// of the file must be finite.
 constexpr double kMaxLevel = 1000.0;
+constexpr double kMaxLuminance = 1000000.0;
+constexpr double kMaxCct = 100000.0;
+constexpr double kMaxDuv = 1.0;
 
 struct ReadResult
 {
@@ -38,7 +45,8 @@ struct ReadResult
         Empty,          // no header, or a header without rows
         MissingHandles, // one of the twelve px/py/mx/my columns has no name in the header
         NotFinite,      // a value is nan or infinite (or overflows a double)
-        OutOfRange,     // a level, handle or gain beyond kMaxLevel
+        OutOfRange,     // a value outside its column's bounds (low..high)
+        NoCorrection,   // every level, handle and display gain of every row is 0
         LineTooLong,    // a line longer than kMaxLineBytes
         TooManyRows,    // more than kMaxRows rows
     };
@@ -49,14 +57,18 @@ struct ReadResult
     qsizetype line = 0;
     qsizetype column = 0;
     QString columnName;
+    // The bounds of that column, for OutOfRange.
+    double low = 0.0;
+    double high = 0.0;
 };
 
 // Reads from the device's current position up to the first empty line or the
 // end. Columns absent from the header, and fields missing from the end of a
 // short row, keep the CalibrationPoint defaults; text that is no number reads
 // as 0; of two columns with the same name the later one counts; names not
-// known are skipped. A value that is not finite, a level, handle or gain out
-// of range, an over-long line or too many rows refuse the whole file.
+// known are skipped. A value that is not finite or out of its bounds, an
+// over-long line, too many rows or rows that are all zero where a correction
+// has its values refuse the whole file.
 ReadResult read(QIODevice& device);
 
 } // namespace CorrectionFile

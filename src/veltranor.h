@@ -297,6 +297,8 @@ public:
     // that exists: a missing folder is created, and when that fails the
     // Documents folder (or else the home folder) is proposed instead.
     Q_INVOKABLE QUrl proposedSaveFile(const QString& path) const;
+    // Whether a save to this file URL would replace a file.
+    Q_INVOKABLE bool fileExists(const QUrl& url) const;
     bool processCalibration();
     void showCalibrationStats();
     // The display's answer (code 0 when there was nothing to send).

@@ -49,12 +49,13 @@ QString refusalText(const QString& name, const CorrectionFile::ReadResult& resul
             .arg(result.column)
             .arg(result.columnName);
     case R::OutOfRange:
-        return QStringLiteral("File %1 can’t be used: line %2, column %3 (%4) lies outside -%5..%5")
+        return QStringLiteral("File %1 can’t be used: line %2, column %3 (%4) lies outside %5..%6")
             .arg(name)
             .arg(result.line)
             .arg(result.column)
-            .arg(result.columnName)
-            .arg(CorrectionFile::kMaxLevel);
+            .arg(result.columnName, QString::number(result.low, 'g', 16), QString::number(result.high, 'g', 16));
+    case R::NoCorrection:
+        return QStringLiteral("File %1 can’t be used: every level, handle and display gain is 0").arg(name);
     case R::LineTooLong:
         return QStringLiteral("File %1 can’t be used: line %2 is longer than %3 bytes")
             .arg(name)
@@ -94,6 +95,11 @@ QUrl Veltranor::proposedSaveFile(const QString& path) const
             return QUrl::fromLocalFile(QDir(QDir::cleanPath(folder)).filePath(info.fileName()));
     }
     return QUrl::fromLocalFile(QDir::home().filePath(info.fileName()));
+}
+
+bool Veltranor::fileExists(const QUrl& url) const
+{
+    return url.isLocalFile() && QFileInfo::exists(url.toLocalFile());
 }
 
 void Veltranor::setFilepath(const QString& path)
@@ -222,11 +228,11 @@ bool Veltranor::readCalibration(QUrl url)
             QStringLiteral("File is missing one or more px, py, mx, or my columns, so it can’t be used");
         setStatusString(text);
         qDebug("%s", qUtf8Printable(text));
-        correctionPoints.clear();
         return false;
     }
     case CorrectionFile::ReadResult::NotFinite:
     case CorrectionFile::ReadResult::OutOfRange:
+    case CorrectionFile::ReadResult::NoCorrection:
     case CorrectionFile::ReadResult::LineTooLong:
     case CorrectionFile::ReadResult::TooManyRows: {
         // Refused whole: the points, the correction's availability and the
@@ -240,6 +246,7 @@ bool Veltranor::readCalibration(QUrl url)
         break;
     }
 
+    setStatusString(QStringLiteral("Correction read from %1").arg(name));
     correctionPoints = std::move(result.points);
     for (qsizetype i = 0; i < correctionPoints.size(); ++i) {
         const CalibrationPoint& p = correctionPoints.at(i);

@@ -463,6 +463,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
         if (!ranToEnd)
             runNothing();
         qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
+        // The operator's correction (read or measured) gives way only to a
+        // run that measured levels.
+        QList<CalibrationPoint> earlier = std::move(correctionPoints);
         correctionPoints = calibrator_->points;
         setResumeStep(calibrator_->resumeStep());
         // The outcome the engine told is shown again once the processor is
@@ -476,6 +479,8 @@ void Veltranor::calibratorDone(uint number, bool completed)
         // A Stop during the closing requests ends them: nothing more is sent.
         bool stopped = !running_;
         const bool ok = processCalibration();
+        if (!ok)
+            correctionPoints = std::move(earlier);
         const qint64 intervals = qint64(correctionPoints.size()) - 1;
         const bool whole = completed && ok && intervals == qint64(steps_);
         qDebug("%lld point%s %s.", static_cast<long long>(intervals), intervals == 1 ? " is" : "s are",

@@ -76,6 +76,7 @@ Item {
     property alias restartTimer: restartTimer
     property alias updateBox: updateBox
     property alias messageBox: messageBox
+    property alias replaceBox: replaceBox
     property alias aboutBox: aboutBox
     property alias correctionOpenDialog: correctionOpenDialog
     property alias correctionSaveDialog: correctionSaveDialog
@@ -622,10 +623,32 @@ Item {
         // have one of them to be found again.
         defaultSuffix: "tsv"
         acceptLabel: "Save"
+        // The suffix is added after the dialog closes: replaceBox asks about
+        // the name that is really written.
+        options: FileDialog.DontConfirmOverwrite
         onAccepted: {
             console.info("File selected!")
-            mainUI.showFileFailure(!veltranor.saveCalibration(mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)))
+            const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
+            if (veltranor.fileExists(file)) {
+                replaceBox.file = file
+                let name = file.substring(file.lastIndexOf("/") + 1)
+                try { name = decodeURIComponent(name) } catch (e) {} // a typed name is not encoded
+                replaceBox.text = name + " already exists.\nDo you want to replace it?"
+                replaceBox.open()
+            } else {
+                mainUI.showFileFailure(!veltranor.saveCalibration(file))
+            }
         }
+    }
+
+    MessageBox {
+        id: replaceBox
+        property string file: ""
+        title: "Replace file?"
+        showCancel: true
+        cancelButton.highlighted: true
+        body.textFormat: Text.PlainText
+        onOkChosenChanged: if (okChosen) mainUI.showFileFailure(!veltranor.saveCalibration(file))
     }
 
     FileDialog {

@@ -271,6 +271,10 @@ private Q_SLOTS:
             << 2 << 0.5 << 1.0;
         QTest::newRow("line feeds only, empty line ends")
             << QStringLiteral("red\t%1\n0.5\t%2\n\n0.7\t%2\n").arg(kHandles, kZeroHandles) << 1 << 0.5 << 1.0;
+        const QString tail = QStringLiteral("\t%1\t0.5").arg(kZeroHandles);
+        QTest::newRow("row of exactly 8192 bytes")
+            << QStringLiteral("note\t%1\tred\r\n%2%3\r\n").arg(kHandles, QString(8192 - tail.size(), 'x'), tail)
+            << 1 << 0.5 << 1.0;
     }
 
     void readVariants()
@@ -282,6 +286,7 @@ private Q_SLOTS:
         auto v = make();
         const QString file = write(QStringLiteral("%1.tsv").arg(QTest::currentDataTag()), text.toUtf8());
         QVERIFY(v->readCalibration(QUrl::fromLocalFile(file)));
+        QCOMPARE(v->statusString(), QStringLiteral("Correction read from %1").arg(QFileInfo(file).fileName()));
         QCOMPARE(v->correctionPoints.size(), qsizetype(count));
         QCOMPARE(v->correctionPoints[0].red, red);
         QCOMPARE(v->correctionPoints[0].greenDisplayGain, greenGain);
@@ -318,9 +323,8 @@ private Q_SLOTS:
             << QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked\n"}};
     }
 
-    // Failures keep the earlier points, except a file without its handle
-    // columns, which leaves none, and a file read whose correction the
-    // processor refuses, which stays loaded; only that one is sent.
+    // Failures keep the earlier points, except a file read whose correction
+    // the processor refuses, which stays loaded; only that one is sent.
     void failureTexts()
     {
         QFETCH(QString, operation);
@@ -344,9 +348,7 @@ private Q_SLOTS:
         QCOMPARE(v->statusString(), status.contains("%1") ? status.arg(file) : status);
         // Only a file that was read is sent; a refused send keeps its points.
         QCOMPARE(patchCount(fake_), rule.isEmpty() ? 0 : 1);
-        QCOMPARE(v->correctionPoints.isEmpty(), target == QLatin1String("partial.tsv"));
-        if (!rule.isEmpty())
-            QCOMPARE(v->correctionPoints.size(), 1);
+        QCOMPARE(v->correctionPoints.size(), rule.isEmpty() ? samplePoints().size() : 1);
         QCOMPARE(v->filepath(), QFileInfo(file).path() + QLatin1Char('/'));
     }
 
@@ -493,12 +495,22 @@ private Q_SLOTS:
                                          << "File %1 can’t be used: line 3, column 2 (redPx) is not a finite number";
         QTest::newRow("absurd handle") << file(row("0.5", "1e308", "1", "6500")) << qint64(0)
                                        << "File %1 can’t be used: line 3, column 2 (redPx) lies outside -1000..1000";
-        QTest::newRow("absurd gain") << file(row("0.5", "0.1", "-1e6", "6500")) << qint64(0)
-                                     << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside -1000..1000";
+        QTest::newRow("absurd gain") << file(row("0.5", "0.1", "1e6", "6500")) << qint64(0)
+                                     << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..1000";
+        QTest::newRow("negative gain") << file(row("0.5", "0.1", "-5", "6500")) << qint64(0)
+                                       << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..1000";
+        QTest::newRow("CCT no meter reports") << file(row("0.5", "0.1", "1", "1e308")) << qint64(0)
+                                              << "File %1 can’t be used: line 3, column 15 (cct) lies outside 0..100000";
+        CalibrationPoint zero;
+        zero.redDisplayGain = zero.greenDisplayGain = zero.blueDisplayGain = 0.0;
+        QTest::newRow("every level, handle and gain 0") << CorrectionFile::write(QList<CalibrationPoint>(17, zero))
+            << qint64(0) << "File %1 can’t be used: every level, handle and display gain is 0";
         QTest::newRow("long header") << (QStringLiteral("%1\t").arg(QString(9000, QLatin1Char('n'))) + header + good).toUtf8()
                                      << qint64(0) << "File %1 can’t be used: line 1 is longer than 8192 bytes";
         QTest::newRow("long row") << file(QStringLiteral("%1\t").arg(QString(8200, QLatin1Char('7'))) + good)
                                   << qint64(0) << "File %1 can’t be used: line 3 is longer than 8192 bytes";
+        QTest::newRow("row of 8193 bytes") << file(good.chopped(2) + QString(8193 - good.size() + 2, QLatin1Char('\t')) + "\r\n")
+                                           << qint64(0) << "File %1 can’t be used: line 3 is longer than 8192 bytes";
         QTest::newRow("32 MB without a line end") << QByteArray() << qint64(32) * 1024 * 1024
                                                   << "File %1 can’t be used: line 1 is longer than 8192 bytes";
         QString rows;

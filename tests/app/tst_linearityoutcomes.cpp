@@ -4,7 +4,8 @@
 // changing, the processor refuses the gains or goes away, or refuses the
 // closing requests, or holds them until the operator stops. Each ends with
 // its own status, the engine's done and what reached the processor; a
-// correction is told completed only once the processor has it.
+// correction is told completed only once the processor has it, and a run
+// that measured no level leaves the operator's earlier correction as it was.
 #include "cr100.h"
 #include "meterstandin.h"
 #include "polledcontext.h"
@@ -98,7 +99,7 @@ private Q_SLOTS:
         QTest::addColumn<QJsonArray>("rules");       // scripted processor answers
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("completed");         // done's second argument
-        QTest::addColumn<bool>("available");         // a result to save and send again
+        QTest::addColumn<bool>("measured");          // the run's levels replace the earlier correction
         QTest::addColumn<QString>("tail");           // what reached the processor
         QTest::addColumn<QString>("waiting");        // Stop once a request is held, with this status ("": no Stop)
 
@@ -157,7 +158,7 @@ private Q_SLOTS:
         QFETCH(QJsonArray, rules);
         QFETCH(QString, status);
         QFETCH(bool, completed);
-        QFETCH(bool, available);
+        QFETCH(bool, measured);
         QFETCH(QString, tail);
         QFETCH(QString, waiting);
 
@@ -177,6 +178,14 @@ private Q_SLOTS:
         v.vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(fake_.port()));
         v.vantor()->read();
         QCOMPARE(v.colorimeter(), v.cr100());
+        // The correction the operator has, saved in a good file.
+        const QString earlierFile = dir_.filePath(QStringLiteral("earlier.tsv"));
+        v.correctionPoints = QList<CalibrationPoint>(2);
+        v.correctionPoints[1].red = v.correctionPoints[1].redPx = 1.0;
+        QVERIFY(v.saveCalibration(QUrl::fromLocalFile(earlierFile)));
+        const QByteArray earlierBytes = testsupport::readFile(earlierFile);
+        v.setFilename(earlierFile);
+        v.setCalibrationAvailable(true);
 
         QList<QPair<uint, bool>> done;
         bool faulted = false;
@@ -244,8 +253,14 @@ private Q_SLOTS:
         QCOMPARE(v.statusString(), status);
         QCOMPARE(done, (QList<QPair<uint, bool>> {{0u, completed}}));
         QCOMPARE(v.status(), -1);
-        QCOMPARE(v.calibrationAvailable(), available);
         QCOMPARE(displayTail(fake_.requestLog()), tail);
+        QCOMPARE(v.linearityLog()->data(v.linearityLog()->index(0, 0), LogModel::MessageRole).toString(),
+                 measured ? QStringLiteral("Finished Correction:") : QStringLiteral("No level was measured."));
+        // Save writes the run's correction, or else the earlier one to its own file.
+        QVERIFY(v.calibrationAvailable());
+        QCOMPARE(v.filename() == earlierFile, !measured);
+        QVERIFY(v.saveCalibration(QUrl::fromLocalFile(v.filename())));
+        QCOMPARE(testsupport::readFile(v.filename()) == earlierBytes, !measured);
         fake_.releaseHung();
     }
 };

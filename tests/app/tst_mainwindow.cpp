@@ -609,8 +609,9 @@ private Q_SLOTS:
     }
 
     // Save Correction and Save Log write where their dialog shows: a typed
-    // name, a file chosen from the list and the proposed name, whose folder is
-    // created when it is missing. The path bar and the list show that folder.
+    // name, a file chosen from the list (replaced once the operator agrees)
+    // and the proposed name, whose folder is created when it is missing. The
+    // path bar and the list show that folder.
     void saveDialogsSaveWhereTheyShow_data()
     {
         QTest::addColumn<QByteArray>("action");
@@ -726,6 +727,16 @@ private Q_SLOTS:
             scene.click(chosen);
         }
         scene.click(scene.itemWithText("Save", popup));
+        if (how == "chosen") {
+            // The file exists: it is replaced only once the operator says so.
+            QObject* box = scene.object("replaceBox");
+            QVERIFY(box);
+            QTRY_VERIFY(box->property("visible").toBool());
+            QCOMPARE(box->property("text").toString(),
+                     QStringLiteral("chosen.%1 already exists.\nDo you want to replace it?").arg(suffix));
+            QCOMPARE(testsupport::readFile(folder + "/chosen." + suffix), QByteArray("earlier\n"));
+            QMetaObject::invokeMethod(box, "choose", Q_ARG(QVariant, QStringLiteral("ok")));
+        }
 
         QTRY_VERIFY2(v->statusString().startsWith(status), qPrintable(v->statusString()));
         const QString path = v->statusString().mid(status.size());

@@ -91,10 +91,11 @@ enum class Press {
     ReadCountTest,
     BusyPhase,
     CaptureTest,
-    Registration
+    Registration,
+    OpenCorrection
 };
 
-void press(Veltranor& v, Press what)
+void press(Veltranor& v, Press what, const QString& correctionFile)
 {
     switch (what) {
     case Press::ModeSwitch:
@@ -126,6 +127,9 @@ void press(Veltranor& v, Press what)
         break;
     case Press::Registration:
         v.runMeshRegistration();
+        break;
+    case Press::OpenCorrection:
+        v.readCalibration(QUrl::fromLocalFile(correctionFile));
         break;
     }
 }
@@ -297,6 +301,7 @@ private Q_SLOTS:
         QTest::newRow("linearity: measure") << false << int(Press::Measure);
         QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest);
         QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase);
+        QTest::newRow("linearity: open a correction file") << false << int(Press::OpenCorrection);
     }
 
     // Between Stop and the engine's done the stopped task still runs with its
@@ -327,6 +332,12 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(plant.reads >= 1, 30000);
         const qsizetype adjusters = v->adjusters().size();
         const qsizetype records = v->observedLdms().size();
+        const QString correctionFile = dir_.filePath(QStringLiteral("good.tsv"));
+        v->correctionPoints = QList<CalibrationPoint>(2);
+        v->correctionPoints[1].red = v->correctionPoints[1].redPx = 1.0;
+        QVERIFY(v->saveCalibration(QUrl::fromLocalFile(correctionFile)));
+        v->correctionPoints.clear();
+        const QString filename = v->filename();
         fake_.clearLog();
 
         // The done comes through this thread's queue: no event loop runs
@@ -334,11 +345,13 @@ private Q_SLOTS:
         v->setRunning(false);
         QVERIFY(v->donePending() && !v->running());
         QSignalSpy announced(v.get(), &Veltranor::statusStringChanged);
-        press(*v, Press(what));
-        press(*v, Press(what));
+        press(*v, Press(what), correctionFile);
+        press(*v, Press(what), correctionFile);
         QVERIFY(!v->running());
         QCOMPARE(v->statusString(), kStillEnding);
         QCOMPARE(announced.count(), 2);
+        QVERIFY(v->correctionPoints.isEmpty());
+        QCOMPARE(v->filename(), filename);
         QCOMPARE(v->mode(), mode);
         QCOMPARE(v->display() == v->vantor(), !balance);
         QCOMPARE(v->adjusters().size(), adjusters);

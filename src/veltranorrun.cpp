@@ -329,6 +329,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
     if (vantor_)
         vantor_->setRefusing(false);
     const bool ranToEnd = running_;
+    // The engine's done says completed also for a run that stopped on a
+    // device's error; the cause it recorded tells them apart.
+    const bool failed = !calibrator_->failure.isEmpty();
 
     if (uniformityMode(endedMode)) {
         qDebug("calibratorDone: all done.");
@@ -360,7 +363,7 @@ void Veltranor::calibratorDone(uint number, bool completed)
         setProgress(-1.0);
         if (imageSource_)
             imageSource_->useSavedExposure(false);
-        if (ranToEnd && !completed) {
+        if (ranToEnd && failed) {
             // The engine stopped on a device's error: it says what failed.
             const QString reason = calibrator_->failure;
             setStatusString(reason.isEmpty() ? QStringLiteral("%1 failed.").arg(kUniformity)
@@ -386,13 +389,15 @@ void Veltranor::calibratorDone(uint number, bool completed)
     if (task == Calibrator::TaskCalibrate || task == Calibrator::TaskResume) {
         if (!ranToEnd)
             runNothing();
-        qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
+        // A correction that failed is torn down as an unfinished one.
+        const bool finished = completed && !failed;
+        qDebug("Veltranor: Correction %s.", finished ? "completed" : completed ? "failed" : "cancelled");
         correctionPoints = calibrator_->points;
         setResumeStep(calibrator_->resumeStep());
-        ErrorType closing = resetVantor(completed);
+        ErrorType closing = resetVantor(finished);
         const bool ok = processCalibration();
         const qint64 intervals = qint64(correctionPoints.size()) - 1;
-        const bool whole = completed && ok && intervals == qint64(steps_);
+        const bool whole = finished && ok && intervals == qint64(steps_);
         qDebug("%lld point%s %s.", static_cast<long long>(intervals), intervals == 1 ? " is" : "s are",
                ok ? "good" : "not useful");
         if (ok) {

@@ -2,7 +2,8 @@
 # Sets everything up and starts Veltrano for a demonstration, beside loopback
 # stand-ins for the devices: the LED processor (Digest authentication, a wall
 # of 8 receivers) and the network colour meter (which measures the stand-in
-# processor's wall, or in the simulated demo the program's simulated wall). Each demo has a settings folder of its own, so the user's
+# processor's wall, or in the simulated demo the program's simulated wall),
+# and for the update service (a feed that offers no newer version). Each demo has a settings folder of its own, so the user's
 # own settings stay untouched.
 #
 #   scripts/run-demo.sh [--simulated | --camera | --processor] [--standins-only] [-- program arguments]
@@ -141,6 +142,11 @@ fi
 start_standin meter "$standins/fake_cinemeter.py" "${looks_at[@]}" \
   --white-cct 6200 --white-duv 0.002
 meter_port="$port"
+# The update check asks a stand-in feed that offers no newer version: a demo
+# run never looks up the update service's real host.
+start_standin update-feed "$standins/fake_update_feed.py" --feed '{"items": []}'
+feed_port="$port"
+export VELTRANO_UPDATE_URL="http://127.0.0.1:$feed_port"
 
 conf="$config_home/Tessaline/Veltrano.conf"
 python3 tools/demo/demo_settings.py settings "$conf" "$demo" \
@@ -150,6 +156,7 @@ python3 tools/demo/demo_settings.py settings "$conf" "$demo" \
 echo "Demo \"$demo\": settings in $conf"
 echo "  processor stand-in  http://127.0.0.1:$processor_port  (pid ${pids[0]}; Digest user \"$user\", password \"$password\")"
 echo "  meter stand-in      http://127.0.0.1:$meter_port/meter  (pid ${pids[1]})"
+echo "  update feed stand-in http://127.0.0.1:$feed_port  (pid ${pids[2]}; no newer version)"
 echo "  processor requests are logged to $logs/processor-requests.log"
 if [ "$demo" != processor ]; then
   echo "  the meter measures the simulated wall, whose state the program writes to $wall_state"

@@ -7,6 +7,14 @@
 #include <QDebug>
 #include <QThread>
 
+namespace {
+
+// A grab tries up to 5 times; each try waits up to 3 times 10 s for its picture.
+constexpr int kTries = 5;
+constexpr int kAttempts = 3;
+
+} // namespace
+
 Background::Background(QObject* parent)
     : QObject(parent)
 {
@@ -14,6 +22,15 @@ Background::Background(QObject* parent)
 }
 
 Background::~Background() = default;
+
+QString Background::waitingText(int tryNumber, int attempt)
+{
+    return QStringLiteral("Waiting for the camera's picture: try %1 of %2, attempt %3 of %4...")
+        .arg(tryNumber)
+        .arg(kTries)
+        .arg(attempt)
+        .arg(kAttempts);
+}
 
 void Background::setImageSource(ImageSource* source)
 {
@@ -108,12 +125,13 @@ bool Background::captureImage_()
         return false;
     }
     QString path;
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < kAttempts; ++t) {
         if (verbose)
             qDebug("CaptureImage(): grabbing image...");
         source->grab();
         if (source->isDummy())
             return true;
+        Q_EMIT waitingForPicture(try_ + 1, t + 1);
         const QDeadlineTimer deadline(10000);
         while (!deadline.hasExpired() && running()) {
             path = source->imagePath();
@@ -154,7 +172,8 @@ void Background::grabImageData(bool verbose_)
     bool failed = !running(); // a failure that reports why
     bool quiet = !running();  // stopped: no failure lines
 
-    for (int n = 0; !failed && n < 5; ++n) {
+    for (int n = 0; !failed && n < kTries; ++n) {
+        try_ = n;
         const int code = source ? source->errorType().code : 0;
         if (code == 2) {
             failed = true;
@@ -225,7 +244,7 @@ void Background::grabImageData(bool verbose_)
                 qDebug("Background::grabImageData() capture / processing failed; try #%d (errorType %d)", n + 1,
                        source ? source->errorType().code : 0);
         }
-        if (!running() || n == 4) {
+        if (!running() || n == kTries - 1) {
             failed = true;
             break;
         }

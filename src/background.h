@@ -27,6 +27,9 @@ public:
     ImageSource* imageSource() const { return imageSource_.load(); }
     bool running() const { return running_.load(); }
 
+    // What a grab waiting for a picture says it waits for.
+    static QString waitingText(int tryNumber, int attempt);
+
     // The analysis; its averages list is handed out with grabImageDataDone.
     TileGrader* tileGrader() { return &tileGrader_; }
     unsigned readDelay() const { return readDelay_.load(); }
@@ -43,6 +46,8 @@ Q_SIGNALS:
     // valid until its next grab.
     void grabImageDataDone(bool success, QList<cv::Mat*>* pAveragesArrayList);
     void blankDisplay(bool blank);
+    // The grab waits for a picture: its try (of 5) and attempt (of 3), from 1.
+    void waitingForPicture(int tryNumber, int attempt);
 
 public Q_SLOTS:
     void setImageSource(ImageSource* source);
@@ -71,4 +76,5 @@ private:
     std::atomic<bool> removeReflections_{false};
     std::atomic<unsigned> readDelay_{1500};
     std::atomic<bool> lastGrabVerbose_{false};
+    int try_ = 0; // the grab's try in progress, from 0
 };

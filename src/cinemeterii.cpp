@@ -57,35 +57,54 @@ void CineMeterII::gotReply(QNetworkReply* reply)
     lock();
     if (reply->error() != QNetworkReply::NoError) {
         // One outcome per reply: an error page's body is not a reading.
-        setError(reply->errorString());
-        setErrorType(ErrorType(1));
+        refuse_(reply->errorString());
     } else if (body.isEmpty()) {
-        setError(QStringLiteral("Cine Meter II: empty reply"));
-        setErrorType(ErrorType(1));
+        refuse_(QStringLiteral("Cine Meter II: empty reply"));
     } else {
         const MeterReply::NetworkReport report = MeterReply::parseNetworkReport(body);
-        if (report.timestamp)
-            setTimestamp(*report.timestamp);
-        if (report.luminance) {
-            setLuminance(*report.luminance * filterFactor_);
+        const double luminance = report.luminance.value_or(0.0) * filterFactor_;
+        // The dark carries no colour: its CCT may be missing or 0.
+        const bool dark = luminance < kLowLightLimit;
+        // Nothing of a reply with a value that cannot be true is taken.
+        if (!report.fault.isEmpty()) {
+            refuse_(QStringLiteral("Cine Meter II: bad ") + report.fault);
+        } else if (!report.luminance) {
+            refuse_(QStringLiteral("Cine Meter II: no brightness_SI in reply"));
+        } else if (!MeterReply::plausibleLuminance(luminance)) {
+            refuse_(QStringLiteral("Cine Meter II: bad brightness_SI [%1]").arg(report.luminanceText));
+        } else if (!dark && !report.cct) {
+            refuse_(QStringLiteral("Cine Meter II: no CCT in reply"));
+        } else if (!dark && *report.cct == 0.0) {
+            refuse_(QStringLiteral("CCT, dUV unavailable / out of range"));
+        } else {
+            if (report.timestamp)
+                setTimestamp(*report.timestamp);
             setLuminanceUnits(report.units);
+            if (dark) {
+                qDebug("Cine Meter II low light limit");
+                setLuminance(0.0);
+            } else {
+                setLuminance(luminance);
+            }
+            if (report.cct && *report.cct > 0.0)
+                setCct(*report.cct);
+            if (report.duv)
+                setDuv(*report.duv);
+            if (report.xy)
+                setCieXY(report.xy->first, report.xy->second);
+            setError(QString());
+            setErrorType(ErrorType(0));
         }
-        if (report.cct)
-            setCct(*report.cct);
-        if (report.duv)
-            setDuv(*report.duv);
-        if (report.xy)
-            setCieXY(report.xy->first, report.xy->second);
-        if (luminance() < kLowLightLimit) {
-            qDebug("Cine Meter II low light limit");
-            setLuminance(0.0);
-        }
-        setError(QString());
-        setErrorType(ErrorType(0));
     }
     unlock();
     Q_EMIT dataAvailable(this);
     reply->deleteLater();
+}
+
+void CineMeterII::refuse_(const QString& error)
+{
+    setError(error);
+    setErrorType(ErrorType(1));
 }
 
 void CineMeterII::setFilter(int number)

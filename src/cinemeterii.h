@@ -27,6 +27,9 @@ protected:
     virtual void loadFilterAndMatrixLists_();
 
 private:
+    // A reply that is no reading: the error stays until a good one.
+    void refuse_(const QString& error);
+
     QNetworkAccessManager* network = nullptr;
     double filterFactor_ = 1.0;
 };

@@ -7,6 +7,8 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 
 constexpr quint16 kVendorId = 0x2799;
@@ -207,7 +209,21 @@ void CR100::read()
 
 void CR100::readData()
 {
-    while (port && port->canReadLine()) {
+    while (port) {
+        if (droppingLine_) {
+            // The rest of an over-long line, up to its end.
+            const qint64 n = port->readLine(lineBuffer, sizeof lineBuffer);
+            if (n <= 0)
+                break;
+            if (lineBuffer[n - 1] == '\n')
+                droppingLine_ = false;
+            continue;
+        }
+        // A line that cannot end within the buffer is too long, whether or
+        // not its end has arrived yet.
+        const bool tooLong = port->canReadLine() ? !lineFits_() : port->bytesAvailable() >= qint64(sizeof lineBuffer) - 1;
+        if (!port->canReadLine() && !tooLong)
+            break;
         const qint64 n = port->readLine(lineBuffer, sizeof lineBuffer);
         if (n < 0) {
             // Ends the reading in progress; a device that cannot be read
@@ -216,13 +232,33 @@ void CR100::readData()
             fail_(2, QStringLiteral("readData error"));
             break;
         }
+        if (tooLong) {
+            droppingLine_ = lineBuffer[n - 1] != '\n';
+            const QString start = QString::fromUtf8(lineBuffer, qMin<qint64>(n, 32));
+            qDebug("%s: dropping a line longer than %d bytes [%s...]", qUtf8Printable(name()),
+                   int(sizeof lineBuffer) - 1, qUtf8Printable(start));
+            if (busy) {
+                verbose_ = false;
+                fail_(2, QStringLiteral("reply too long [%1...]").arg(start));
+            }
+            continue;
+        }
         handleLine_(QByteArray(lineBuffer, qsizetype(n)));
     }
+}
+
+// Whether the next line, with its end, fits the line buffer.
+bool CR100::lineFits_()
+{
+    const QByteArray next = port->peek(qint64(sizeof lineBuffer) - 1);
+    return next.contains('\n') || next.contains('\r');
 }
 
 void CR100::handleLine_(const QByteArray& bytes)
 {
     const MeterReply::SerialLine line = MeterReply::parseSerialLine(bytes);
+    if (line.text.isEmpty())
+        return;
     if (verbose_)
         qDebug("%s line [%s]", qUtf8Printable(name()), qUtf8Printable(line.text));
 
@@ -235,6 +271,12 @@ void CR100::handleLine_(const QByteArray& bytes)
 
     if (!line.isStatus()) {
         handleListLine_(line.text);
+        return;
+    }
+    // A reply to an earlier command (one that came too late) is no answer to
+    // the command now waiting.
+    if (!answers_(line.echo())) {
+        qDebug("%s: ignoring unexpected [%s]", qUtf8Printable(name()), qUtf8Printable(line.text));
         return;
     }
 
@@ -270,6 +312,19 @@ void CR100::handleLine_(const QByteArray& bytes)
     nextStep_(line.echo(), line.value());
 }
 
+bool CR100::answers_(const QString& echo) const
+{
+    const QString awaited = QString::fromUtf8(awaited_);
+    if (echo == awaited)
+        return true;
+    // These commands carry a number the echo need not repeat.
+    for (const char* family : {"SM Filter", "RC Matrix", "SM Matrix", "SM UserCalib"}) {
+        if (awaited.startsWith(QLatin1String(family)))
+            return echo.startsWith(QLatin1String(family));
+    }
+    return false;
+}
+
 void CR100::handleListLine_(const QString& line)
 {
     if (filtersPending > 0) {
@@ -286,14 +341,8 @@ void CR100::handleListLine_(const QString& line)
         } else if (verbose_) {
             qDebug("%s: skipping filter %s", qUtf8Printable(name()), qUtf8Printable(line));
         }
-        if (--filtersPending == 0) {
-            filtersLoaded = true;
-            Q_EMIT filterListChanged();
-            if (storedFilter() < 0)
-                sendInChain_("RC MatrixCalib\r");
-            else
-                sendFilter(storedFilter());
-        }
+        if (--filtersPending == 0)
+            filtersLoaded_();
     } else if (matricesPending > 0) {
         const QStringList fields = line.split(QLatin1Char(','));
         if (fields.size() != 11) {
@@ -302,10 +351,8 @@ void CR100::handleListLine_(const QString& line)
         }
         matrixList_.append(new Option(MeterReply::parseEntryNumber(fields.at(0)), fields.at(1),
                                       QStringLiteral("matrix"), this));
-        if (--matricesPending == 0) {
-            Q_EMIT matrixListChanged();
-            sendMatrix(storedMatrix());
-        }
+        if (--matricesPending == 0)
+            matricesLoaded_();
     } else {
         qDebug("%s: ignoring unexpected [%s]", qUtf8Printable(name()), qUtf8Printable(line));
     }
@@ -353,14 +400,8 @@ void CR100::nextStep_(const QString& echo, const QString& value)
         filterList_.clear();
         if (verbose_)
             qDebug("%s: %d filters in list", meter.constData(), filtersPending);
-        if (filtersPending == 0) {
-            filtersLoaded = true;
-            Q_EMIT filterListChanged();
-            if (storedFilter() < 0)
-                sendInChain_("RC MatrixCalib\r");
-            else
-                sendFilter(storedFilter());
-        }
+        if (filtersPending == 0)
+            filtersLoaded_();
     } else if (echo.startsWith(QLatin1String("SM Filter"))) {
         if (verbose_)
             qDebug("%s: filter set; fetch matrices", meter.constData());
@@ -371,10 +412,8 @@ void CR100::nextStep_(const QString& echo, const QString& value)
         matrixList_.clear();
         if (verbose_)
             qDebug("%s: %d matrices in list", meter.constData(), matricesPending);
-        if (matricesPending == 0) {
-            Q_EMIT matrixListChanged();
-            sendMatrix(storedMatrix());
-        }
+        if (matricesPending == 0)
+            matricesLoaded_();
     } else if (echo.startsWith(QLatin1String("SM Matrix"))) {
         if (verbose_)
             qDebug("%s: matrix has been set; now set calib mode.", meter.constData());
@@ -389,8 +428,8 @@ void CR100::nextStep_(const QString& echo, const QString& value)
 void CR100::endReading_(const QString& value)
 {
     const MeterReply::CctDuv reading = MeterReply::parseCctDuv(value);
-    if (!reading.twoParts || reading.cct == 0.0) {
-        if (reading.twoParts)
+    if (!reading.valid || reading.cct == 0.0) {
+        if (reading.valid)
             fail_(1, QStringLiteral("CCT, dUV unavailable / out of range"));
         else
             fail_(2, QStringLiteral("bad CCT,dUv [%1]").arg(value));
@@ -472,16 +511,50 @@ void CR100::waitWhileBusy_()
         busy = true;
 }
 
+// A choice made while the lists are gone (a reading that failed discarded
+// them) is kept: the lists are reloaded first, and the reload applies it.
 void CR100::setFilter(int number)
 {
     waitWhileBusy_();
-    sendFilter(number);
+    if (filtersLoaded || !busy) {
+        sendFilter(number);
+        return;
+    }
+    chosenFilter_ = number;
+    verbose_ = true;
+    sendInChain_("SM Reset\r");
 }
 
 void CR100::setMatrix(int number)
 {
     waitWhileBusy_();
-    sendMatrix(number);
+    if (filtersLoaded || !busy) {
+        sendMatrix(number);
+        return;
+    }
+    chosenMatrix_ = number;
+    verbose_ = true;
+    sendInChain_("SM Reset\r");
+}
+
+void CR100::filtersLoaded_()
+{
+    filtersLoaded = true;
+    Q_EMIT filterListChanged();
+    if (const std::optional<int> chosen = std::exchange(chosenFilter_, std::nullopt))
+        Colorimeter::setFilter(*chosen);
+    if (storedFilter() < 0)
+        sendInChain_("RC MatrixCalib\r");
+    else
+        sendFilter(storedFilter());
+}
+
+void CR100::matricesLoaded_()
+{
+    Q_EMIT matrixListChanged();
+    if (const std::optional<int> chosen = std::exchange(chosenMatrix_, std::nullopt))
+        Colorimeter::setMatrix(*chosen);
+    sendMatrix(storedMatrix());
 }
 
 void CR100::setErrorType(ErrorType e)

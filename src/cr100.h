@@ -6,6 +6,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <optional>
+
 // The colour meter on a USB serial port. The instrument answers each command
 // (ended by one carriage return) with a status line "STATUS:CODE:ECHO:VALUE";
 // list commands are followed by one ","-separated line per entry. A reading is
@@ -48,13 +50,18 @@ private:
     void disconnectPort();
     void resetFilterAndMatrixLists();
 
+    bool lineFits_();
     void handleLine_(const QByteArray& bytes);
+    // Whether a status line's echo answers the command waiting for its reply.
+    bool answers_(const QString& echo) const;
     void handleListLine_(const QString& line);
     void nextStep_(const QString& echo, const QString& value);
     void endReading_(const QString& value);
     void fail_(int code, const QString& error);
     void sendInChain_(const char* command);
     void waitWhileBusy_();
+    void filtersLoaded_();
+    void matricesLoaded_();
     void replyTimedOut_();
 
     QSerialPort* port = nullptr;
@@ -67,4 +74,9 @@ private:
     // Runs from each command sent during a reading until its reply.
     QTimer replyTimer_;
     QByteArray awaited_; // the command the timer waits on, without its CR
+    bool droppingLine_ = false; // reading the rest of an over-long line
+    // A filter or matrix chosen while the lists were gone: applied when the
+    // reload has brought them back.
+    std::optional<int> chosenFilter_;
+    std::optional<int> chosenMatrix_;
 };

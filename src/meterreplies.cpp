@@ -29,6 +29,16 @@ int parseEntryNumber(const QString& text)
     return ok ? n : 0;
 }
 
+bool plausibleLuminance(double luminance)
+{
+    return std::isfinite(luminance) && luminance >= 0.0 && luminance <= kMaxLuminance;
+}
+
+bool plausibleCct(double cct)
+{
+    return std::isfinite(cct) && cct > 0.0 && cct <= kMaxCct;
+}
+
 CctDuv parseCctDuv(const QString& value)
 {
     CctDuv result;
@@ -36,8 +46,10 @@ CctDuv parseCctDuv(const QString& value)
     if (parts.size() != 2)
         return result;
     result.twoParts = true;
-    result.cct = parts.at(0).toDouble();
-    result.duv = parts.at(1).toDouble();
+    bool cctOk = false, duvOk = false;
+    result.cct = parts.at(0).toDouble(&cctOk);
+    result.duv = parts.at(1).toDouble(&duvOk);
+    result.valid = cctOk && duvOk && std::isfinite(result.duv) && (result.cct == 0.0 || plausibleCct(result.cct));
     return result;
 }
 
@@ -45,7 +57,7 @@ std::optional<double> parseLuminance(const QString& value)
 {
     bool ok = false;
     const double luminance = value.toDouble(&ok);
-    if (!ok || !std::isfinite(luminance))
+    if (!ok || !plausibleLuminance(luminance))
         return std::nullopt;
     return luminance;
 }
@@ -63,21 +75,32 @@ NetworkReport parseNetworkReport(const QByteArray& body)
         }
         const QStringList fields = line.split(QLatin1Char(' '));
         const QString& name = fields.at(0);
-        if (fields.size() >= 2) {
-            const double value = fields.at(1).toDouble();
-            if (name == QLatin1String("brightness_SI")) {
-                if (fields.size() >= 3) {
-                    report.luminance = value;
-                    report.units = fields.at(2);
-                }
-            } else if (name == QLatin1String("CCT")) {
+        const bool luminance = name == QLatin1String("brightness_SI") && fields.size() >= 3;
+        const bool cct = name == QLatin1String("CCT");
+        const bool known = luminance || cct || name == QStringLiteral("\u2206uv")
+                           || name == QLatin1String("cie1931_x") || name == QLatin1String("cie1931_y");
+        if (known && fields.size() >= 2) {
+            bool ok = false;
+            const double value = fields.at(1).toDouble(&ok);
+            const bool plausible = ok
+                                   && (luminance ? plausibleLuminance(value)
+                                       : cct     ? value == 0.0 || plausibleCct(value)
+                                                 : std::isfinite(value));
+            if (!plausible) {
+                if (report.fault.isEmpty())
+                    report.fault = QStringLiteral("%1 [%2]").arg(name, fields.at(1));
+            } else if (luminance) {
+                report.luminance = value;
+                report.luminanceText = fields.at(1);
+                report.units = fields.at(2);
+            } else if (cct) {
                 report.cct = value;
-            } else if (name == QStringLiteral("\u2206uv")) {
-                report.duv = value;
             } else if (name == QLatin1String("cie1931_x")) {
                 x = value;
             } else if (name == QLatin1String("cie1931_y")) {
                 y = value;
+            } else {
+                report.duv = value;
             }
         }
         if (x != 0.0 && y != 0.0)

@@ -35,29 +35,44 @@ quint32 parseCount(const QString& text);
 // An entry number: signed 32-bit decimal, 0 when not a number or out of range.
 int parseEntryNumber(const QString& text);
 
+// What a colour meter can report: every value a finite number, a luminance
+// from 0 to 1,000,000 cd/m², a CCT above 0 and up to 100,000 K. Anything else
+// is no reading but the meter's error.
+constexpr double kMaxLuminance = 1.0e6;
+constexpr double kMaxCct = 1.0e5;
+bool plausibleLuminance(double luminance);
+bool plausibleCct(double cct);
+
 // The value of the "RM CCT" reply: "<cct>,<duv>".
 struct CctDuv
 {
     bool twoParts = false; // exactly two ","-separated parts
+    // Two finite numbers, the CCT 0 (none measured) or plausible.
+    bool valid = false;
     double cct = 0.0;
     double duv = 0.0;
 };
 CctDuv parseCctDuv(const QString& value);
 
-// The value of the "RM Y" reply: a finite number, or nothing.
+// The value of the "RM Y" reply: a plausible luminance, or nothing.
 std::optional<double> parseLuminance(const QString& value);
 
 // The plain-text report of the network meter. Fields stay empty when the
-// reply does not carry them.
+// reply does not carry them, or carry a value that cannot be true.
 struct NetworkReport
 {
     std::optional<double> luminance; // as reported, before any filter factor
+    QString luminanceText;           // the value as written
     QString units;                   // with luminance
     std::optional<double> cct;
     std::optional<double> duv;
     // The last x, y pair seen with both coordinates non-zero.
     std::optional<std::pair<double, double>> xy;
     std::optional<QString> timestamp;
+    // The first value that is no finite number or out of range, as
+    // "<name> [<value>]"; empty when every value can be true. A CCT of 0
+    // (none measured) is no fault here.
+    QString fault;
 };
 NetworkReport parseNetworkReport(const QByteArray& body);
 

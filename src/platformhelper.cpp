@@ -93,8 +93,10 @@ QRect PlatformHelper::placedGeometry(const QRect& geometry, const QMargins& fram
     // The room the window's own area has inside the frame.
     const int roomWidth = area.width() - frame.left() - frame.right();
     const int roomHeight = area.height() - frame.top() - frame.bottom();
-    const int width = std::max(std::min(geometry.width(), roomWidth), std::max(minimum.width(), 1));
-    const int height = std::max(std::min(geometry.height(), roomHeight), std::max(minimum.height(), 1));
+    // The screen wins over the window's minimum: a window never reaches
+    // beyond the screen, whatever it asks for.
+    const int width = std::max(std::min(std::max(geometry.width(), minimum.width()), roomWidth), 1);
+    const int height = std::max(std::min(std::max(geometry.height(), minimum.height()), roomHeight), 1);
     const int left = area.left() + frame.left();
     const int top = area.top() + frame.top();
     const int right = area.left() + area.width() - frame.right() - width;

@@ -35,16 +35,22 @@ void recordDataError(void* data, const char*, const int offset)
         d->firstErrorOffset = offset;
 }
 
+// Three 16-bit colours, the only processed image the analysis takes.
+bool acceptedFormat(int colors, int bits, const char* path)
+{
+    if (colors == 3 && bits == 16)
+        return true;
+    qDebug("rawImageLoader: %s decodes to %d channels of %d bits, not 3 of 16; refused", path, colors, bits);
+    return false;
+}
+
 } // namespace
 
 cv::Mat fromMemImage(const libraw_processed_image_t& image, const char* path)
 {
     const std::size_t pixels = std::size_t(image.width) * image.height;
-    if (image.type != LIBRAW_IMAGE_BITMAP || image.colors != 3 || image.bits != 16) {
-        qDebug("rawImageLoader: %s decodes to %d channels of %d bits, not 3 of 16; refused", path,
-               int(image.colors), int(image.bits));
+    if (image.type != LIBRAW_IMAGE_BITMAP || !acceptedFormat(image.colors, image.bits, path))
         return {};
-    }
     if (image.data_size < pixels * 3 * sizeof(std::uint16_t)) {
         qDebug("rawImageLoader: %s decodes to %u bytes, short of %d x %d pixels; refused", path,
                image.data_size, int(image.width), int(image.height));
@@ -58,6 +64,27 @@ cv::Mat fromMemImage(const libraw_processed_image_t& image, const char* path)
             out[c] = cv::Vec3w(in[2], in[1], in[0]);
     }
     return result;
+}
+
+void applyParameters(LibRaw& processor, unsigned interpolation, unsigned highlight)
+{
+    auto& p = processor.imgdata.params;
+    p.highlight = int(highlight);
+    p.user_qual = int(interpolation);
+    p.use_camera_wb = 1;
+    p.gamm[0] = 1.0;
+    p.gamm[1] = 1.0;
+    p.output_bps = 16;
+    p.four_color_rgb = 0;
+    p.med_passes = 0;
+    p.adjust_maximum_thr = 0.0f;
+    p.no_auto_bright = 1;
+    p.bright = highlight != 0 ? 1.0f : 0.395f;
+#if LIBRAW_MINOR_VERSION >= 21 || LIBRAW_MAJOR_VERSION > 0
+    processor.imgdata.rawparams.max_raw_memory_mb = maxRawMemoryMb;
+#else
+    p.max_raw_memory_mb = maxRawMemoryMb;
+#endif
 }
 
 cv::Mat rawImage(const char* path, unsigned interpolation, unsigned highlight, bool verbose)
@@ -75,23 +102,7 @@ cv::Mat rawImage(const char* path, unsigned interpolation, unsigned highlight, b
     Decoder& d = decoder();
     std::lock_guard lock(d.mutex);
     LibRaw& raw = d.processor;
-    auto& p = raw.imgdata.params;
-    p.highlight = int(highlight);
-    p.user_qual = int(interpolation);
-    p.use_camera_wb = 1;
-    p.gamm[0] = 1.0;
-    p.gamm[1] = 1.0;
-    p.output_bps = 16;
-    p.four_color_rgb = 0;
-    p.med_passes = 0;
-    p.adjust_maximum_thr = 0.0f;
-    p.no_auto_bright = 1;
-    p.bright = highlight != 0 ? 1.0f : 0.395f;
-#if LIBRAW_MINOR_VERSION >= 21 || LIBRAW_MAJOR_VERSION > 0
-    raw.imgdata.rawparams.max_raw_memory_mb = maxRawMemoryMb;
-#else
-    p.max_raw_memory_mb = maxRawMemoryMb;
-#endif
+    applyParameters(raw, interpolation, highlight);
     d.dataErrors = 0;
     d.firstErrorOffset = 0;
     raw.set_dataerror_handler(recordDataError, &d);
@@ -124,16 +135,19 @@ cv::Mat rawImage(const char* path, unsigned interpolation, unsigned highlight, b
             } else {
                 if (verbose)
                     qDebug("Successfully processed %s", path);
-                int err = 0;
-                libraw_processed_image_t* image = raw.dcraw_make_mem_image(&err);
-                if (image) {
-                    if (verbose)
-                        qDebug("Made image for %s: channels %d, bits %d, width %d, height %d", path,
-                               int(image->colors), int(image->bits), int(image->width), int(image->height));
-                    cv::Mat copy = fromMemImage(*image, path);
-                    if (!copy.empty())
-                        result = copy;
-                    LibRaw::dcraw_clear_mem(image);
+                // LibRaw writes the processed image straight into ours, blue first.
+                int width = 0, height = 0, colors = 0, bits = 0;
+                raw.get_mem_image_format(&width, &height, &colors, &bits);
+                if (verbose)
+                    qDebug("Made image for %s: channels %d, bits %d, width %d, height %d", path, colors, bits, width,
+                           height);
+                if (acceptedFormat(colors, bits, path) && width > 0 && height > 0) {
+                    cv::Mat image(height, width, CV_16UC3);
+                    rc = raw.copy_mem_image(image.data, int(image.step), 1);
+                    if (rc == LIBRAW_SUCCESS)
+                        result = image;
+                    else
+                        qDebug("rawImageLoader: Cannot copy the image of %s: %s\n", path, libraw_strerror(rc));
                 }
             }
         }

@@ -5,6 +5,8 @@
 #include <libraw/libraw_types.h>
 #include <opencv2/core.hpp>
 
+class LibRaw;
+
 // Decoding of camera raw files into 16-bit linear images, through one
 // process-wide LibRaw processor. Decodes are serialised, so any thread may call.
 namespace rawdecoder {
@@ -13,6 +15,10 @@ namespace rawdecoder {
 constexpr std::int64_t maxFileBytes = std::int64_t(512) << 20;
 // LibRaw's own ceiling for the memory it allocates for one raw image.
 constexpr unsigned maxRawMemoryMb = 1024;
+
+// Sets the processor's output parameters for a decode with these modes:
+// linear 16-bit output in the camera's white balance.
+void applyParameters(LibRaw& processor, unsigned interpolation, unsigned highlight);
 
 // Decodes the raw file at `path` into a CV_16UC3 image (blue, green, red,
 // linear). `interpolation` is LibRaw's demosaicing quality, `highlight` its

@@ -383,7 +383,7 @@ std::int32_t SimulatedCameraSdk::enumCameraObjects(std::optional<std::vector<Cam
         return Ok;
     cameras.emplace();
     for (int i = 0; i < cameraCount_; ++i)
-        cameras->push_back(CameraObjectInfo{i == 0 ? "Simulated Camera" : "Simulated Camera " + std::to_string(i + 1),
+        cameras->push_back(CameraObjectInfo{i == 0 ? kModel : std::string(kModel) + " " + std::to_string(i + 1),
                                             std::uint16_t(0x0D00 + i), "USB", "usb-adaptor",
                                             "SIM" + std::to_string(i + 1)});
     return Ok;

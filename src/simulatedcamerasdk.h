@@ -108,6 +108,10 @@ public:
     static std::vector<camerasdk::DeviceProperty> defaultProperties();
 
     static constexpr double kWhiteLuminance = 1000.0; // cd/m², walls of this kind
+    // The body it reports (the first camera of an enumeration): one for which
+    // the program has lens-compensation images, so that the lens choices are
+    // offered as with that camera.
+    static constexpr const char* kModel = "ILCE-7C";
     static constexpr std::int32_t ErrorInvalidHandle = 0x8003;
     static constexpr std::int32_t ErrorNotInitialised = 0x8001;
 

@@ -1,6 +1,7 @@
 #include "sonycamera.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -291,14 +292,19 @@ bool SonyCamera::connectCamera()
     }
     setBusy_(false);
 
-    if (!cameraReady()) {
+    // A connected camera whose configuration is still under way is no
+    // connection error: the property passes make it ready.
+    if (handle == 0 || !isConnected) {
         setStatus(ErrorType(2), connectError == 0
                                     ? QStringLiteral("Camera connection error")
                                     : QStringLiteral("Camera connection error 0x%1").arg(hexCode(connectError)));
         setName(QString());
     } else {
-        setStatus(ErrorType(0), QStringLiteral("Camera ready"));
         setName(model);
+        if (std::exchange(passWanted_, false))
+            updateProperties();
+        if (cameraReady())
+            setStatus(ErrorType(0), QStringLiteral("Camera ready"));
     }
     return cameraReady();
 }
@@ -582,6 +588,12 @@ void SonyCamera::updateProperties()
 {
     if (updatingProperties)
         return;
+    // Nothing to configure on a camera that is not connected; a pass asked
+    // for while connecting runs once the connection is made.
+    if (handle == 0 || !isConnected) {
+        passWanted_ = true;
+        return;
+    }
     updatingProperties = true;
     std::vector<DeviceProperty> list;
     if (sdk->getDeviceProperties(handle, list) != Ok) {

@@ -168,6 +168,7 @@ private:
     QTimer* liveViewTimer = nullptr;
     QTimer* propertiesTimer = nullptr;
     bool updatingProperties = false;
+    bool passWanted_ = false; // a property pass was asked for before the connection
     bool shutterDown_ = false;
     bool cameraBusy_ = false;
     bool liveViewEnabled = false;

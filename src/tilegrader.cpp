@@ -292,17 +292,45 @@ void TileGrader::gainTweak(cv::Mat3w src, float gain)
 
 // ------------------------------------------------------------------ previews
 
+namespace {
+
+// The pixels of an 8-bit BGR image as an OpenCV matrix (rows padded as the image's).
+cv::Mat pixelsOf(QImage& image)
+{
+    return cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), std::size_t(image.bytesPerLine()));
+}
+
+} // namespace
+
 QImage TileGrader::makeImage(cv::Mat mat)
 {
     if (mat.empty() || mat.channels() == 2)
         return {};
-    cv::Mat m8;
-    mat.convertTo(m8, CV_8U, 1.0);
-    if (m8.channels() == 1)
-        cv::cvtColor(m8, m8, cv::COLOR_GRAY2BGR);
-    else if (m8.channels() == 4)
-        cv::cvtColor(m8, m8, cv::COLOR_BGRA2BGR);
-    return QImage(m8.data, m8.cols, m8.rows, int(m8.step), QImage::Format_BGR888).copy();
+    // Converted straight into the image that is handed out.
+    QImage out(mat.cols, mat.rows, QImage::Format_BGR888);
+    if (out.isNull())
+        return {};
+    cv::Mat pixels = pixelsOf(out);
+    const uchar* const data = pixels.data;
+    if (mat.channels() == 3) {
+        mat.convertTo(pixels, CV_8U, 1.0);
+    } else {
+        cv::Mat m8;
+        mat.convertTo(m8, CV_8U, 1.0);
+        cv::cvtColor(m8, pixels, m8.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
+    }
+    Q_ASSERT(pixels.data == data);
+    return out;
+}
+
+QImage TileGrader::contourImage_(const cv::Mat& image, const Contour& contour)
+{
+    QImage out = makeImage(image);
+    if (!out.isNull()) {
+        cv::Mat pixels = pixelsOf(out);
+        cv::drawContours(pixels, std::vector<Contour>{contour}, -1, cv::Scalar(0, 255, 0), 15, 8);
+    }
+    return out;
 }
 
 int TileGrader::exposureMeter(cv::Mat3w image, QString label)
@@ -336,6 +364,11 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
         }
         qDebug("loadOriginal: %s, isRaw: %d", qUtf8Printable(image), int(rawPhoto));
         timer.start();
+        // The previous photo's images go before this one's are decoded.
+        photo.release();
+        dark.release();
+        raw.release();
+        darkRaw.release();
 
         // One frame of the photo's kind: a raw file into rawFrame, any other into frame.
         const auto decode = [&](const QString& file, cv::Mat3w& rawFrame, cv::Mat& frame) {
@@ -437,6 +470,7 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
             contour = screenContour();
         }
         const qint64 contourTime = timer.elapsed();
+        qint64 contourImageTime = 0;
         if (!contour) {
             qDebug("TileGrader failed to detect display in captured image: no contour found!");
             qDebug().noquote() << " image file: " + image;
@@ -444,12 +478,13 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
             return false;
         }
 
-        cv::Mat contoured = photo.clone();
-        cv::drawContours(contoured, std::vector<Contour>{*contour}, -1, cv::Scalar(0, 255, 0), 15, 8);
         timer.restart();
-        const QImage contouredImage = makeImage(contoured);
-        const qint64 contourImageTime = timer.elapsed();
-        Q_EMIT contouredImageUpdated(contouredImage);
+        {
+            // The outline is drawn on the 8-bit preview itself, which goes once handed out.
+            const QImage contouredImage = contourImage_(photo, *contour);
+            contourImageTime = timer.elapsed();
+            Q_EMIT contouredImageUpdated(contouredImage);
+        }
 
         if (contour->size() != 4) {
             qDebug("TileGrader failed to detect rectangular display in captured image: contour has %d points, not 4!",
@@ -457,17 +492,23 @@ bool TileGrader::loadOriginal(QString image, QString darkPath)
             return false;
         }
 
+        {
+            // Every check has passed and the earlier screen is about to be
+            // replaced: it goes before the new one is made.
+            QMutexLocker lock(&mutex_);
+            screenImage_.release();
+        }
         timer.restart();
         const cv::Mat screen = extractContour(photo, *contour);
         const qint64 extractTime = timer.elapsed();
-        timer.restart();
-        Q_EMIT screenImageUpdated(makeImage(screen));
-        const qint64 screenImageTime = timer.elapsed();
         {
             QMutexLocker lock(&mutex_);
             screenImage_ = screen;
             averagesStale = true;
         }
+        timer.restart();
+        Q_EMIT screenImageUpdated(makeImage(screen));
+        const qint64 screenImageTime = timer.elapsed();
         if (s.profiling)
             qDebug("load %lld contour %lld contourImage %lld extract %lld screenImage %lld", loadTime, contourTime,
                    contourImageTime, extractTime, screenImageTime);
@@ -566,9 +607,7 @@ void TileGrader::compensateLens_(const QString& lensFile)
     qDebug("original image %d x %d", W, H);
     qDebug("final cvShader %d x %d", cvShader.cols, cvShader.rows);
     qDebug("matrix types: original %d shader %d", photo.type(), cvShader.type());
-    cv::Mat divided;
-    cv::divide(photo, cvShader, divided, 255.0, CV_32FC3);
-    photo = divided;
+    cv::divide(photo, cvShader, photo, 255.0, CV_32FC3); // element by element, in place
 }
 
 // ------------------------------------------------------------------ geometry
@@ -786,7 +825,14 @@ QList<cv::Mat*> TileGrader::sectionAvgList(cv::Mat screen, cv::Size sections, cv
     const bool useMesh = mesh && mesh->type() == CV_32FC2 && mesh->rows == sh * uh && mesh->cols == sw * uw
                          && mesh->rows * mesh->cols > 1;
 
-    cv::Mat3f sampled = img.clone();
+    // The preview: the screen at 8 bits, each sampled pixel at half its
+    // value (a quarter where two windows overlap, and so on).
+    QImage sampled = makeImage(img);
+    cv::Mat sampledPixels = sampled.isNull() ? cv::Mat() : pixelsOf(sampled);
+    cv::Mat1b halvings(img.size(), uchar(0));
+    std::array<float, 256> halved;
+    for (int k = 0; k < 256; ++k)
+        halved[k] = std::ldexp(1.0f, -k);
     QList<cv::Mat*> list;
     for (int sy = 0; sy < sh; ++sy) {
         for (int sx = 0; sx < sw; ++sx) {
@@ -829,11 +875,17 @@ QList<cv::Mat*> TileGrader::sectionAvgList(cv::Mat screen, cv::Size sections, cv
                     long long count = 0;
                     for (long y = top; y < bottom; ++y) {
                         const cv::Vec3f* in = img[int(y)];
-                        cv::Vec3f* out = sampled[int(y)];
+                        auto* out = sampledPixels.ptr<cv::Vec3b>(int(y));
+                        uchar* times = halvings[int(y)];
                         for (long x = left; x < right; ++x) {
                             for (int ch = 0; ch < 3; ++ch)
                                 sum[ch] += in[x][ch];
-                            out[x] *= 0.5f;
+                            if (times[x] < 255)
+                                ++times[x];
+                            const float f = halved[times[x]];
+                            out[x] = cv::Vec3b(cv::saturate_cast<uchar>(in[x][0] * f),
+                                               cv::saturate_cast<uchar>(in[x][1] * f),
+                                               cv::saturate_cast<uchar>(in[x][2] * f));
                             ++count;
                         }
                     }
@@ -847,7 +899,8 @@ QList<cv::Mat*> TileGrader::sectionAvgList(cv::Mat screen, cv::Size sections, cv
             list.append(section);
         }
     }
-    Q_EMIT sampledImageUpdated(makeImage(sampled));
+    halvings.release();
+    Q_EMIT sampledImageUpdated(sampled);
     if (s.profiling)
         qDebug("sectionAvgList %lld", qlonglong(timer.elapsed()));
     return list;

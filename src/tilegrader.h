@@ -140,6 +140,8 @@ private:
         field = std::move(value);
     }
     void compensateLens_(const QString& lensFile);
+    // The 8-bit preview of `image` with `contour` drawn on it.
+    QImage contourImage_(const cv::Mat& image, const Contour& contour);
     void linearTo8BitGamma_(const cv::Mat3w& src, cv::Mat& dest, unsigned boost, bool profiling);
     void clearAverages_();
 

@@ -166,6 +166,7 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     connect(this, &Veltranor::grabImageData, background_, &Background::grabImageData);          // 23
     connect(background_, &Background::grabImageDataDone, this, &Veltranor::grabImageDataDone);  // 24
     connect(background_, &Background::blankDisplay, this, &Veltranor::blankDisplay);            // 25
+    connect(background_, &Background::waitingForPicture, this, &Veltranor::grabWaiting_);
     // The grader lives on this thread; it takes the lens file under its own
     // lock, so an analysis on the Background thread never sees it half set.
     connect(this, &Veltranor::lensFileChanged, tileGrader(), &TileGrader::setLensFile); // 26

@@ -439,6 +439,8 @@ private:
     void getLdmsObservedPart2(bool ok);
     void getTilesObservedPart2(bool ok);
     void grabImagePart2(bool ok);
+    // The grab worker's wait, on the status line while the capture test waits.
+    void grabWaiting_(int tryNumber, int attempt);
     // Runs the stored grab step once (it is cleared first); nothing when none is stored.
     void runGrabContinuation_(bool ok);
     bool sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect);
@@ -493,6 +495,7 @@ private:
     QList<Tile*> uniformityTiles_;
     QElapsedTimer captureStartTime_;
     bool captureVerbose_ = false;
+    bool captureTestWaiting_ = false;
     int lastImageProcessed_ = 0;
     cv::Mat lastAverages_;
     // targets: a target measurement is in progress

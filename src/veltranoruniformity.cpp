@@ -384,12 +384,20 @@ bool Veltranor::grabImage(bool verbose)
     if (verbose)
         qDebug("##### Image capture and processing test #####");
     runNothing();
+    captureTestWaiting_ = verbose;
     grabContinuation_ = [this](bool ok) { grabImagePart2(ok); };
     return mode_ == Calibrator::ModeBalance ? getImageLdmRGBData(verbose) : getImageTileRGBData(verbose);
 }
 
+void Veltranor::grabWaiting_(int tryNumber, int attempt)
+{
+    if (captureTestWaiting_ && running_)
+        setStatusString(Background::waitingText(tryNumber, attempt));
+}
+
 void Veltranor::grabImagePart2(bool ok)
 {
+    captureTestWaiting_ = false;
     endRun_();
     // The test's own flag: with the dummy camera, or when the request could
     // not start, the grab worker never saw this request.

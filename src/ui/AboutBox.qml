@@ -6,6 +6,8 @@ Window {
     id: box
 
     property string appName: "VANTOR Veltrano ®"
+    // The view the box opens centred over.
+    property var parentItem: null
     readonly property int boxWidth: Qt.platform.os === "osx" ? 550 : 500
 
     title: qsTr("About %1").arg(appName)
@@ -19,10 +21,28 @@ Window {
     minimumHeight: 350
     maximumHeight: 350
 
+    // Over the main view, like the preferences: without a window manager a
+    // window that places nothing itself opens at 0,0, over the menu titles.
+    function centre() {
+        if (!parentItem)
+            return
+        const origin = parentItem.mapToGlobal(0, 0)
+        x = origin.x + (parentItem.width - width) / 2
+        y = origin.y + (parentItem.height - height) / 2
+    }
+
     function open() {
+        centre()
         show()
         raise()
         requestActivate()
+    }
+
+    // Without a window manager the box has no close button of its own.
+    Shortcut {
+        sequence: "Escape"
+        enabled: box.visible
+        onActivated: box.close()
     }
 
     Text {

@@ -209,7 +209,8 @@ BasicPanel {
                         delegate: DarkRadioButton {
                             required property string modelData
                             text: modelData
-                            checked: panel.showLdm === modelData
+                            // Nothing stored yet: the wall shows images.
+                            checked: panel.showLdm === modelData || (panel.showLdm === "" && modelData === "Images")
                             enabled: modelData !== "Errors" || veltranor.balanceTargetRed !== 0
                             onClicked: panel.showLdm = modelData
                             VeltToolTip {

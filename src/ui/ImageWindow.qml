@@ -12,6 +12,8 @@ Window {
     property string appName: "VANTOR Veltrano ®"
     readonly property bool isRunning: veltranor ? veltranor.running : false
     property alias imageItem: imageItem
+    // Set by the first image of the analysis.
+    property bool hasPhoto: false
 
     width: 640
     height: 400
@@ -53,11 +55,24 @@ Window {
         anchors.fill: parent
     }
 
+    Text {
+        objectName: "noPhotoText"
+        anchors.centerIn: parent
+        visible: !window.hasPhoto
+        text: "No photo has been taken yet."
+        color: "white"
+    }
+
+    function showPhoto(image) {
+        imageItem.setImage(image)
+        hasPhoto = true
+    }
+
     Connections {
         target: veltranor ? veltranor.tileGrader : null
         ignoreUnknownSignals: true
-        function onContouredImageUpdated(image) { imageItem.setImage(image) }
-        function onLocationsImageUpdated(image) { imageItem.setImage(image) }
-        function onSampledImageUpdated(image) { imageItem.setImage(image) }
+        function onContouredImageUpdated(image) { window.showPhoto(image) }
+        function onLocationsImageUpdated(image) { window.showPhoto(image) }
+        function onSampledImageUpdated(image) { window.showPhoto(image) }
     }
 }

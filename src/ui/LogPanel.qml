@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Layouts
 
 // A framed live view of a LogModel. Rows are selectable text; a view that
 // sits at the bottom when rows arrive stays at the bottom. Its scroll bar
@@ -18,8 +19,16 @@ BasicPanel {
     readonly property alias contentHeight: logView.contentHeight
     readonly property alias atYEnd: logView.atYEnd
     property bool stickToBottom: true
+    // The rows the panel keeps in view at its smallest.
+    property int minimumRows: 0
 
     textColor: "grey"
+    Layout.minimumHeight: minimumRows * Math.ceil(rowMetrics.height) + 2 * contentMargins
+
+    FontMetrics {
+        id: rowMetrics
+        font.family: Qt.platform.os === "osx" ? "Menlo" : "Consolas"
+    }
 
     content: ListView {
         id: logView

@@ -133,6 +133,23 @@ Item {
         return text + "." + suffix
     }
 
+    // The file a save dialog's accept names. The dialog joins whatever was
+    // typed to its folder, a full path too: that stands as typed.
+    function chosenFile(dialog) {
+        const local = text => text.startsWith("file://") ? decodeURIComponent(text.substring(7)) : text
+        const file = local(dialog.selectedFile.toString())
+        const folder = local(dialog.currentFolder.toString()).replace(/\/+$/, "")
+        if (folder !== "" && file.startsWith(folder + "//"))
+            return "file://" + encodeURI(file.substring(folder.length + 1))
+        return dialog.selectedFile
+    }
+
+    // A file that could not be written shows on the footer's bar in red.
+    function showFileFailure(failed) {
+        if (failed)
+            veltranor.status = -1
+    }
+
     // Opens a save dialog on `file` (a file URL): its folder list and its
     // path bar show the file's folder.
     function openSaveDialog(dialog, file) {
@@ -279,7 +296,12 @@ Item {
         text: "&Open Correction..."
         shortcut: StandardKey.Open
         enabled: !mainUI.isRunning
-        onTriggered: correctionOpenDialog.open()
+        onTriggered: {
+            // In the folder of the last file saved or read, as the save dialogs.
+            const folder = veltranor.proposedSaveFile(veltranor.defaultLogFileName()).toString()
+            correctionOpenDialog.currentFolder = folder.substring(0, folder.lastIndexOf("/"))
+            correctionOpenDialog.open()
+        }
     }
 
     Action {
@@ -541,6 +563,10 @@ Item {
         interval: 33
         running: true
         onTriggered: {
+            // Started in a uniformity mode: the wall comes in now, as a
+            // switch into that mode brings it, not with the first refresh.
+            if (mainUI.uniformityMode)
+                veltranor.fetchLdms()
             zoomToFit.trigger()
             console.log(mainUI.appName, veltranoVersion, "using Qt", qtVersion, "on", Qt.platform.os)
             veltranor.updater.check("release", true)
@@ -579,10 +605,11 @@ Item {
         id: correctionOpenDialog
         title: "Select a correction file"
         fileMode: FileDialog.OpenFile
-        nameFilters: ["Tab-separated-value files (*.tsv *.txt)"]
+        // Corrections first; the log's text files only when asked for.
+        nameFilters: ["Correction files (*.tsv)", "Tab-separated-value files (*.tsv *.txt)"]
         onAccepted: {
             console.info("File selected!")
-            veltranor.readCalibration(selectedFile)
+            mainUI.showFileFailure(!veltranor.readCalibration(selectedFile))
         }
     }
 
@@ -594,9 +621,10 @@ Item {
         // The filter above shows only these suffixes, so a saved file must
         // have one of them to be found again.
         defaultSuffix: "tsv"
+        acceptLabel: "Save"
         onAccepted: {
             console.info("File selected!")
-            veltranor.saveCalibration(mainUI.withDefaultSuffix(selectedFile, defaultSuffix))
+            mainUI.showFileFailure(!veltranor.saveCalibration(mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)))
         }
     }
 
@@ -606,10 +634,13 @@ Item {
         fileMode: FileDialog.SaveFile
         nameFilters: ["Text files (*.txt)"]
         defaultSuffix: "txt"
+        acceptLabel: "Save"
         onAccepted: {
-            const file = mainUI.withDefaultSuffix(selectedFile, defaultSuffix)
+            const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
             console.info("selected, folder", currentFolder, "file", file)
             veltranor.saveLog(file)
+            // Saving the log always answers true; its status tells.
+            mainUI.showFileFailure(veltranor.statusString.startsWith("Unable to open file"))
         }
     }
 
@@ -618,6 +649,7 @@ Item {
         title: "Save Installer"
         fileMode: FileDialog.SaveFile
         defaultSuffix: Qt.platform.os === "osx" ? "dmg" : "exe"
+        acceptLabel: "Save"
         readonly property string installerUrl: {
             const n = mainUI.updatesAvailable
             const urls = veltranor.updater ? veltranor.updater.urls : []
@@ -629,7 +661,7 @@ Item {
             selectedFile = mainUI.installerProposal(Qt.platform.os, n > 0 && n <= installers.length ? installers[n - 1] : "")
         }
         onAccepted: {
-            const file = mainUI.withDefaultSuffix(selectedFile, defaultSuffix)
+            const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
             console.info("File selected: ", file)
             console.info("       Folder: ", currentFolder)
             console.info("    installer: ", installerUrl)
@@ -640,6 +672,7 @@ Item {
 
     MessageBox {
         id: updateBox
+        parentItem: mainUI
         property string offeredVersion: ""
         onOkChosenChanged: {
             if (okChosen && mainUI.updatesAvailable > 0) {
@@ -655,10 +688,12 @@ Item {
 
     MessageBox {
         id: messageBox
+        parentItem: mainUI
     }
 
     AboutBox {
         id: aboutBox
+        parentItem: mainUI
     }
 
     // ------------------------------------------------------ secondary windows
@@ -765,6 +800,7 @@ Item {
                         objectName: "linearityLogView"
                         model: linearityLog
                         format: "message"
+                        minimumRows: 4
                     }
                 }
                 BasicPanel {
@@ -901,6 +937,18 @@ Item {
                     padding: 4
                     leftPadding: 16
                     rightPadding: 16
+                }
+
+                // An elided line reads whole in its tooltip.
+                HoverHandler { id: statusHover }
+                VeltToolTip {
+                    id: statusToolTip
+                    objectName: "statusToolTip"
+                    isDark: true
+                    text: mainUI.statusText
+                    visible: statusHover.hovered && statusLine.truncated
+                    width: Math.min(implicitWidth, mainUI.width - 32)
+                    Component.onCompleted: contentItem.wrapMode = Text.Wrap
                 }
 
                 MouseArea {

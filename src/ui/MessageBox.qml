@@ -21,6 +21,11 @@ Window {
     property alias button3: button3
 
     readonly property bool isWindows: Qt.platform.os === "windows"
+    // The view the box opens centred over; it stays centred while its
+    // content settles, until someone else moves it.
+    property var parentItem: null
+    property bool centring: false
+    property bool movingItself: false
     readonly property var okButton: isWindows ? winOkButton : macOkButton
 
     title: "MessageBox"
@@ -46,7 +51,21 @@ Window {
         minimumHeight = h
         maximumWidth = w
         maximumHeight = h
+        if (centring)
+            centre()
     }
+
+    function centre() {
+        if (!parentItem)
+            return
+        const origin = parentItem.mapToGlobal(0, 0)
+        movingItself = true
+        x = origin.x + (parentItem.width - width) / 2
+        y = origin.y + (parentItem.height - height) / 2
+        movingItself = false
+    }
+    onXChanged: if (!movingItself) centring = false
+    onYChanged: if (!movingItself) centring = false
     Connections {
         target: layout
         function onImplicitWidthChanged() { box.fitContent() }
@@ -68,7 +87,9 @@ Window {
         okChosen = false
         cancelChosen = false
         button3Chosen = false
+        centring = true
         fitContent()
+        centre()
         show()
         raise()
         requestActivate()
@@ -107,6 +128,9 @@ Window {
             id: body
             objectName: "messageText"
             Layout.minimumWidth: 200
+            // A long note wraps rather than widening the box past the screen.
+            Layout.maximumWidth: 460
+            wrapMode: Text.Wrap
             Layout.margins: 16
             Layout.alignment: Qt.AlignHCenter
             horizontalAlignment: Text.AlignHCenter

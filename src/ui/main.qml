@@ -170,6 +170,12 @@ ApplicationWindow {
 
     // -------------------------------------------------------------- menus
 
+    // A closed menu gives the keyboard back to the main window, for its shortcuts.
+    function menuClosed() {
+        if (window.visible)
+            window.requestActivate()
+    }
+
     Action {
         id: resetWindowsAction
         text: "&Reset Windows"
@@ -183,9 +189,14 @@ ApplicationWindow {
         palette.base: window.palette.window
         palette.highlightedText: window.palette.text
         palette.highlight: window.isDark ? "dimgray" : "lightgray"
+        // Titles answer clicks and keys, not a resting pointer: a title
+        // under the pointer kept the bar taking its menu for open after
+        // Escape closed it, highlighted, and the next click closed it again.
+        delegate: MenuBarItem { hoverEnabled: false }
 
         Menu {
             title: "&File"
+            onClosed: window.menuClosed()
             VeltMenuItem { action: mainUI.fileOpenAction }
             VeltMenuItem { action: mainUI.fileSaveAction }
             MenuSeparator {}
@@ -202,6 +213,7 @@ ApplicationWindow {
 
         Menu {
             title: "&Edit"
+            onClosed: window.menuClosed()
             VeltMenuItem {
                 action: Action {
                     text: "Cu&t"
@@ -246,6 +258,7 @@ ApplicationWindow {
 
         Menu {
             title: "&Operation"
+            onClosed: window.menuClosed()
             width: 350
             VeltMenuItem {
                 objectName: "linearityModeItem"
@@ -292,6 +305,7 @@ ApplicationWindow {
 
         Menu {
             title: "&View"
+            onClosed: window.menuClosed()
             VeltMenuItem {
                 action: Action {
                     text: mainUI.outputControlsShown ? "Hide Output &Controls" : "Show Output &Controls"
@@ -312,6 +326,7 @@ ApplicationWindow {
 
         Menu {
             title: "&Window"
+            onClosed: window.menuClosed()
             width: 230
             VeltMenuItem { action: mainUI.showSimulatedDisplay }
             VeltMenuItem { action: mainUI.showCameraCapture }
@@ -321,6 +336,7 @@ ApplicationWindow {
 
         Menu {
             title: "&Help"
+            onClosed: window.menuClosed()
             VeltMenuItem {
                 action: Action {
                     text: "&About..."

@@ -23,3 +23,20 @@ set_tests_properties(tst_linearityoutcomes PROPERTIES TIMEOUT 900)
 # two, more on a loaded machine or under a sanitizer.
 set_tests_properties(tst_demo PROPERTIES TIMEOUT 1500)
 set_property(TEST tst_demo APPEND PROPERTY ENVIRONMENT_MODIFICATION "QTEST_FUNCTION_TIMEOUT=set:900000")
+
+# tst_mainwindow under X (Xvfb, no window manager): the menu bar's titles,
+# hover and keyboard as the xcb platform delivers them, and the standard keys
+# X binds (Quit) that the offscreen platform does not.
+find_program(XVFB_RUN xvfb-run)
+if(XVFB_RUN)
+  add_test(NAME tst_mainwindow_xvfb
+    COMMAND ${XVFB_RUN} -a -s "-screen 0 1920x1200x24" $<TARGET_FILE:tst_mainwindow>
+            shortcutsWorkAfterMenusFieldsAndDialogs "preferencesFromTheMenu:about box"
+            "preferencesFromTheMenu:update box")
+  set_tests_properties(tst_mainwindow_xvfb PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb;QT_QUICK_BACKEND=software;VELTRANO_UPDATE_URL=http://127.0.0.1:9"
+    TIMEOUT 300)
+  if(VELTRANO_SANITIZE STREQUAL "address")
+    set_tests_properties(tst_mainwindow_xvfb PROPERTIES ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=0")
+  endif()
+endif()

@@ -34,7 +34,9 @@ class TestCameraController : public QObject
 
     // One grab through the grab worker on its own thread, as a run asks for
     // it: false when no answer came; the section averages of a good answer.
-    bool grabAverages(ImageSource* source, SimulatedDisplay& display, bool darkFrame, QList<cv::Vec3f>& averages)
+    // With `stopAfter`, the run is stopped once the grab has told these waits.
+    bool grabAverages(ImageSource* source, SimulatedDisplay& display, bool darkFrame, QList<cv::Vec3f>& averages,
+                      const QStringList& stopAfter = {})
     {
         QThread thread;
         auto* worker = new Background;
@@ -56,8 +58,13 @@ class TestCameraController : public QObject
         worker->setReadDelay(0);
         worker->removeReflections(darkFrame);
         worker->setRunning(true);
+        QStringList waits;
+        connect(worker, &Background::waitingForPicture, this,
+                [&](int tryNumber, int attempt) { waits.append(Background::waitingText(tryNumber, attempt)); });
         QMetaObject::invokeMethod(worker, "grabImageData", Qt::QueuedConnection, Q_ARG(bool, false));
-        const bool answered = QTest::qWaitFor([&] { return answers == 1; }, 60000);
+        if (!stopAfter.isEmpty() && QTest::qWaitFor([&] { return waits == stopAfter; }, 15000))
+            QMetaObject::invokeMethod(worker, "setRunning", Qt::QueuedConnection, Q_ARG(bool, false));
+        const bool answered = QTest::qWaitFor([&] { return answers == 1; }, 60000) && waits.mid(0, stopAfter.size()) == stopAfter;
         thread.quit();
         thread.wait();
         return answered;
@@ -180,6 +187,55 @@ private Q_SLOTS:
         for (int ch = 0; ch < 3; ++ch)
             QVERIFY2(std::abs(plain[ch] - white) < 2.5, qPrintable(QString::number(plain[ch])));
         QVERIFY2(std::abs(reddish[2] - halfRed) < 2.5, qPrintable(QString::number(reddish[2])));
+    }
+
+    // What the operator sees of the camera: its name (which chooses the lens
+    // lists offered), the status lamp's text, and what a grab waits for.
+    void operatorView_data()
+    {
+        using Outcome = SimulatedCameraSdk::ConnectOutcome;
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("lamp");
+        QTest::addColumn<QStringList>("waits"); // of a grab whose picture never comes
+        QTest::newRow("configured as it connects") << int(Outcome::Connect) << "ILCE-7C" << "" << QStringList();
+        QTest::newRow("connection refused") << int(Outcome::Fail) << "" << "Camera connection error 0x8207"
+                                            << QStringList();
+        QTest::newRow("picture never comes")
+            << int(Outcome::Connect) << "ILCE-7C" << ""
+            << QStringList({"Waiting for the camera's picture: try 1 of 5, attempt 1 of 3...",
+                            "Waiting for the camera's picture: try 1 of 5, attempt 2 of 3..."});
+    }
+    void operatorView()
+    {
+        QFETCH(int, outcome);
+        QFETCH(QString, name);
+        QFETCH(QString, lamp);
+        QFETCH(QStringList, waits);
+        auto sdk = std::make_shared<SimulatedCameraSdk>();
+        sdk->setConnectOutcome(SimulatedCameraSdk::ConnectOutcome(outcome));
+        sdk->setShutterDelay(-1);
+        CameraController controller(nullptr, sdk);
+        // As the program starts it: the raw-image choice asks for a property
+        // pass while the connection is being made.
+        controller.connect();
+        controller.useRawImages(false);
+        if (name.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(controller.statusMessage(), lamp, 10000);
+            // Nothing was configured on a camera that never connected.
+            QCOMPARE(sdk->callCount("SetDeviceProperty"), 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(controller.cameraName(), name, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller.cameraReady(), 10000);
+        QCOMPARE(controller.statusMessage(), lamp);
+        QCOMPARE(sdk->property(camerasdk::StillImageStoreDestination)->GetCurrentValue(), 1u);
+        if (waits.isEmpty())
+            return;
+        SimulatedDisplay display;
+        QList<cv::Vec3f> averages;
+        QVERIFY(grabAverages(&controller, display, false, averages, waits));
+        QVERIFY(averages.isEmpty());
     }
 
     void exposureRequest()

@@ -115,14 +115,16 @@ void TestCineMeter::readings_data()
     QTest::addColumn<QString>("xy");
 
     const QString x0 = QStringLiteral("0.1000, 0.2000");
-    QTest::newRow("filtered") << 4 << "brightness_SI 12.5 cd/m2" << "24.9408 cd/m2" << "1000 K"
+    // A reading has a luminance and, unless it is dark, a CCT.
+    const QString plain = QStringLiteral("brightness_SI 1 cd/m²\nCCT 1000\n");
+    QTest::newRow("filtered") << 4 << "brightness_SI 12.5 cd/m2\nCCT 1000" << "24.9408 cd/m2" << "1000 K"
                               << "+0.0001" << x0;
     QTest::newRow("low light") << -1 << "brightness_SI 0.02 nits" << "0 nits" << "1000 K" << "+0.0001"
                                << x0;
-    QTest::newRow("colour") << -1 << QStringLiteral("CCT 5600\n\u2206uv -0.0031\nCCT\nbogus 1 2")
+    QTest::newRow("colour") << -1 << QStringLiteral("brightness_SI 1 cd/m²\nCCT 5600\n\u2206uv -0.0031\nCCT\nbogus 1 2")
                             << "1 cd/m²" << "5600 K" << "\u22120.0031" << x0;
-    QTest::newRow("x alone") << -1 << "cie1931_x 0.4" << "1 cd/m²" << "1000 K" << "+0.0001" << x0;
-    QTest::newRow("x and y") << -1 << "cie1931_y 0.38\n\ncie1931_x 0.4 "
+    QTest::newRow("x alone") << -1 << plain + "cie1931_x 0.4" << "1 cd/m²" << "1000 K" << "+0.0001" << x0;
+    QTest::newRow("x and y") << -1 << plain + "cie1931_y 0.38\n\ncie1931_x 0.4 "
                              << "1 cd/m²" << "1000 K" << "+0.0001" << "0.4000, 0.3800";
 }
 
@@ -166,6 +168,20 @@ void TestCineMeter::failures_data()
     QTest::newRow("empty body") << QJsonObject{{"body", ""}, {"timestamp", false}}
                                 << QStringLiteral("Cine Meter II: empty reply");
     QTest::newRow("time-out") << QJsonObject{{"delay", 6.0}} << QString();
+    // Values no meter reports.
+    const auto body = [](const char* text) { return QJsonObject{{"body", text}}; };
+    QTest::newRow("luminance nan") << body("brightness_SI nan cd/m2\nCCT 5600")
+                                   << QStringLiteral("Cine Meter II: bad brightness_SI [nan]");
+    QTest::newRow("luminance inf") << body("brightness_SI inf cd/m2\nCCT 5600")
+                                   << QStringLiteral("Cine Meter II: bad brightness_SI [inf]");
+    QTest::newRow("negative luminance") << body("brightness_SI -5 cd/m2\nCCT 5600")
+                                        << QStringLiteral("Cine Meter II: bad brightness_SI [-5]");
+    QTest::newRow("decimal comma") << body("brightness_SI 12,5 cd/m2\nCCT 5600")
+                                   << QStringLiteral("Cine Meter II: bad brightness_SI [12,5]");
+    QTest::newRow("CCT out of range") << body("brightness_SI 77 cd/m2\nCCT 1e308")
+                                      << QStringLiteral("Cine Meter II: bad CCT [1e308]");
+    QTest::newRow("no luminance") << body("CCT 5600") << QStringLiteral("Cine Meter II: no brightness_SI in reply");
+    QTest::newRow("no CCT") << body("brightness_SI 77 cd/m2") << QStringLiteral("Cine Meter II: no CCT in reply");
 }
 
 void TestCineMeter::failures()
@@ -177,12 +193,16 @@ void TestCineMeter::failures()
         full[it.key()] = it.value();
     configure(full);
     meter_->setLuminance(5.0);
+    meter_->setErrorType(ErrorType(0));
+    const QString before = meter_->timestamp();
     QCOMPARE(readOnce(), 1);
     QCOMPARE(meter_->errorType().code, 1);
     QVERIFY(!meter_->error().isEmpty());
     if (!error.isEmpty())
         QCOMPARE(meter_->error(), error);
-    QCOMPARE(meter_->luminance(), 5.0); // nothing of an error page is taken
+    // Nothing of an error page or of a refused reply is taken.
+    QCOMPARE(meter_->luminance(), 5.0);
+    QCOMPARE(meter_->timestamp(), before);
 }
 
 void TestCineMeter::missingAddress()

@@ -46,6 +46,11 @@ public:
             control += QLatin1Char('|') + line;
         send(control);
     }
+    // Answers the next `command` with `lines` only `seconds` after it came.
+    void late(double seconds, const QString& command, const QStringList& lines)
+    {
+        send(QStringLiteral("late %1 %2|").arg(seconds).arg(command) + lines.join(QLatin1Char('|')));
+    }
     void clearScripts() { send(QStringLiteral("clear")); }
     QStringList commands() const { return commands_; }
     QString path() const { return path_; }
@@ -211,6 +216,17 @@ void TestCR100::failedReplies_data()
                                             << 50.0 << "RM Y";
     QTest::newRow("one part") << "RM CCT" << QStringList{"OK:0:RM CCT:6500"} << "bad CCT,dUv [6500]" << 2
                               << 123.45 << "RM CCT";
+    QTest::newRow("luminance out of range") << "RM Y" << QStringList{"OK:0:RM Y:1e308"} << "bad luminance [1e308]"
+                                            << 2 << 50.0 << "RM Y";
+    QTest::newRow("negative luminance") << "RM Y" << QStringList{"OK:0:RM Y:-5"} << "bad luminance [-5]" << 2 << 50.0
+                                        << "RM Y";
+    QTest::newRow("negative CCT") << "RM CCT" << QStringList{"OK:0:RM CCT:-6500,0.001"}
+                                  << "bad CCT,dUv [-6500,0.001]" << 2 << 123.45 << "RM CCT";
+    QTest::newRow("Duv not finite") << "RM CCT" << QStringList{"OK:0:RM CCT:6504,nan"} << "bad CCT,dUv [6504,nan]"
+                                    << 2 << 123.45 << "RM CCT";
+    QTest::newRow("line longer than the buffer")
+        << "RM Y" << QStringList{"OK:0:RM Y:" + QString(300, QLatin1Char('1'))}
+        << "reply too long [OK:0:RM Y:1111111111111111111111...]" << 2 << 50.0 << "RM Y";
     QTest::newRow("bad filter line") << "RC Filter" << QStringList{"OK:0:RC Filter:1", "4;ND"}
                                      << "Bad filter response [4;ND]" << 2 << 50.0 << "RC Filter";
     QTest::newRow("bad matrix line") << "RC MatrixCalib"
@@ -288,13 +304,15 @@ void TestCR100::instrumentGoneMidReading()
     QTRY_COMPARE(fake.commands().count(), 7);
     // A filter change waits for the reading in progress, but not forever:
     // that reading ends when its reply does not come, and the change goes
-    // on from a reload of the lists, up to the next measurement.
+    // on from a reload of the lists, which sends the chosen filter, up to
+    // the next measurement.
     meter.setFilter(5);
     QCOMPARE(data.count(), 1);
     QCOMPARE(meter.error(), QStringLiteral("No reply to [M]"));
-    QTRY_COMPARE(fake.commands().count(), 14);
-    QCOMPARE(fake.commands().at(7), QStringLiteral("SM Reset"));
-    QCOMPARE(fake.commands().last(), QStringLiteral("M"));
+    QTRY_COMPARE(fake.commands().count(), 15);
+    QCOMPARE(fake.commands().mid(7), QStringList({"SM Reset", "RC Model", "RC InstrumentType", "RC Filter",
+                                                  "SM Filter1 5", "RC MatrixCalib", "SM UserCalibMode 0", "M"}));
+    QCOMPARE(QSettings().value("Colorimetry Research/filter").toInt(), 5);
     QCOMPARE(data.count(), 1);
 
     // The device is gone: the reading ends, and the next one opens the port again.
@@ -317,12 +335,15 @@ void TestCR100::lostReplyFreesTheMeter_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QStringList>("reply");
     QTest::addColumn<int>("sent"); // commands sent before the chain stopped
+    QTest::addColumn<double>("late"); // seconds after which the reply comes after all; 0: never
 
-    QTest::newRow("no reply to M") << "M" << QStringList{} << 9;
-    QTest::newRow("garbled reply") << "RM Y" << QStringList{"~#~garbled~#~"} << 10;
-    QTest::newRow("reply naming another command") << "RM CCT" << QStringList{"OK:0:RM XY:1,2"} << 11;
+    QTest::newRow("no reply to M") << "M" << QStringList{} << 9 << 0.0;
+    QTest::newRow("garbled reply") << "RM Y" << QStringList{"~#~garbled~#~"} << 10 << 0.0;
+    QTest::newRow("reply naming another command") << "RM CCT" << QStringList{"OK:0:RM XY:1,2"} << 11 << 0.0;
     QTest::newRow("filter list cut short") << "RC Filter" << QStringList{"OK:0:RC Filter:2", "4,ND-100-0.3,Radiance"}
-                                           << 4;
+                                           << 4 << 0.0;
+    // It comes while the next reading waits for its first reply.
+    QTest::newRow("reply after its reading ended") << "RM Y" << QStringList{"OK:0:RM Y:77"} << 10 << 12.0;
 }
 
 void TestCR100::lostReplyFreesTheMeter()
@@ -330,11 +351,15 @@ void TestCR100::lostReplyFreesTheMeter()
     QFETCH(QString, command);
     QFETCH(QStringList, reply);
     QFETCH(int, sent);
+    QFETCH(double, late);
 
     QSettings().setValue("Colorimetry Research/filter", 4);
     QSettings().setValue("Colorimetry Research/matrix", 1);
     FakeInstrument& fake = scripted();
-    fake.script(command, reply);
+    if (late > 0)
+        fake.late(late, command, reply);
+    else
+        fake.script(command, reply);
     CR100 meter;
     QSignalSpy data(&meter, &Colorimeter::dataAvailable);
     meter.read();

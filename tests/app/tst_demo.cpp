@@ -20,6 +20,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -61,6 +64,7 @@ struct DemoRun {
     QProcess process;
     quint16 processorPort = 0;
     quint16 meterPort = 0;
+    quint16 feedPort = 0;
     QList<qint64> pids;
     QString output;
 
@@ -75,21 +79,24 @@ struct DemoRun {
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral("bash"), QStringList {kScript} + arguments);
-        const QRegularExpression line(QStringLiteral("(processor|meter) stand-in +http://127\\.0\\.0\\.1:(\\d+)\\S* +\\(pid (\\d+)"));
+        const QRegularExpression line(
+            QStringLiteral("(processor|meter|update feed) stand-in +http://127\\.0\\.0\\.1:(\\d+)\\S* +\\(pid (\\d+)"));
         // Generous: python starts slowly on a loaded machine.
         const QDeadlineTimer deadline(60000);
-        while (pids.size() < 2 && !deadline.hasExpired()) {
+        while (pids.size() < 3 && !deadline.hasExpired()) {
             process.waitForReadyRead(100);
             output += QString::fromUtf8(process.readAllStandardOutput());
             pids.clear();
             for (const auto& m : line.globalMatch(output)) {
-                (m.captured(1) == QLatin1String("processor") ? processorPort : meterPort) = m.captured(2).toUShort();
+                const QString name = m.captured(1);
+                (name == QLatin1String("processor") ? processorPort : name == QLatin1String("meter") ? meterPort : feedPort) =
+                    m.captured(2).toUShort();
                 pids << m.captured(3).toLongLong();
             }
-            if (process.state() == QProcess::NotRunning && pids.size() < 2)
+            if (process.state() == QProcess::NotRunning && pids.size() < 3)
                 break;
         }
-        return pids.size() == 2;
+        return pids.size() == 3;
     }
 
     // A failed check leaves nothing behind for the next tests.
@@ -109,7 +116,7 @@ struct DemoRun {
         for (qint64 pid : pids)
             if (!ended(pid))
                 return false;
-        return !listening(processorPort) && !listening(meterPort);
+        return !listening(processorPort) && !listening(meterPort) && !listening(feedPort);
     }
 };
 
@@ -440,6 +447,15 @@ private Q_SLOTS:
             << QStringLiteral("sh") << int(SIGTERM) << 143;
         QTest::newRow("killed") << QStringList {QStringLiteral("--standins-only")} << QString() << int(SIGKILL)
                                 << -1;
+        // The program's update check goes to the stand-in feed on loopback,
+        // which offers nothing newer. The program asks it as the updater does.
+        QTest::newRow("update check stays on the machine")
+            << QStringList {QStringLiteral("--"), QStringLiteral("-c"),
+                            QStringLiteral(R"(exec python3 -c 'import os, sys, urllib.request as r
+url = os.environ["VELTRANO_UPDATE_URL"]
+feed = r.build_opener(r.ProxyHandler({})).open(url + "/api/v1/updates/veltrano/release?arch=Darwin-x86_64&latest")
+open(sys.argv[1], "w").write(url + "\n" + feed.read().decode())' "$0")")}
+            << QStringLiteral("sh") << 0 << 0;
     }
 
     void standinsEndWithTheScript()
@@ -452,8 +468,10 @@ private Q_SLOTS:
         // The stand-in program writes its pid to the file named by $0.
         const QString pidFile = folder_.filePath(QStringLiteral("program.pid"));
         QFile::remove(pidFile);
-        const bool writesPid = arguments.contains(QStringLiteral("-c"));
-        if (writesPid)
+        const bool writesPid = arguments.join(' ').contains(QStringLiteral("echo $$"));
+        // Or what the update feed answered, after the address asked.
+        const bool asksFeed = arguments.join(' ').contains(QStringLiteral("VELTRANO_UPDATE_URL"));
+        if (writesPid || asksFeed)
             arguments << pidFile;
 
         DemoRun run;
@@ -471,6 +489,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(run.allEnded(), 20000);
         if (programPid)
             QTRY_VERIFY_WITH_TIMEOUT(ended(programPid), 10000);
+        if (asksFeed) {
+            const QByteArray answer = testsupport::readFile(pidFile);
+            QVERIFY2(answer.startsWith("http://127.0.0.1:" + QByteArray::number(run.feedPort) + "\n"), answer.constData());
+            const QJsonObject feed = QJsonDocument::fromJson(answer.mid(answer.indexOf('\n') + 1)).object();
+            QVERIFY2(feed.contains("items") && feed["items"].toArray().isEmpty(), answer.constData());
+        }
     }
 };
 

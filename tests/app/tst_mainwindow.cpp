@@ -8,6 +8,7 @@
 #include "platformhelper.h"
 #include "processorstandin.h"
 #include "testsupport.h"
+#include "vantor.h"
 #include "veltranomain.h"
 #include "veltranor.h"
 
@@ -160,14 +161,14 @@ bool hasSlot(QObject* object, const char* signature)
 }
 
 // A feed offering `version`, or nothing.
-QString feed(const QString& version = QString())
+QString feed(const QString& version = QString(), const QString& notes = QString())
 {
     QJsonArray items;
     if (!version.isEmpty())
         items.append(QJsonObject{{"version", version},
                                  {"name", "Veltrano-" + version + ".exe"},
                                  {"url", "http://127.0.0.1:1/installers/Veltrano.exe"},
-                                 {"notes", ""}});
+                                 {"notes", notes}});
     return QString::fromUtf8(QJsonDocument(QJsonObject{{"items", items}}).toJson());
 }
 
@@ -276,6 +277,72 @@ private Q_SLOTS:
         QTest::keyClick(scene.window, Qt::Key_D, Qt::ControlModifier);
         QVERIFY(scene.veltranor->useDebugOptions());
         scene.veltranor->setRunning(false);
+    }
+
+    // The menu bar's shortcuts work whatever had the keyboard before: a menu
+    // closed with Escape (which leaves no title highlighted and lets the
+    // next click open a menu), a field that took Enter.
+    void shortcutsWorkAfterMenusFieldsAndDialogs_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("menu closed with Escape, then Save") << "menu" << QKeySequence(QKeySequence::Save);
+        QTest::newRow("address field took Enter, then Open") << "address" << QKeySequence(QKeySequence::Open);
+    }
+    void shortcutsWorkAfterMenusFieldsAndDialogs()
+    {
+        QFETCH(QString, before);
+        QFETCH(QKeySequence, keys);
+        if (before == "address")
+            QSettings().setValue("output", false); // the processor: its address in the panel
+        Scene scene;
+        QVERIFY(scene.window);
+        scene.window->resize(1300, 900);
+        QVERIFY(scene.activate());
+        scene.veltranor->setCalibrationAvailable(true);
+        QTRY_VERIFY(scene.object("fileSaveAction")->property("enabled").toBool());
+        const auto menuTitle = [&](const QString& text) {
+            QQuickItem* bar = qobject_cast<QQuickItem*>(scene.window->property("menuBar").value<QObject*>());
+            return bar ? scene.itemWithText(text, bar) : nullptr;
+        };
+        const auto highlightedTitles = [&] {
+            QStringList titles;
+            for (const char* text : {"&File", "&Edit", "&Operation", "&View", "&Window", "&Help"})
+                if (QQuickItem* title = menuTitle(text); title && title->property("highlighted").toBool())
+                    titles << text;
+            return titles;
+        };
+        const auto fileMenuOpen = [&] {
+            QQuickItem* title = menuTitle("&File");
+            QObject* menu = title ? title->property("menu").value<QObject*>() : nullptr;
+            return menu && menu->property("opened").toBool();
+        };
+
+        if (before == "menu") {
+            scene.click([&] { return menuTitle("&File"); });
+            QTRY_VERIFY(fileMenuOpen());
+            QTest::keyClick(scene.window, Qt::Key_Escape);
+            QTRY_VERIFY(!fileMenuOpen());
+            QTRY_COMPARE(highlightedTitles(), QStringList());
+            scene.click([&] { return menuTitle("&File"); });
+            QTRY_VERIFY(fileMenuOpen());
+            QTest::keyClick(scene.window, Qt::Key_Escape);
+            QTRY_VERIFY(!fileMenuOpen());
+            QTRY_COMPARE(highlightedTitles(), QStringList());
+        } else if (before == "address") {
+            QTRY_VERIFY(scene.itemNamed("vantorAddress"));
+            scene.click([&] { return scene.itemNamed("vantorAddress"); });
+            QTRY_VERIFY(scene.itemNamed("vantorAddress")->hasActiveFocus());
+            QMetaObject::invokeMethod(scene.itemNamed("vantorAddress"), "selectAll");
+            for (const char key : QByteArray("127.0.0.1:9"))
+                QTest::keyClick(scene.window, key);
+            QTest::keyClick(scene.window, Qt::Key_Return);
+            QTRY_COMPARE(scene.veltranor->vantor()->address(), QStringLiteral("127.0.0.1:9"));
+        }
+
+        QTest::keySequence(scene.window, keys);
+        QTRY_VERIFY(scene.object(keys == QKeySequence(QKeySequence::Save) ? "correctionSaveDialog" : "correctionOpenDialog")
+                        ->property("visible").toBool());
     }
 
     void runStopAndFooterFollowTheRun()
@@ -569,6 +636,14 @@ private Q_SLOTS:
             << log << logDialog << "proposed" << "exists" << "VeltranoLog-[-0-9T]+Z\\.txt" << "Log saved to ";
         QTest::newRow("log, missing folder")
             << log << logDialog << "proposed" << "missing" << "VeltranoLog-[-0-9T]+Z\\.txt" << "Log saved to ";
+        // A full path typed as the name stands as typed; a failure shows red.
+        QTest::newRow("correction, typed full path")
+            << correction << correctionDialog << "full path" << "exists" << "abs-cal\\.tsv" << "Correction saved to ";
+        QTest::newRow("log, typed path that cannot be written")
+            << log << logDialog << "unwritable" << "exists" << "log\\.txt" << "Unable to open file ";
+        // Open starts where the last file went, corrections first.
+        QTest::newRow("correction open") << QByteArray("fileOpenAction") << QByteArray("correctionOpenDialog") << "open"
+                                         << "exists" << "" << "";
     }
 
     void saveDialogsSaveWhereTheyShow()
@@ -607,6 +682,7 @@ private Q_SLOTS:
         v->setFilename(proposedFolder + "/proposed.tsv");
         v->correctionPoints = {CalibrationPoint(), CalibrationPoint()};
         v->setCalibrationAvailable(true);
+        v->setStatus(1); // the last run's green bar
         QTRY_VERIFY(scene.object(action.constData())->property("enabled").toBool());
         scene.trigger(action.constData());
         QObject* saveDialog = scene.object(dialog.constData());
@@ -623,26 +699,42 @@ private Q_SLOTS:
         QTRY_COMPARE(files->property("folder").toUrl(), QUrl::fromLocalFile(folder));
         QVERIFY(QFileInfo(folder).isDir());
 
-        if (how == "typed") {
+        if (how == "open") {
+            QCOMPARE(saveDialog->property("nameFilters").toStringList().value(0), QStringLiteral("Correction files (*.tsv)"));
+            QMetaObject::invokeMethod(saveDialog, "close");
+            return;
+        }
+        // The typed full paths: in a folder beside the dialog's, or below a plain file.
+        const QString typedFolder = how == "full path" ? dir.path() + "/x" : how == "unwritable" ? dir.path() + "/file" : folder;
+        if (how == "full path")
+            QVERIFY(QDir().mkpath(typedFolder));
+        if (how == "unwritable")
+            QVERIFY(QFile(typedFolder).open(QIODevice::WriteOnly));
+        const QString typed = how == "full path" ? typedFolder + "/abs-cal" : how == "unwritable" ? typedFolder + "/log" : "typed";
+        if (how == "typed" || how == "full path" || how == "unwritable") {
             QQuickItem* field = scene.itemNamed("fileNameTextField", popup);
             QVERIFY(field);
             field->forceActiveFocus();
             QTRY_VERIFY(field->hasActiveFocus());
             QMetaObject::invokeMethod(field, "selectAll");
-            for (const char key : QByteArray("typed"))
+            for (const char key : typed.toLatin1())
                 QTest::keyClick(scene.window, key);
-            QCOMPARE(field->property("text").toString(), QStringLiteral("typed"));
+            QCOMPARE(field->property("text").toString(), typed);
         } else if (how == "chosen") {
             QQuickItem* chosen = nullptr;
             QTRY_VERIFY((chosen = scene.itemWithText("chosen." + suffix, list)));
             scene.click(chosen);
         }
-        scene.click(scene.itemWithText("Open", popup));
+        scene.click(scene.itemWithText("Save", popup));
 
-        QTRY_VERIFY(v->statusString().startsWith(status));
+        QTRY_VERIFY2(v->statusString().startsWith(status), qPrintable(v->statusString()));
         const QString path = v->statusString().mid(status.size());
-        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(folder) + "/" + name + "$").match(path).hasMatch(),
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(typedFolder) + "/" + name + "$").match(path).hasMatch(),
                  qPrintable(path));
+        if (how == "unwritable") {
+            QTRY_VERIFY(v->status() < 0);
+            return;
+        }
         QVERIFY(QFileInfo(path).size() > QByteArray("earlier\n").size());
     }
 
@@ -747,19 +839,45 @@ private Q_SLOTS:
 
     // Edit ▸ Preferences opens the window as its own opening does: centred
     // over the main view, the gamma radio of the stored choice checked.
+    // The About box and the update box open centred the same way, and
+    // Escape closes them (without a window manager nothing else does).
     void preferencesFromTheMenu_data()
     {
         QTest::addColumn<bool>("srgb");
-        QTest::newRow("sRGB") << true;
-        QTest::newRow("straight gamma") << false;
+        QTest::addColumn<QString>("box");
+        QTest::newRow("sRGB") << true << QString();
+        QTest::newRow("straight gamma") << false << QString();
+        QTest::newRow("about box") << false << "aboutBox";
+        QTest::newRow("update box") << false << "updateBox";
     }
     void preferencesFromTheMenu()
     {
         QFETCH(bool, srgb);
+        QFETCH(QString, box);
         Scene scene;
         QVERIFY(scene.window);
         scene.window->resize(1300, 900);
         QVERIFY(scene.activate());
+        if (!box.isEmpty()) {
+            auto* shown = qobject_cast<QQuickWindow*>(scene.object(box.toLatin1().constData()));
+            QVERIFY(shown);
+            if (box == "aboutBox")
+                QMetaObject::invokeMethod(menuEntry(scene.window, "&About...")->property("action").value<QObject*>(),
+                                          "trigger");
+            else
+                QMetaObject::invokeMethod(shown, "open");
+            QVERIFY(QTest::qWaitForWindowExposed(shown));
+            auto* view = qobject_cast<QQuickItem*>(scene.ui);
+            const QPointF centre = view->mapToGlobal(QPointF(view->width() / 2, view->height() / 2));
+            QTRY_VERIFY2(qAbs(shown->x() + shown->width() / 2 - centre.x()) <= 1
+                             && qAbs(shown->y() + shown->height() / 2 - centre.y()) <= 1,
+                         qPrintable(QStringLiteral("%1,%2 %3x%4").arg(shown->x()).arg(shown->y())
+                                        .arg(shown->width()).arg(shown->height())));
+            QVERIFY(QTest::qWaitForWindowActive(shown));
+            QTest::keyClick(shown, Qt::Key_Escape);
+            QTRY_VERIFY(!shown->isVisible());
+            return;
+        }
         scene.veltranor->setUseDebugOptions(true);
         scene.veltranor->setUseSrgb(srgb);
         QObject* entry = menuEntry(scene.window, "Pr&eferences...");
@@ -807,6 +925,13 @@ private Q_SLOTS:
         QVERIFY(scene.window);
         QTRY_COMPARE(scene.window->width(), qMax(780, scene.window->minimumWidth()));
         QTRY_COMPARE(scene.window->height(), qMax(600, scene.window->minimumHeight()));
+        // Started in a uniformity mode, the wall is there without a refresh
+        // (the test's scene runs none).
+        if (mode != 0)
+            QTRY_COMPARE(scene.object("screenPanel")->property("ldmGrid").value<QObject*>()->property("viewList").toList().size(),
+                         144);
+        for (const char* row : {"data row 1", "data row 2", "data row 3"})
+            scene.veltranor->linearityLog()->appendEntry(QDateTime::currentDateTime(), {}, LogModel::Info, {}, row);
 
         QStringList titles = {"VANTOR Controls", "Equal"};
         titles += mode == 0 ? QStringList{"Correction Controls", "Correction & Measurement Data"}
@@ -835,6 +960,12 @@ private Q_SLOTS:
                          qPrintable(QStringLiteral("%1%2: %3,%4 %5x%6, footer at %7")
                                         .arg(title, minimum ? " at the minimum" : "").arg(box.x()).arg(box.y())
                                         .arg(box.width()).arg(box.height()).arg(footerTop)));
+                // The correction data keeps a few rows in view.
+                if (title == "Correction & Measurement Data") {
+                    QQuickItem* row = scene.itemWithText("data row 1", shown);
+                    QVERIFY(row);
+                    QVERIFY2(box.height() >= 3 * row->height() + 32, qPrintable(QString::number(box.height())));
+                }
             }
         }
     }
@@ -846,7 +977,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("what");
         for (const char* what : {"correction data", "application log", "slider ends", "disabled entries",
-                                 "about links", "status menu", "shortcuts"})
+                                 "about links", "status menu", "shortcuts", "elided status line",
+                                 "show mode of a fresh store", "camera preview before any photo"})
             QTest::newRow(what) << QString::fromLatin1(what);
     }
     void sceneReadable()
@@ -920,6 +1052,27 @@ private Q_SLOTS:
             QQuickItem* entry = scene.itemWithText("Reset Status Color", menu->property("contentItem").value<QQuickItem*>());
             QVERIFY(entry);
             QTRY_VERIFY(entry->width() >= entry->implicitWidth());
+        } else if (what == "elided status line") {
+            // An LDM's read-out is longer than the footer: its tooltip holds it whole.
+            const QString line = QStringLiteral("LDM #20 tile 2 column 3 row 4 %1;  errors   0.521%,  -0.334%,   1.207%")
+                                     .arg(QString(200, QLatin1Char('x')));
+            v->setStatusString(line);
+            QTRY_VERIFY(scene.item("statusLine")->property("truncated").toBool());
+            QTest::mouseMove(scene.window, scene.item("statusLine")->mapToScene(QPointF(40, 5)).toPoint());
+            QObject* tip = nullptr;
+            QTRY_VERIFY((tip = scene.window->findChild<QObject*>("statusToolTip")) && tip->property("visible").toBool());
+            QCOMPARE(tip->property("text").toString(), line);
+        } else if (what == "show mode of a fresh store") {
+            v->setMode(Calibrator::ModeBalance);
+            QTRY_VERIFY(scene.itemWithText("Images"));
+            QTRY_VERIFY(scene.itemWithText("Images")->property("checked").toBool());
+        } else if (what == "camera preview before any photo") {
+            scene.trigger("showCameraCapture");
+            auto* preview = qobject_cast<QQuickWindow*>(scene.object("imageWindow"));
+            QVERIFY(QTest::qWaitForWindowExposed(preview));
+            QQuickItem* note = preview->findChild<QQuickItem*>("noPhotoText");
+            QVERIFY(note && note->isVisible());
+            QCOMPARE(note->property("text").toString(), QStringLiteral("No photo has been taken yet."));
         } else {
             QCOMPARE(capture.messages().filter("Only binding to one of multiple key bindings").size(), 0);
             const QList<QPair<QString, QKeySequence>> entries = {
@@ -943,6 +1096,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("box");
         QTest::newRow("update check") << "updateBox";
         QTest::newRow("target LDM too bright") << "messageBox";
+        QTest::newRow("update with long notes") << "updateBox";
     }
     void boxesFitTheirContent()
     {
@@ -958,6 +1112,8 @@ private Q_SLOTS:
         QObject* grid = scene.object("screenPanel")->property("ldmGrid").value<QObject*>();
 
         if (box == "updateBox") {
+            if (QByteArray(QTest::currentDataTag()).contains("notes"))
+                setFeed(feed(QStringLiteral("v99.0"), QString("Faster grabs and steadier runs. ").repeated(60)));
             scene.trigger("checkForUpdates");
             QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible(), 20000);
         } else {
@@ -973,8 +1129,10 @@ private Q_SLOTS:
         QQuickItem* text = shown->findChild<QQuickItem*>("messageText");
         QQuickItem* ok = shown->findChild<QQuickItem*>("macOkButton");
         QVERIFY(text && ok);
-        QTRY_VERIFY(shown->width() >= text->implicitWidth() + 32);
+        QTRY_VERIFY(shown->width() >= text->width() + 32);
         QTRY_VERIFY(shown->height() >= text->implicitHeight() + 32 + ok->height());
+        // A long note wraps: the box stays within the screen.
+        QVERIFY(shown->frameGeometry().width() <= shown->screen()->availableGeometry().width());
         const QPointF corner = ok->mapToScene(QPointF(ok->width(), ok->height()));
         QVERIFY(corner.x() <= shown->width() && corner.y() <= shown->height());
 
@@ -996,15 +1154,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("group");
         QTest::addColumn<QRect>("stored");
-        QTest::newRow("simulated display above and left") << "DummyWindow" << QRect(-300, -200, 640, 480);
-        QTest::newRow("simulated display too large") << "DummyWindow" << QRect(100, 100, 2500, 1500);
-        QTest::newRow("camera preview below and right") << "ImageWindow" << QRect(1700, 1100, 640, 400);
-        QTest::newRow("camera preview full height") << "ImageWindow" << QRect(0, 50, 640, 1200);
+        QTest::addColumn<QSize>("minimum");
+        QTest::newRow("simulated display above and left") << "DummyWindow" << QRect(-300, -200, 640, 480) << QSize();
+        QTest::newRow("simulated display too large") << "DummyWindow" << QRect(100, 100, 2500, 1500) << QSize();
+        QTest::newRow("camera preview below and right") << "ImageWindow" << QRect(1700, 1100, 640, 400) << QSize();
+        QTest::newRow("camera preview full height") << "ImageWindow" << QRect(0, 50, 640, 1200) << QSize();
+        QTest::newRow("simulated display whose minimum exceeds the screen")
+            << "DummyWindow" << QRect(100, 100, 640, 480) << QSize(2500, 1500);
     }
     void windowsLieOnTheScreen()
     {
         QFETCH(QString, group);
         QFETCH(QRect, stored);
+        QFETCH(QSize, minimum);
         QSettings settings;
         settings.beginGroup(group);
         settings.setValue("x", stored.x());
@@ -1015,6 +1177,8 @@ private Q_SLOTS:
         Scene scene;
         QVERIFY(scene.window);
         const bool simulated = group == "DummyWindow";
+        if (minimum.isValid())
+            qobject_cast<QWindow*>(scene.object("simulatedDisplay"))->setMinimumSize(minimum);
         scene.trigger(simulated ? "showSimulatedDisplay" : "showCameraCapture");
         auto* shown = qobject_cast<QQuickWindow*>(scene.object(simulated ? "simulatedDisplay" : "imageWindow"));
         QVERIFY(QTest::qWaitForWindowExposed(shown));

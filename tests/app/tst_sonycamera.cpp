@@ -126,7 +126,7 @@ void TestSonyCamera::connection()
     QCOMPARE(statuses.front().at(1).toString(), QStringLiteral("Looking for camera..."));
     QCOMPARE(statuses.back().at(0).value<ErrorType>().code, code);
     QCOMPARE(statuses.back().at(1).toString(), status);
-    QCOMPARE(camera->name(), ready ? QStringLiteral("Simulated Camera") : QString());
+    QCOMPARE(camera->name(), ready ? QStringLiteral("ILCE-7C") : QString());
     QCOMPARE(sdk->callCount("Connect "), connects);
     // Busy while searching, not afterwards.
     QVERIFY(busy.size() >= 2);

@@ -10,6 +10,8 @@
 
 #include <QFile>
 #include <QSignalSpy>
+
+#include <libraw/libraw.h>
 #include <QTemporaryDir>
 
 #include <opencv2/imgcodecs.hpp>
@@ -64,6 +66,34 @@ cv::Mat moduleScreen(const Wall& wall, int margin)
     return screen;
 }
 
+// Rewrites the JPEG at `file` with its Huffman tables ahead of its frame header.
+bool tablesBeforeFrame(const QString& file)
+{
+    const QByteArray jpeg = testsupport::readFile(file);
+    QByteArray tables, others;
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos + 1]) != 0xDA) {
+        const int length = 2 + (uchar(jpeg[pos + 2]) << 8 | uchar(jpeg[pos + 3]));
+        (uchar(jpeg[pos + 1]) == 0xC4 ? tables : others) += jpeg.mid(pos, length);
+        pos += length;
+    }
+    QFile out(file);
+    return !tables.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(jpeg.left(2) + tables + others + jpeg.mid(pos)) > 0;
+}
+
+// True when `image` holds, pixel for pixel, the float image `old` converted to 8 bits.
+bool sameAs(const QImage& image, const cv::Mat& old)
+{
+    cv::Mat old8;
+    old.convertTo(old8, CV_8UC3);
+    if (image.format() != QImage::Format_BGR888 || image.width() != old8.cols || image.height() != old8.rows)
+        return false;
+    for (int r = 0; r < old8.rows; ++r)
+        if (std::memcmp(image.constScanLine(r), old8.ptr(r), std::size_t(old8.cols) * 3) != 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 class TestTileGrader : public QObject
@@ -91,6 +121,8 @@ private Q_SLOTS:
     void meshWindows_data();
     void meshWindows();
     void averagesCache();
+    void previews_data();
+    void previews();
     void rawDecoding();
 };
 
@@ -315,6 +347,12 @@ void TestTileGrader::refusals_data()
                                        << "TileGrader: unable to load or interpret image from %1." << 0;
     QTest::newRow("8192 x 8192 photo") << "huge.png" << QString() << false
                                        << "TileGrader: %1 not decoded: it is 8192 x 8192 pixels, more than 64000000." << 0;
+    QTest::newRow("8192 x 8192 JPEG, its tables before its frame") << "tables.jpg" << QString() << false
+                                       << "TileGrader: %1 not decoded: it is 8192 x 8192 pixels, more than 64000000." << 0;
+    QTest::newRow("10000 x 100 photo") << "wide.png" << QString() << false
+                                       << "TileGrader failed to detect display in captured image: no contour found!" << 0;
+    QTest::newRow("4000 x 20000 photo") << "tall.png" << QString() << false
+                                        << "TileGrader: %1 not decoded: it is 4000 x 20000 pixels, more than 64000000." << 0;
     QTest::newRow("JPEG cut short") << "cut.jpg" << QString() << false
                                     << "TileGrader: %1 not decoded: the file ends before its image data does." << 0;
     QTest::newRow("dark frame cut short") << "wall.jpg" << "short.jpg" << false
@@ -343,6 +381,7 @@ void TestTileGrader::refusals()
         cv::imwrite(path("pentagon.png").toStdString(), pentagon);
         cv::imwrite(path("blank.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(0)));
         cv::imwrite(path("small.png").toStdString(), cv::Mat(200, 300, CV_8UC3, cv::Scalar::all(0)));
+        cv::imwrite(path("wide.png").toStdString(), cv::Mat(100, 10000, CV_8UC1, cv::Scalar::all(0)));
         cv::imwrite(path("uniform.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(2)));
         cv::imwrite(path("white.png").toStdString(), cv::Mat(400, 600, CV_8UC3, cv::Scalar::all(255)));
         cv::Mat hole(400, 600, CV_8UC3, cv::Scalar::all(200));
@@ -366,6 +405,17 @@ void TestTileGrader::refusals()
             QFile cut(path(name));
             QVERIFY(cut.open(QIODevice::WriteOnly));
             cut.write(jpeg.left(size));
+        }
+        // Headers alone: a Huffman table segment, then the frame; a PNG's IHDR.
+        const std::pair<const char*, QByteArray> headers[] = {
+            {"tables.jpg", QByteArray::fromHex("ffd8ffc4001f0000010501010101010100000000000000000102030405060708090a0b"
+                                               "ffc00011082000200003012200021101031101ffda000c03010002110311003f00")},
+            {"tall.png", QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000fa000004e200802000000")},
+        };
+        for (const auto& [name, bytes] : headers) {
+            QFile header(path(name));
+            QVERIFY(header.open(QIODevice::WriteOnly));
+            header.write(bytes);
         }
         for (const char* name : {"notes.png", "notes.ARW"}) {
             QFile text(path(name));
@@ -604,6 +654,62 @@ void TestTileGrader::averagesCache()
     QCOMPARE(sampled.count(), 3);
 }
 
+void TestTileGrader::previews_data()
+{
+    QTest::addColumn<Shot>("shot");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("600 x 400") << Shot() << "plain.png";
+    Shot wide;
+    wide.size = cv::Size(3000, 300);
+    wide.corners = {cv::Point2f(100, 20), cv::Point2f(2900, 30), cv::Point2f(2890, 280), cv::Point2f(110, 270)};
+    wide.supersample = 1;
+    QTest::newRow("3000 x 300") << wide << "wide.png";
+    QTest::newRow("JPEG with its tables before the frame") << Shot() << "tables.jpg";
+}
+
+void TestTileGrader::previews()
+{
+    QFETCH(Shot, shot);
+    QFETCH(QString, file);
+    const QString photoPath = path(file);
+    QVERIFY(testsupport::savePhoto(testsupport::renderPhoto(colouredWall(), shot), photoPath));
+    if (file.endsWith(".jpg"))
+        QVERIFY(tablesBeforeFrame(photoPath));
+    TileGrader grader;
+    grader.setSections(6, 4);
+    grader.setSubsections(2, 2);
+    QSignalSpy contoured(&grader, &TileGrader::contouredImageUpdated);
+    QSignalSpy screened(&grader, &TileGrader::screenImageUpdated);
+    QSignalSpy sampled(&grader, &TileGrader::sampledImageUpdated);
+    QVERIFY(grader.loadOriginal(photoPath, QString()));
+    grader.sectionAverages();
+    QCOMPARE(contoured.count() + screened.count() + sampled.count(), 3);
+
+    // Each preview as drawn on a float copy and converted at the end.
+    cv::Mat photo;
+    cv::imread(QFile::encodeName(photoPath).toStdString(), cv::IMREAD_COLOR).convertTo(photo, CV_32FC3);
+    cv::drawContours(photo, std::vector<TileGrader::Contour>{*grader.screenContour()}, -1, cv::Scalar(0, 255, 0), 15, 8);
+    QVERIFY(sameAs(contoured.front().front().value<QImage>(), photo));
+    const cv::Mat screen = grader.screenImage();
+    QVERIFY(sameAs(screened.front().front().value<QImage>(), screen));
+    cv::Mat halved = screen.clone();
+    const float secW = float(screen.cols) / 6.0f, secH = float(screen.rows) / 4.0f;
+    const float subW = secW / 2.0f, subH = secH / 2.0f;
+    for (int sy = 0; sy < 4; ++sy)
+        for (int sx = 0; sx < 6; ++sx)
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i) {
+                    const float y0 = float(sy) * secH, x0 = float(sx) * secW;
+                    const int top = std::lround(float(j) * subH + y0 + 0.25f * subH);
+                    const int bottom = std::min<long>(std::lround(float(j + 1) * subH + y0 - 0.25f * subH), screen.rows - 1);
+                    const int left = std::lround(float(i) * subW + x0 + 0.25f * subW);
+                    const int right = std::min<long>(std::lround(float(i + 1) * subW + x0 - 0.25f * subW), screen.cols - 1);
+                    if (bottom > top && right > left)
+                        halved(cv::Range(top, bottom), cv::Range(left, right)) *= 0.5;
+                }
+    QVERIFY(sameAs(sampled.front().front().value<QImage>(), halved));
+}
+
 void TestTileGrader::rawDecoding()
 {
     testsupport::MessageCapture log;
@@ -653,6 +759,19 @@ void TestTileGrader::rawDecoding()
     QVERIFY(decoded.cols > 1000 && decoded.rows > 1000);
     QVERIFY(cv::mean(decoded)[1] > 0);
     QCOMPARE(log.count(QStringLiteral("Successfully processed %1").arg(arw)), 1);
+    {
+        // The pixels of LibRaw's own memory image of the file, red and blue swapped.
+        LibRaw own(0);
+        rawdecoder::applyParameters(own, 0, 0);
+        QCOMPARE(own.open_file(QFile::encodeName(arw)), LIBRAW_SUCCESS);
+        QCOMPARE(own.unpack(), LIBRAW_SUCCESS);
+        QCOMPARE(own.dcraw_process(), LIBRAW_SUCCESS);
+        libraw_processed_image_t* image = own.dcraw_make_mem_image();
+        QVERIFY(image);
+        const cv::Mat theirs = rawdecoder::fromMemImage(*image, "own");
+        LibRaw::dcraw_clear_mem(image);
+        QCOMPARE(cv::norm(decoded, theirs, cv::NORM_INF), 0.0);
+    }
 
     // Damaged copies: cut short, and with a stretch of the image data zeroed.
     const QByteArray bytes = testsupport::readFile(arw);

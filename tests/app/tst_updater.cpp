@@ -176,6 +176,9 @@ private Q_SLOTS:
         QSignalSpy available(&u, &Updater::availableChanged);
         QSignalSpy error(&u, &Updater::errorChanged);
         QSignalSpy versions(&u, &Updater::versionsChanged);
+        // Every answer ends the check, failures in a row included: the
+        // scene's busy phase waits for it.
+        QSignalSpy ended(&u, &Updater::checkEnded);
 
         QVERIFY(program.check()); // empty body: nothing changes
         QCOMPARE(available.count(), 0);
@@ -194,6 +197,7 @@ private Q_SLOTS:
         QVERIFY(u.error().contains("Internal Server Error"));
         QCOMPARE(error.count(), 0);
         QCOMPARE(versions.count(), 0);
+        QCOMPARE(ended.count(), 5);
 
         QSignalSpy skip(&u, &Updater::skipVersionChanged);
         u.setSkipVersion("3.0");

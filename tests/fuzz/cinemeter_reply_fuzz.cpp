@@ -2,6 +2,7 @@
 
 #include "meterreplies.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -14,6 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (report.luminance.has_value() == false && !report.units.isEmpty())
         std::abort();
     if (report.timestamp && report.timestamp->contains(QLatin1Char('\n')))
+        std::abort();
+    // Only values that can be true are taken; the others are the fault.
+    if (report.luminance && !MeterReply::plausibleLuminance(*report.luminance))
+        std::abort();
+    if (report.cct && *report.cct != 0.0 && !MeterReply::plausibleCct(*report.cct))
+        std::abort();
+    if ((report.duv && !std::isfinite(*report.duv))
+        || (report.xy && !(std::isfinite(report.xy->first) && std::isfinite(report.xy->second))))
         std::abort();
     return 0;
 }

@@ -7,6 +7,10 @@ carriage return; every reply line ends in CR LF.
 
 Control lines on stdin:
   reply <command>|<line>[|<line>...]  answer <command> with these lines instead
+  late <seconds> <command>|<line>...   answer the next <command> with these lines,
+                                       <seconds> after it came; as a real
+                                       instrument, it answers later commands
+                                       only after it
   clear                                drop every scripted reply
   quit                                 close the pty and exit
 """
@@ -15,6 +19,7 @@ import os
 import pty
 import select
 import sys
+import time
 import tty
 
 
@@ -37,6 +42,8 @@ def main():
     filters = [f for f in args.filters.split(";") if f]
     matrices = [m for m in args.matrices.split(";") if m]
     scripted = {}
+    late = {}    # command: (seconds, lines), used once
+    outbox = []  # (due time, bytes), in order
 
     def answer(command):
         if command in scripted:
@@ -59,8 +66,11 @@ def main():
     pending = b""
     stdin_open = True
     while True:
+        now = time.monotonic()
+        while outbox and outbox[0][0] <= now:
+            os.write(master, outbox.pop(0)[1])
         fds = [master] + ([sys.stdin] if stdin_open else [])
-        ready, _, _ = select.select(fds, [], [])
+        ready, _, _ = select.select(fds, [], [], max(0.0, outbox[0][0] - now) if outbox else None)
         if sys.stdin in ready:
             control = sys.stdin.readline()
             if not control:
@@ -74,6 +84,10 @@ def main():
             elif control.startswith("reply "):
                 parts = control[len("reply "):].split("|")
                 scripted[parts[0]] = parts[1:]
+            elif control.startswith("late "):
+                seconds, rest = control[len("late "):].split(" ", 1)
+                parts = rest.split("|")
+                late[parts[0]] = (float(seconds), parts[1:])
             print("ok", flush=True)
         if master in ready:
             try:
@@ -85,9 +99,12 @@ def main():
                 raw, pending = pending.split(b"\r", 1)
                 command = raw.decode("utf-8", "replace")
                 print("> " + command, flush=True)
-                lines = answer(command)
+                delay, lines = late.pop(command, (0.0, None))
+                if lines is None:
+                    lines = answer(command)
                 if lines:
-                    os.write(master, "".join(l + "\r\n" for l in lines).encode())
+                    due = max([time.monotonic() + delay] + [d for d, _ in outbox[-1:]])
+                    outbox.append((due, "".join(l + "\r\n" for l in lines).encode()))
     os.close(master)
     os.close(slave)
 

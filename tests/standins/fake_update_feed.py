@@ -3,6 +3,7 @@
 
 Listens on 127.0.0.1 on an ephemeral port and prints the port number alone on
 the first line of stdout. Stops on SIGTERM/SIGINT or when stdin is closed.
+"--feed BODY" starts with BODY as the feed (else an empty body).
 
 Service resources (logged):
   GET /api/v1/updates/veltrano/release?...   the feed as configured by /__feed
@@ -150,6 +151,8 @@ class Server(ThreadingHTTPServer):
 def main():
     server = Server(("127.0.0.1", 0), Handler)
     server.service = Service()
+    if len(sys.argv) > 2 and sys.argv[1] == "--feed":
+        server.service.feed["body"] = sys.argv[2]
 
     def stop(*_):
         server.service.stopping.set()

@@ -165,7 +165,7 @@ private Q_SLOTS:
         QTest::newRow("network: HTML page")
             << "network" << lastLevel
             << QStringList {R"({"timestamp": false, "body": "<!DOCTYPE html><html><body>Sign in</body></html>"})"}
-            << 0 << noRules << meterError + "no new or valid data after multiple retries" << true << true
+            << 0 << noRules << meterError + "Cine Meter II: no brightness_SI in reply" << true << true
             << "resume 1; levels 2" << failedInLevel << "r:204 c:204";
         QTest::newRow("network: no new data")
             << "network" << lastLevel << QStringList {R"({"timestamp": false})"} << 0 << noRules

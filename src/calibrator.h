@@ -205,6 +205,10 @@ public:
 
     // ---- readings and gains (all on the Calibrator's own thread; every one
     // returns promptly once `running` clears)
+    // How long a reading waits for a meter that has answered nothing since
+    // it was asked; a meter that answers, however slowly, is not cut off.
+    // Tests shorten it.
+    static inline std::atomic<unsigned> meterSilenceMs {20000};
     bool takeReading_();
     bool takeMultipleReadings_(int count);
     // Waits for dataReady at most `ms` milliseconds (0: until it is set or
@@ -285,6 +289,10 @@ public:
     // Averages count readings into `reading`; on a failed reading or a stop
     // the previous values stay.
     bool averageReadings_(int count);
+    // averageReadings_ for a correction: a reading that failed while the run
+    // goes on is the meter's error (stale data included), and ends the
+    // correction with it.
+    bool readForCorrection_(int count);
 
     // ---- state (see the members table of the engine; public for the tasks)
     QList<CalibrationPoint> points;

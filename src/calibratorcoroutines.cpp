@@ -207,7 +207,7 @@ bool Calibrator::coSetInitialGains_()
     if (!sendRGBGains_(g, g, g, ControlDefault) && !going_())
         return false;
     delay_(readDelay_ + 3000);
-    if (!averageReadings_(int(readCount_)))
+    if (!readForCorrection_(int(readCount_)))
         return false;
 
     renewCoGainSet_();

@@ -26,6 +26,23 @@ bool Calibrator::averageReadings_(int count)
     return false;
 }
 
+bool Calibrator::readForCorrection_(int count)
+{
+    if (averageReadings_(count))
+        return true;
+    if (running_ && failure.isEmpty()) {
+        // Only answers that never changed leave no error of the meter's own;
+        // a level read through them is no level.
+        if (!ioErrors()) {
+            const QString text = QStringLiteral("no new or valid data after multiple retries");
+            colorimeterErrorType_ = ErrorType(2, text);
+            setColorimeterError(text);
+        }
+        failCorrection_();
+    }
+    return false;
+}
+
 void Calibrator::failCorrection_()
 {
     if (!failure.isEmpty())
@@ -48,7 +65,7 @@ bool Calibrator::driveAdjustment_()
             break;
         if (sendRGBGains_(gains.red, gains.green, gains.blue, ControlDefault)) {
             delay_(readDelay_);
-            averageReadings_(int(readCount_));
+            readForCorrection_(int(readCount_));
         }
     }
     const bool result = adjustCoroutine.done() && adjustCoroutine.result();
@@ -61,7 +78,7 @@ bool Calibrator::setAndReadVantorRGB_()
     if (!sendRGBGains_(gains.red, gains.green, gains.blue, ControlDefault))
         return false;
     delay_(readDelay_);
-    return averageReadings_(int(readCount_));
+    return readForCorrection_(int(readCount_));
 }
 
 CalibrationPoint& Calibrator::captureCalibration(CalibrationPoint& point, double target)
@@ -116,7 +133,7 @@ double Calibrator::getAmbientLevel_()
     setMeasuringGains_(0.0);
     if (going_()) {
         delay_(readDelay_ + 3000);
-        averageReadings_(int(readCount_));
+        readForCorrection_(int(readCount_));
     }
     qDebug("ambient black %.3f nits", reading.luminance);
     return reading.luminance;
@@ -128,7 +145,7 @@ double Calibrator::getBrightestPoint_()
     setMeasuringGains_(maximumValue_);
     if (going_()) {
         delay_(readDelay_ + 3000);
-        averageReadings_(int(readCount_));
+        readForCorrection_(int(readCount_));
     }
     return reading.luminance;
 }

@@ -15,15 +15,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// The longest a reading may take, retries included: a meter that goes silent
-// (or never gets past its errors) ends the reading with a meter error
-// instead of holding the run until it is stopped.
-constexpr unsigned kReadingBoundMs = 20000;
-
-} // namespace
-
 QString timestamp()
 {
     // A local time converted to its own offset prints the offset ("Z" for 0).
@@ -102,22 +93,24 @@ bool Calibrator::takeReading_()
     if (mode_ == ModeBalance)
         return false;
 
-    const QDeadlineTimer bound(kReadingBoundMs);
-    auto meterSilent = [this] {
-        const QString text = QStringLiteral("no valid reading within %1 s").arg(kReadingBoundMs / 1000);
+    // A meter that answers nothing at all ends the reading with a meter
+    // error instead of holding the run until it is stopped. Each request has
+    // the whole bound: slow answers and the pauses after errors are no
+    // silence.
+    const unsigned silence = std::max(1u, meterSilenceMs.load());
+    auto meterSilent = [this, silence] {
+        const QString text = QStringLiteral("no valid reading within %1 s").arg(silence / 1000);
         qDebug("takeReading_: %s", qUtf8Printable(text));
         colorimeterErrorType_ = ErrorType(2, text);
         setColorimeterError(text);
         return false;
     };
     for (int attempt = 0; attempt < 10 && running_; ++attempt) {
-        if (bound.hasExpired())
-            return meterSilent();
         setReadTime_(timestamp());
         previousTimestamp = reading.timestamp;
         dataReady = false;
         Q_EMIT takeReading();
-        if (!waitForData_(unsigned(std::max<qint64>(1, bound.remainingTime()))))
+        if (!waitForData_(silence))
             return running_ ? meterSilent() : false;
 
         const int code = colorimeterErrorType_.code;
@@ -273,13 +266,13 @@ bool Calibrator::getRGBDeltasWithRetries_()
             measured = sendRGBGains_(gains.red, gains.green, gains.blue, defaultControlType);
             if (measured) {
                 delay_(readDelay_);
-                measured = takeMultipleReadings_(int(readCount_));
+                measured = readForCorrection_(int(readCount_));
             }
         }
         if (!measured) {
             gainSetCoroutine = AdjustTask::idle();
-            if (displayError.code != 0)
-                return false; // the display no longer takes gains
+            if (failed_())
+                return false; // the display no longer takes gains, or the meter gave no reading
             continue;
         }
         if (getRGBDeltas_())

@@ -65,6 +65,9 @@ void Calibrator::balance()
         return;
     const bool templating = task == TaskTemplate;
     const char* const kind = templating ? "templater" : "balancer";
+    // No cause of an earlier run is taken for this one's.
+    failure.clear();
+    displayError = ErrorType();
 
     if (logIt_())
         qDebug("Calibrator #%u %s", number_, templating ? "templating" : "balancing");
@@ -92,8 +95,6 @@ void Calibrator::balance()
     }
 
     usingCoroutines = true;
-    failure.clear();
-    displayError = ErrorType();
     balanceSetup();
     const double g = initialGain;
     for (Calibrator* a : std::as_const(adjusters_)) {
@@ -173,8 +174,9 @@ void Calibrator::balance()
     if (logIt_())
         qDebug("*** %lld %ss done after %d update cycles. ***", qlonglong(adjusters_.size()), kind, cycle);
     usingCoroutines = false;
-    // A run that failed says so; the shell reads why from `failure`.
-    endTask_(failure.isEmpty());
+    // Every run ends with done(number, true); one that failed says why in
+    // `failure`, which the shell reads.
+    endTask_(true);
 }
 
 void Calibrator::setAndReadMacropixels_(bool all)

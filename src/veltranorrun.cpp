@@ -405,6 +405,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
     if (vantor_)
         vantor_->setRefusing(false);
     const bool ranToEnd = running_;
+    // The engine's done says completed also for a run that stopped on a
+    // device's error; the cause it recorded tells them apart.
+    const bool failed = !calibrator_->failure.isEmpty();
 
     if (uniformityMode(endedMode)) {
         qDebug("calibratorDone: all done.");
@@ -436,7 +439,7 @@ void Veltranor::calibratorDone(uint number, bool completed)
         setProgress(-1.0);
         if (imageSource_)
             imageSource_->useSavedExposure(false);
-        if (ranToEnd && !completed) {
+        if (ranToEnd && failed) {
             // The engine stopped on a device's error: it says what failed.
             const QString reason = calibrator_->failure;
             setStatusString(reason.isEmpty() ? QStringLiteral("%1 failed.").arg(kUniformity)
@@ -462,7 +465,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
     if (task == Calibrator::TaskCalibrate || task == Calibrator::TaskResume) {
         if (!ranToEnd)
             runNothing();
-        qDebug("Veltranor: Correction %s.", completed ? "completed" : "cancelled");
+        // A correction that failed is torn down as an unfinished one.
+        const bool finished = completed && !failed;
+        qDebug("Veltranor: Correction %s.", finished ? "completed" : completed ? "failed" : "cancelled");
         // The operator's correction (read or measured) gives way only to a
         // run that measured levels.
         QList<CalibrationPoint> earlier = std::move(correctionPoints);
@@ -474,15 +479,15 @@ void Veltranor::calibratorDone(uint number, bool completed)
         const bool onProcessor = vantor_ && display_ == vantor_;
         tearingDown_ = true;
         if (onProcessor)
-            setStatusString(completed ? kSendingCorrection : kRestoring.arg(outcome));
-        ErrorType closing = resetVantor(completed);
+            setStatusString(finished ? kSendingCorrection : kRestoring.arg(outcome));
+        ErrorType closing = resetVantor(finished);
         // A Stop during the closing requests ends them: nothing more is sent.
         bool stopped = !running_;
         const bool ok = processCalibration();
         if (!ok)
             correctionPoints = std::move(earlier);
         const qint64 intervals = qint64(correctionPoints.size()) - 1;
-        const bool whole = completed && ok && intervals == qint64(steps_);
+        const bool whole = finished && ok && intervals == qint64(steps_);
         qDebug("%lld point%s %s.", static_cast<long long>(intervals), intervals == 1 ? " is" : "s are",
                ok ? "good" : "not useful");
         if (ok) {

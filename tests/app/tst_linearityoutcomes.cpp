@@ -1,12 +1,17 @@
 // ctest-labels: threaded
 // How a linearity correction on the stand-in processor ends when a device
-// fails: the serial meter reports an error or a dark level, its readings stop
-// changing, the processor refuses the gains or goes away, or refuses the
-// closing requests, or holds them until the operator stops. Each ends with
-// its own status, the engine's done and what reached the processor; a
-// correction is told completed only once the processor has it, and a run
-// that measured no level leaves the operator's earlier correction as it was.
+// fails: a meter reports an error or a dark level, its readings stop
+// changing, it answers nothing at all, the processor refuses the gains or
+// goes away, or refuses the closing requests, or holds them until the
+// operator stops. Each ends with its own status, the engine's done, the
+// levels it kept, how the processor was put back and what reached the
+// processor; a correction is told completed only once the processor has it,
+// and a run that measured no level leaves the operator's earlier correction
+// as it was.
+#include "calibrator.h"
+#include "cinemeterii.h"
 #include "cr100.h"
+#include "messagecapture.h"
 #include "meterstandin.h"
 #include "polledcontext.h"
 #include "processorstandin.h"
@@ -17,8 +22,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -65,6 +72,26 @@ QString displayTail(const QJsonArray& log)
     return runs.join(QLatin1Char(' '));
 }
 
+// What the correction kept: the step it can be resumed from and the levels
+// stored (by index; the brightest is the highest).
+QString kept(Calibrator* cal)
+{
+    QStringList levels;
+    for (qsizetype i = 1; i < cal->points.size(); ++i) {
+        if (cal->points[i].luminance != 0.0)
+            levels.append(QString::number(i));
+    }
+    return QStringLiteral("resume %1; levels %2").arg(cal->resumeStep()).arg(levels.join(QLatin1Char(' ')));
+}
+
+// The shell's lines about how it put the processor back.
+QString teardown(const QStringList& messages)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^(Veltranor: Correction |resume \\d+, completed |Cancelled in first step|Display gains zero)"));
+    return messages.filter(line).join(QStringLiteral(" | "));
+}
+
 } // namespace
 
 class TestLinearityOutcomes : public QObject
@@ -82,6 +109,8 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
         QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
         net_ = std::make_unique<PolledContext>();
+        // A meter that answers nothing is given up after 5 s, not 20.
+        Calibrator::meterSilenceMs = 5000;
         QVERIFY2(fake_.start(), qPrintable(fake_.errorString()));
         initialState_ = fake_.state();
     }
@@ -94,79 +123,124 @@ private Q_SLOTS:
 
     void outcomes_data()
     {
+        QTest::addColumn<QString>("meter");          // "serial" or "network"
         QTest::addColumn<QString>("trigger");        // status prefix at which the fault starts ("": at once)
-        QTest::addColumn<QStringList>("meterFault"); // control lines for the meter stand-in
+        QTest::addColumn<QStringList>("meterFault"); // control lines for the meter stand-in; "silent": no answer
+        QTest::addColumn<int>("lasting");            // readings the meter fault lasts (0: to the end)
         QTest::addColumn<QJsonArray>("rules");       // scripted processor answers
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("completed");         // done's second argument
         QTest::addColumn<bool>("measured");          // the run's levels replace the earlier correction
+        QTest::addColumn<QString>("kept");           // resume step and stored levels
+        QTest::addColumn<QString>("teardown");       // how the shell put the processor back
         QTest::addColumn<QString>("tail");           // what reached the processor
         QTest::addColumn<QString>("waiting");        // Stop once a request is held, with this status ("": no Stop)
 
         const QString lastLevel = QStringLiteral("Step 2 of 2");
+        const QString meterError = QStringLiteral("Correction stopped with colorimeter error ");
+        const QString completedTeardown = QStringLiteral("Veltranor: Correction completed. | resume 0, completed 1");
+        const QString failedInLevel = QStringLiteral("Veltranor: Correction failed. | resume 1, completed 0");
+        const QString failedFirst = QStringLiteral("Veltranor: Correction failed. | resume 0, completed 0 | "
+                                                   "Cancelled in first step; reset display gains");
+        const QJsonArray noRules;
+        const QJsonArray patchesRefused {
+            QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}};
         QTest::newRow("meter error in a level")
-            << lastLevel << QStringList {QStringLiteral("reply M|ER:-100:M:fault")} << QJsonArray()
-            << "Correction stopped with colorimeter error Error: [ER:-100:M:fault]" << true << true
+            << "serial" << lastLevel << QStringList {QStringLiteral("reply M|ER:-100:M:fault")} << 0 << noRules
+            << meterError + "Error: [ER:-100:M:fault]" << true << true << "resume 1; levels 2" << failedInLevel
             << "r:204 c:204" << "";
         QTest::newRow("dark level")
-            << lastLevel << QStringList {QStringLiteral("reply RM Y|ER:-304:RM Y:under range")} << QJsonArray()
-            << "Correction stopped; too dark to proceed." << true << true << "r:204 c:204" << "";
+            << "serial" << lastLevel << QStringList {QStringLiteral("reply RM Y|ER:-304:RM Y:under range")} << 0
+            << noRules << "Correction stopped; too dark to proceed." << true << true << "resume 1; levels 2"
+            << failedInLevel << "r:204 c:204" << "";
         QTest::newRow("readings that never change")
-            << QString()
+            << "serial" << QString()
             << QStringList {QStringLiteral("reply RM Y|OK:0:RM Y:100.0000"),
                             QStringLiteral("reply RM CCT|OK:0:RM CCT:6500.0,0.00000")}
-            << QJsonArray() << "*** FAILED GETTING RGB DELTA VALUES! ***" << true << false << "r:204" << "";
+            << 0 << noRules << "*** FAILED GETTING RGB DELTA VALUES! ***" << true << false << "resume 0; levels "
+            << failedFirst << "r:204" << "";
+        QTest::newRow("meter answers nothing")
+            << "serial" << "Step 1 of 2: luminance" << QStringList {QStringLiteral("silent")} << 0 << noRules
+            << meterError + "no valid reading within 5 s" << true << false << "resume 0; levels " << failedFirst
+            << "r:204" << "";
+        // Slow is not silent: three recoverable errors and their pauses make
+        // one reading longer than the bound, and it is still taken.
+        QTest::newRow("meter answering slowly")
+            << "serial" << lastLevel << QStringList {QStringLiteral("reply RM CCT|OK:0:RM CCT:0,0")} << 3 << noRules
+            << "Correction completed without error" << true << true << "resume 0; levels 1 2" << completedTeardown
+            << "r:204 c:204" << "";
+        QTest::newRow("network: HTML page")
+            << "network" << lastLevel
+            << QStringList {R"({"timestamp": false, "body": "<!DOCTYPE html><html><body>Sign in</body></html>"})"}
+            << 0 << noRules << meterError + "Cine Meter II: no brightness_SI in reply" << true << true
+            << "resume 1; levels 2" << failedInLevel << "r:204 c:204" << "";
+        QTest::newRow("network: no new data")
+            << "network" << lastLevel << QStringList {R"({"timestamp": false})"} << 0 << noRules
+            << meterError + "no new or valid data after multiple retries" << true << true << "resume 1; levels 2"
+            << failedInLevel << "r:204 c:204" << "";
+        QTest::newRow("network: reply never comes")
+            << "network" << lastLevel << QStringList {R"({"delay": 30})"} << 0 << noRules
+            << meterError + "Operation canceled" << true << true << "resume 1; levels 2" << failedInLevel
+            << "r:204 c:204" << "";
         QTest::newRow("gains refused")
-            << lastLevel << QStringList()
-            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
+            << "serial" << lastLevel << QStringList() << 0 << patchesRefused
             << "Correction stopped with display error HTTP error 500: overloaded" << true << true
-            << "20×g:500 r:500 c:500" << "";
+            << "resume 1; levels 2" << failedInLevel << "20×g:500 r:500 c:500" << "";
         QTest::newRow("gains refused from the first level")
-            << "Getting maximum brightness level" << QStringList()
-            << QJsonArray {QJsonObject {{"method", "PATCH"}, {"times", -1}, {"status", 500}, {"body", "overloaded"}}}
+            << "serial" << "Getting maximum brightness level" << QStringList() << 0 << patchesRefused
             << "Correction stopped with display error HTTP error 500: overloaded" << true << false
-            << "20×g:500 r:500" << "";
+            << "resume 0; levels " << failedFirst << "20×g:500 r:500" << "";
         QTest::newRow("processor gone")
-            << lastLevel << QStringList() << QJsonArray {QJsonObject {{"times", -1}, {"action", "close"}}}
-            << "Correction stopped with display error end of stream" << true << true
-            << "20×g:close r:close c:close" << "";
+            << "serial" << lastLevel << QStringList() << 0 << QJsonArray {QJsonObject {{"times", -1}, {"action", "close"}}}
+            << "Correction stopped with display error end of stream" << true << true << "resume 1; levels 2"
+            << failedInLevel << "20×g:close r:close c:close" << "";
         QTest::newRow("reset refused")
-            << "Sending the correction" << QStringList()
+            << "serial" << "Sending the correction" << QStringList() << 0
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
-            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:500 c:204" << "";
+            << "Correction could not be sent: HTTP error 500: locked" << true << true << "resume 0; levels 1 2"
+            << completedTeardown << "r:500 c:204" << "";
         QTest::newRow("curves refused")
-            << "Sending the correction" << QStringList()
+            << "serial" << "Sending the correction" << QStringList() << 0
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"delay", 0.01}},
                            QJsonObject {{"method", "PATCH"}, {"status", 500}, {"body", "locked"}}}
-            << "Correction could not be sent: HTTP error 500: locked" << true << true << "r:204 c:500" << "";
+            << "Correction could not be sent: HTTP error 500: locked" << true << true << "resume 0; levels 1 2"
+            << completedTeardown << "r:204 c:500" << "";
         const QString sending = QStringLiteral("Sending the correction to the processor...");
         QTest::newRow("reset unanswered, stopped")
-            << "Sending the correction" << QStringList()
+            << "serial" << "Sending the correction" << QStringList() << 0
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"action", "hang"}}}
-            << "Correction could not be sent: Operation canceled" << true << true << "r:held" << sending;
+            << "Correction could not be sent: Operation canceled" << true << true << "resume 0; levels 1 2"
+            << completedTeardown << "r:held" << sending;
         QTest::newRow("curves unanswered, stopped")
-            << "Sending the correction" << QStringList()
+            << "serial" << "Sending the correction" << QStringList() << 0
             << QJsonArray {QJsonObject {{"method", "PATCH"}, {"delay", 0.01}},
                            QJsonObject {{"method", "PATCH"}, {"action", "hang"}}}
-            << "Correction could not be sent: Operation canceled" << true << true << "r:204 c:held" << sending;
+            << "Correction could not be sent: Operation canceled" << true << true << "resume 0; levels 1 2"
+            << completedTeardown << "r:204 c:held" << sending;
     }
 
     void outcomes()
     {
+        QFETCH(QString, meter);
         QFETCH(QString, trigger);
         QFETCH(QStringList, meterFault);
+        QFETCH(int, lasting);
         QFETCH(QJsonArray, rules);
         QFETCH(QString, status);
         QFETCH(bool, completed);
         QFETCH(bool, measured);
+        QFETCH(QString, kept);
+        QFETCH(QString, teardown);
         QFETCH(QString, tail);
         QFETCH(QString, waiting);
 
         QSettings().clear();
         fake_.clearRules();
         fake_.setState(initialState_);
-        MeterStandIn meter(QStringLiteral("fake_cr100.py"));
-        qputenv("VELTRANO_CR100_PORT", meter.first().toLocal8Bit());
+        const bool network = meter == QLatin1String("network");
+        MeterStandIn standIn(network ? QStringLiteral("fake_cinemeter.py") : QStringLiteral("fake_cr100.py"));
+        if (!network)
+            qputenv("VELTRANO_CR100_PORT", standIn.first().toLocal8Bit());
 
         Veltranor v(net_->io());
         v.idleTimer().stop();
@@ -189,6 +263,7 @@ private Q_SLOTS:
 
         QList<QPair<uint, bool>> done;
         bool faulted = false;
+        int faultyReadings = 0;
         bool scripted = true;
         // Gone before the central object: nothing queued for it runs later.
         QObject context;
@@ -213,8 +288,6 @@ private Q_SLOTS:
             if (faulted)
                 return;
             faulted = true;
-            for (const QString& line : meterFault)
-                scripted = meter.control(line) && scripted;
             for (const QJsonValue& r : rules)
                 fake_.addRule(r.toObject());
             if (!waiting.isEmpty())
@@ -230,20 +303,46 @@ private Q_SLOTS:
         // Before the meter answers a reading, its stand-in is told what the
         // wall shows for the processor's colour and display gains: 150 nits
         // at full white, 6500 K and Duv 0 whenever the primaries are equal.
+        // While the meter fault lasts, the stand-in answers as it says.
         Vantor* vantor = v.vantor();
         connect(v.calibrator(), &Calibrator::takeReading, &context, [&] {
-            if (faulted && !meterFault.isEmpty())
+            if (faulted && !meterFault.isEmpty() && (lasting == 0 || faultyReadings < lasting)) {
+                ++faultyReadings;
+                for (const QString& line : meterFault) {
+                    if (line == QLatin1String("silent"))
+                        disconnect(v.calibrator(), &Calibrator::takeReading, v.colorimeter(), &Colorimeter::read);
+                    else
+                        scripted = standIn.control(line) && scripted;
+                }
                 return;
+            }
             const double r = vantor->red() * vantor->displayGainRed();
             const double g = vantor->green() * vantor->displayGainGreen();
             const double b = vantor->blue() * vantor->displayGainBlue();
             const QString lum = QString::number(45 * r + 90 * g + 15 * b, 'f', 4);
             const QString cct = QString::number(6500 - 3000 * r + 500 * g + 2500 * b, 'f', 1);
             const QString duv = QString::number(-0.01 * r + 0.02 * g - 0.01 * b, 'f', 5);
-            scripted = meter.control(QStringLiteral("reply RM Y|OK:0:RM Y:") + lum)
-                       && meter.control(QStringLiteral("reply RM CCT|OK:0:RM CCT:%1,%2").arg(cct, duv)) && scripted;
+            if (network) {
+                const QString body = QStringLiteral("brightness_SI %1 cd/m2\nCCT %2\n\u2206uv %3").arg(lum, cct, duv);
+                scripted = standIn.control(QString::fromUtf8(
+                               QJsonDocument(QJsonObject {{"body", body}}).toJson(QJsonDocument::Compact)))
+                           && scripted;
+            } else {
+                scripted = standIn.control(QStringLiteral("reply RM Y|OK:0:RM Y:") + lum)
+                           && standIn.control(QStringLiteral("reply RM CCT|OK:0:RM CCT:%1,%2").arg(cct, duv))
+                           && scripted;
+            }
         }, Qt::QueuedConnection);
+        if (network) {
+            // Chosen after the stand-in's script, which then runs first.
+            v.cineMeterII()->setAddress(QStringLiteral("127.0.0.1:") + standIn.first() + QStringLiteral("/meter"));
+            // A reply that never comes is given up after 0.2 s, not 4.
+            v.cineMeterII()->findChild<QNetworkAccessManager*>()->setTransferTimeout(200);
+            v.setColorimeterType(1);
+            QCOMPARE(v.colorimeter(), v.cineMeterII());
+        }
         fake_.clearLog();
+        testsupport::MessageCapture log;
 
         v.setRunning(true);
         QVERIFY(v.running());
@@ -252,7 +351,12 @@ private Q_SLOTS:
         QVERIFY(faulted && scripted);
         QCOMPARE(v.statusString(), status);
         QCOMPARE(done, (QList<QPair<uint, bool>> {{0u, completed}}));
-        QCOMPARE(v.status(), -1);
+        QCOMPARE(v.status(), status == QLatin1String("Correction completed without error") ? 1 : -1);
+        QCOMPARE(::kept(v.calibrator()), kept);
+        QCOMPARE(::teardown(log.messages()), teardown);
+        // Once the meter has failed, no more gains go to the wall and no
+        // more readings are waited for.
+        QCOMPARE(log.count(QStringLiteral("****#0    exiting sendRGBGains_"), true), 0);
         QCOMPARE(displayTail(fake_.requestLog()), tail);
         QCOMPARE(v.linearityLog()->data(v.linearityLog()->index(0, 0), LogModel::MessageRole).toString(),
                  measured ? QStringLiteral("Finished Correction:") : QStringLiteral("No level was measured."));

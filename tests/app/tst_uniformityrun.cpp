@@ -294,8 +294,12 @@ private Q_SLOTS:
         bench.display.script(script);
         testsupport::MessageCapture log;
         QVERIFY(bench.runTask(templating ? Calibrator::TaskTemplate : Calibrator::TaskBalance));
-        // A send the display refused is a failed run; a refused observation is not.
-        QCOMPARE(bench.done, (Done {{0u, script.isEmpty()}}));
+        // Every run ends with done(number, true). A send the display refused
+        // is a failed run, which says why; a refused observation is not.
+        QCOMPARE(bench.done, (Done {{0u, true}}));
+        QString failure;
+        QVERIFY(bench.onWorker([&] { failure = bench.cal->failure; }));
+        QCOMPARE(failure.isEmpty(), script.isEmpty());
         for (const QString& line : lines)
             QCOMPARE(log.count(line), 1);
         QCOMPARE(wall.requests, script.isEmpty() ? 1 : 0);

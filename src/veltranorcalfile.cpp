@@ -269,7 +269,7 @@ bool Veltranor::readCalibration(QUrl url)
         return false;
     }
     if (onProcessor)
-        setStatusString(QStringLiteral("Correction %1 sent").arg(name));
+        setStatusString(QStringLiteral("Correction read from %1 and sent").arg(name));
     return true;
 }
 

@@ -286,7 +286,8 @@ private Q_SLOTS:
         auto v = make();
         const QString file = write(QStringLiteral("%1.tsv").arg(QTest::currentDataTag()), text.toUtf8());
         QVERIFY(v->readCalibration(QUrl::fromLocalFile(file)));
-        QCOMPARE(v->statusString(), QStringLiteral("Correction read from %1").arg(QFileInfo(file).fileName()));
+        // Read, then sent to the processor the test drives.
+        QCOMPARE(v->statusString(), QStringLiteral("Correction read from %1 and sent").arg(QFileInfo(file).fileName()));
         QCOMPARE(v->correctionPoints.size(), qsizetype(count));
         QCOMPARE(v->correctionPoints[0].red, red);
         QCOMPARE(v->correctionPoints[0].greenDisplayGain, greenGain);

@@ -35,7 +35,15 @@ CameraController::CameraController(QObject* parent, std::shared_ptr<camerasdk::C
     QObject::connect(cam, &SonyCamera::cameraBusyChanged, this, &ImageSource::setCameraBusy);
     QObject::connect(cam, &SonyCamera::cameraReadyChanged, this, &ImageSource::setCameraReady);
     QObject::connect(cam, &SonyCamera::imagePathChanged, this, &ImageSource::setImagePath);
-    QObject::connect(cam, &SonyCamera::status, this, &ImageSource::setCameraStatus);
+    // Taken on the camera thread and handed over under our own lock, so that
+    // no string crosses threads as a queued argument.
+    QObject::connect(cam, &SonyCamera::status, this, [this](ErrorType errorType, const QString& message) {
+        {
+            std::lock_guard lock(statusMutex_);
+            pendingStatus_.append({errorType, message});
+        }
+        QMetaObject::invokeMethod(this, &CameraController::deliverStatus_, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
     QObject::connect(cam, &SonyCamera::liveViewImageChanged, this, &ImageSource::setLiveViewImage);
     QObject::connect(cam, &SonyCamera::nameChanged, this, &ImageSource::setCameraName);
     QObject::connect(cam, &SonyCamera::exposureAdjusted, this, &CameraController::exposureChanged);
@@ -51,6 +59,17 @@ CameraController::~CameraController()
     // application object itself is going away; the thread has ended, so what
     // is left can be deleted here.
     delete cameraAlive_.data();
+}
+
+void CameraController::deliverStatus_()
+{
+    QList<std::pair<ErrorType, QString>> reports;
+    {
+        std::lock_guard lock(statusMutex_);
+        reports.swap(pendingStatus_);
+    }
+    for (const auto& [errorType, message] : reports)
+        setCameraStatus(errorType, message);
 }
 
 void CameraController::setCamera(SonyCamera* camera)

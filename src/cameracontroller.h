@@ -4,6 +4,8 @@
 #include "imagesource.h"
 
 #include <memory>
+#include <mutex>
+#include <utility>
 
 #include <QPointer>
 #include <QThread>
@@ -58,6 +60,11 @@ public Q_SLOTS:
 private:
     SonyCamera* camera_ = nullptr;
     QPointer<SonyCamera> cameraAlive_; // null once the camera thread has deleted it
+    // The camera's status reports, handed from the camera thread to this one
+    // under a standard mutex, in the order they were sent.
+    void deliverStatus_();
+    std::mutex statusMutex_;
+    QList<std::pair<ErrorType, QString>> pendingStatus_;
     QThread cameraThread_;
     bool exposureReported = false;
     int exposureResult = 0;

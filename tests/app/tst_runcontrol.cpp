@@ -391,6 +391,11 @@ private Q_SLOTS:
         QTest::newRow("balance: LDM gains PATCH")
             << "balance" << patch << false << 1 << ""
             << "Uniformity cancelled; display left in indeterminate state.";
+        // Every adjuster's request is held: those the run tries after the
+        // Stop must end at once, not wait for a second press.
+        QTest::newRow("balance: every LDM gains PATCH")
+            << "balance" << everyPatch << false << 1 << ""
+            << "Uniformity cancelled; display left in indeterminate state.";
         QTest::newRow("linearity: the PATCH preparing the processor")
             << "run" << patch << false << 1 << "" << "Correction cancelled";
         QTest::newRow("linearity: every PATCH, the tear-down's too")

@@ -14,10 +14,12 @@ endif()
 set_property(TEST tst_mainwindow APPEND PROPERTY ENVIRONMENT_MODIFICATION
   "QT_QPA_PLATFORM=set:offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/support/screens.json")
 
-# tst_linearityoutcomes: seven short corrections against the stand-ins, each
+# tst_linearityoutcomes: sixteen short corrections against the stand-ins, each
 # with the settle time of real meters; one re-measures its sensitivity three
-# times before it gives up.
-set_tests_properties(tst_linearityoutcomes PROPERTIES TIMEOUT 900)
+# times before it gives up, others wait out a silent meter's bound or a held
+# request. A row can take minutes on a loaded machine or under a sanitizer.
+set_tests_properties(tst_linearityoutcomes PROPERTIES TIMEOUT 2400)
+set_property(TEST tst_linearityoutcomes APPEND PROPERTY ENVIRONMENT_MODIFICATION "QTEST_FUNCTION_TIMEOUT=set:600000")
 # tst_demo: whole runs with the demo's settings as they come (two default
 # linearity corrections and a balance through the camera), each a minute or
 # two, more on a loaded machine or under a sanitizer.

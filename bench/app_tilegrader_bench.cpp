@@ -26,6 +26,19 @@
 
 namespace {
 
+// The outline search's own steps: grey, 8 bits, Otsu's threshold, the outer
+// contours.
+std::vector<std::vector<cv::Point>> outerContours(const cv::Mat& photo)
+{
+    cv::Mat grey, grey8, bw;
+    cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+    grey.convertTo(grey8, CV_8U);
+    cv::threshold(grey8, bw, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(bw, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+    return contours;
+}
+
 const cv::Size photoSize(6000, 4000);
 const char* const lens = ":/src/lenscomp/ILCE-7C_FE_4^024-070_@050.jpg";
 constexpr float lensK = 1.2829823e-5f;
@@ -112,12 +125,7 @@ void BM_BareOperations(benchmark::State& state)
         }
         std::vector<cv::Point> outline;
         {
-            cv::Mat grey, grey8, bw;
-            cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
-            grey.convertTo(grey8, CV_8U);
-            cv::threshold(grey8, bw, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-            std::vector<std::vector<cv::Point>> contours;
-            cv::findContours(bw, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+            const std::vector<std::vector<cv::Point>> contours = outerContours(photo);
             const auto largest = std::max_element(contours.begin(), contours.end(), [](const auto& a, const auto& b) {
                 return cv::contourArea(a) < cv::contourArea(b);
             });
@@ -175,12 +183,7 @@ void BM_OutlineSearch(benchmark::State& state)
 {
     const cv::Mat& image = decoded().floatPhoto;
     for (auto _ : state) {
-        cv::Mat grey, grey8, bw;
-        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-        grey.convertTo(grey8, CV_8U);
-        cv::threshold(grey8, bw, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-        std::vector<std::vector<cv::Point>> contours;
-        cv::findContours(bw, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+        const std::vector<std::vector<cv::Point>> contours = outerContours(image);
         benchmark::DoNotOptimize(contours.size());
     }
 }

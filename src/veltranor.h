@@ -587,6 +587,10 @@ private:
     // A linearity run stopped before the engine started: the processor is
     // put back and the run ends as cancelled.
     void restoreAfterStop_();
+    // After a Stop the processor's restore is tried for a limited time only:
+    // the same Stop ends a tear-down the processor does not answer. Sets
+    // gaveUp when the limit ended it.
+    void limitStoppedTearDown_(QTimer& timer, bool& gaveUp);
     // True (with the status text, shown again at every refusal) while the
     // previous run is still ending.
     bool refuseWhileEnding_();

@@ -5,6 +5,7 @@
 #include "vantor.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -17,6 +18,11 @@ const QString kCancelled = QStringLiteral("Correction cancelled");
 const QString kCompleted = QStringLiteral("Correction completed without error");
 // While the processor's tear-down of a linearity run waits (%1: the run's outcome).
 const QString kRestoring = QStringLiteral("%1; restoring the processor...");
+// How long a stopped run's restore may wait for the processor; a processor
+// answers it within a second.
+constexpr int kStoppedRestoreLimitSeconds = 10;
+// A stopped run whose restore the processor never answered (%1: the outcome).
+const QString kNotRestored = QStringLiteral("%1; the processor did not answer its restore within %2 s");
 
 bool uniformityMode(Calibrator::Mode mode)
 {
@@ -137,9 +143,23 @@ void Veltranor::restoreAfterStop_()
     // The processor's restore is a busy phase of its own: while it waits the
     // window says so and offers Stop, which ends it.
     setStatusString(kRestoring.arg(kCancelled));
+    QTimer limit;
+    bool gaveUp = false;
+    limitStoppedTearDown_(limit, gaveUp);
     resetVantor(true);
-    setStatusString(kCancelled);
+    setStatusString(gaveUp ? kNotRestored.arg(kCancelled).arg(kStoppedRestoreLimitSeconds) : kCancelled);
     setStatus(-1);
+}
+
+void Veltranor::limitStoppedTearDown_(QTimer& timer, bool& gaveUp)
+{
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, [this, &gaveUp] {
+        qDebug("The processor did not answer the restore within %d s; giving up.", kStoppedRestoreLimitSeconds);
+        gaveUp = true;
+        cancelPhaseRequests_();
+    });
+    timer.start(kStoppedRestoreLimitSeconds * 1000);
 }
 
 bool Veltranor::refuseWhileEnding_()
@@ -480,9 +500,15 @@ void Veltranor::calibratorDone(uint number, bool completed)
         tearingDown_ = true;
         if (onProcessor)
             setStatusString(finished ? kSendingCorrection : kRestoring.arg(outcome));
+        // The operator has stopped the run: its closing requests end without
+        // a second Stop when the processor does not answer them.
+        QTimer limit;
+        bool gaveUp = false;
+        if (!ranToEnd && onProcessor)
+            limitStoppedTearDown_(limit, gaveUp);
         ErrorType closing = resetVantor(finished);
         // A Stop during the closing requests ends them: nothing more is sent.
-        bool stopped = !running_;
+        bool stopped = !running_ || gaveUp;
         const bool ok = processCalibration();
         if (!ok)
             correctionPoints = std::move(earlier);
@@ -498,14 +524,17 @@ void Veltranor::calibratorDone(uint number, bool completed)
                 const ErrorType sent = sendCalibration();
                 if (closing.code == 0)
                     closing = sent;
-                stopped = !running_;
+                stopped = !running_ || gaveUp;
             }
         }
+        limit.stop();
         tearingDown_ = false;
         // A correction that never reached the processor is no success; it
         // stays available to save and to send again from the file.
         if (whole && closing.code != 0)
             setStatusString(QStringLiteral("Correction could not be sent: %1").arg(closing.oneLine()));
+        else if (gaveUp)
+            setStatusString(kNotRestored.arg(outcome).arg(kStoppedRestoreLimitSeconds));
         else
             setStatusString(outcome);
         if (stopped)

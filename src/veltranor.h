@@ -587,6 +587,8 @@ private:
     // A linearity run stopped before the engine started: the processor is
     // put back and the run ends as cancelled.
     void restoreAfterStop_();
+    // Lifts the refusal a Stop during the processor's set-up put on.
+    void endSetUpRefusal_();
     // After a Stop the processor's restore is tried for a limited time only:
     // the same Stop ends a tear-down the processor does not answer. Sets
     // gaveUp when the limit ended it.

@@ -67,6 +67,9 @@ void Veltranor::setRunning(bool running)
         } else {
             announceRun_();
             setupVantor();
+            // A Stop during the set-up refused its later requests; the
+            // processor's restore is sent as usual.
+            endSetUpRefusal_();
             if (!running_) {
                 // Stopped while the processor was being prepared: put it back
                 // and never start the engine.
@@ -85,6 +88,7 @@ void Veltranor::setRunning(bool running)
                 if (!announced_)
                     running_ = false;
                 resetVantor(true);
+                endSetUpRefusal_();
                 if (std::exchange(announced_, false) && running_) {
                     running_ = false;
                     Q_EMIT runningChanged(false);
@@ -101,8 +105,10 @@ void Veltranor::setRunning(bool running)
     // holds for a long time: end it now. Until the engine's done, every new
     // request of the processor ends at once too, so the task cannot start
     // another wait on its way out.
-    announced_ = false;
-    if (donePending_ && vantor_ && display_ == vantor_)
+    // While the processor is prepared, a request of the set-up may still be
+    // resolving the address: refused too, it cannot start and wait unseen.
+    const bool preparing = std::exchange(announced_, false);
+    if ((donePending_ || preparing) && vantor_ && display_ == vantor_)
         vantor_->setRefusing(true);
     else
         cancelPhaseRequests_();
@@ -133,6 +139,12 @@ void Veltranor::announceRun_()
     Q_EMIT runningChanged(true);
     engineRunning_ =
         connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection);
+}
+
+void Veltranor::endSetUpRefusal_()
+{
+    if (vantor_ && !donePending_)
+        vantor_->setRefusing(false);
 }
 
 void Veltranor::restoreAfterStop_()

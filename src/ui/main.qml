@@ -145,6 +145,10 @@ ApplicationWindow {
     }
 
     onClosing: function(close) {
+        // Closing the main window quits as File > Exit does: every window
+        // closes and no processor request waits past it, whatever a stopped
+        // run shows or sends on its way out.
+        Qt.quit()
         veltranor.running = false
         mainUI.finishEditing()
         mainUI.saveViewState()

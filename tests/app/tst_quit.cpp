@@ -103,6 +103,8 @@ private Q_SLOTS:
 
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // The update check at start stays on this machine.
+        environment.insert(QStringLiteral("VELTRANO_UPDATE_URL"), QStringLiteral("http://127.0.0.1:9"));
 #if defined(__SANITIZE_THREAD__)
         // The whole scene runs in the program, on Debian's Qt, which is not
         // built for ThreadSanitizer: Qt's own hand-overs (image conversion on

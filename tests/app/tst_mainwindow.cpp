@@ -35,7 +35,6 @@
 #include <csignal>
 #include <functional>
 #include <memory>
-#include <utility>
 
 namespace {
 
@@ -748,11 +747,10 @@ private Q_SLOTS:
         // A full disk: the file opens, its writing fails (for root too).
         rlimit limit{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
-        const rlim_t unlimited = std::exchange(limit.rlim_cur, place == "full" ? 1 : limit.rlim_cur);
+        const rlimit full{place == "full" ? rlim_t(1) : limit.rlim_cur, limit.rlim_max};
         signal(SIGXFSZ, SIG_IGN);
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &full) == 0);
         scene.click(scene.itemWithText("Save", popup));
-        limit.rlim_cur = unlimited;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
         if (existing != suffix) {
             // The file exists: it is replaced only once the operator says so

@@ -145,10 +145,26 @@ Item {
         return dialog.selectedFile
     }
 
-    // A file that could not be written shows on the footer's bar in red.
-    function showFileFailure(failed) {
-        if (failed)
-            veltranor.status = -1
+    // The footer's bar tells how the file operation whose text it shows
+    // ended: red when it failed, green when it succeeded.
+    function showFileOutcome(succeeded) {
+        veltranor.status = succeeded ? 1 : -1
+    }
+
+    // Saves to `file` (a file URL) through `save(file)`; a file that exists
+    // already is replaced only once the operator agrees. The question names
+    // the file that is written, its suffix included.
+    function saveAsking(file, save) {
+        if (!veltranor.fileExists(file)) {
+            save(file)
+            return
+        }
+        replaceBox.file = file
+        replaceBox.save = save
+        let name = file.substring(file.lastIndexOf("/") + 1)
+        try { name = decodeURIComponent(name) } catch (e) {} // a typed name is not encoded
+        replaceBox.text = name + " already exists.\nDo you want to replace it?"
+        replaceBox.open()
     }
 
     // Opens a save dialog on `file` (a file URL): its folder list and its
@@ -610,7 +626,7 @@ Item {
         nameFilters: ["Correction files (*.tsv)", "Tab-separated-value files (*.tsv *.txt)"]
         onAccepted: {
             console.info("File selected!")
-            mainUI.showFileFailure(!veltranor.readCalibration(selectedFile))
+            mainUI.showFileOutcome(veltranor.readCalibration(selectedFile))
         }
     }
 
@@ -628,27 +644,25 @@ Item {
         options: FileDialog.DontConfirmOverwrite
         onAccepted: {
             console.info("File selected!")
-            const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
-            if (veltranor.fileExists(file)) {
-                replaceBox.file = file
-                let name = file.substring(file.lastIndexOf("/") + 1)
-                try { name = decodeURIComponent(name) } catch (e) {} // a typed name is not encoded
-                replaceBox.text = name + " already exists.\nDo you want to replace it?"
-                replaceBox.open()
-            } else {
-                mainUI.showFileFailure(!veltranor.saveCalibration(file))
-            }
+            mainUI.saveAsking(mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix),
+                              file => mainUI.showFileOutcome(veltranor.saveCalibration(file)))
         }
     }
 
+    // Asks before a save replaces a file; Cancel is the default.
     MessageBox {
         id: replaceBox
         property string file: ""
+        property var save: null
         title: "Replace file?"
         showCancel: true
         cancelButton.highlighted: true
         body.textFormat: Text.PlainText
-        onOkChosenChanged: if (okChosen) mainUI.showFileFailure(!veltranor.saveCalibration(file))
+        onOkChosenChanged: {
+            if (okChosen && save)
+                save(file)
+        }
+        onVisibleChanged: if (!visible) save = null
     }
 
     FileDialog {
@@ -658,12 +672,11 @@ Item {
         nameFilters: ["Text files (*.txt)"]
         defaultSuffix: "txt"
         acceptLabel: "Save"
+        options: FileDialog.DontConfirmOverwrite
         onAccepted: {
             const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
             console.info("selected, folder", currentFolder, "file", file)
-            veltranor.saveLog(file)
-            // Saving the log always answers true; its status tells.
-            mainUI.showFileFailure(veltranor.statusString.startsWith("Unable to open file"))
+            mainUI.saveAsking(file, file => mainUI.showFileOutcome(veltranor.saveLog(file)))
         }
     }
 
@@ -683,12 +696,14 @@ Item {
             const installers = veltranor.updater.installers
             selectedFile = mainUI.installerProposal(Qt.platform.os, n > 0 && n <= installers.length ? installers[n - 1] : "")
         }
+        options: FileDialog.DontConfirmOverwrite
         onAccepted: {
             const file = mainUI.withDefaultSuffix(mainUI.chosenFile(this), defaultSuffix)
+            const url = installerUrl
             console.info("File selected: ", file)
             console.info("       Folder: ", currentFolder)
-            console.info("    installer: ", installerUrl)
-            veltranor.updater.download(installerUrl, file)
+            console.info("    installer: ", url)
+            mainUI.saveAsking(file, file => veltranor.updater.download(url, file))
         }
         onRejected: console.info("Folder: ", currentFolder)
     }

@@ -55,6 +55,21 @@ Window {
             centre()
     }
 
+    // A layout computes its size when it is polished, which a hidden window
+    // never is: its size is made current here, so that the box is shown with
+    // the limits of its content. A window manager maps the box within the
+    // limits in force then, and a note that wraps to more lines than the
+    // last text did would otherwise be cut.
+    function settleContent() {
+        for (let pass = 0; pass < 8; ++pass) {
+            const w = layout.implicitWidth
+            const h = layout.implicitHeight
+            layout.ensurePolished()
+            if (layout.implicitWidth === w && layout.implicitHeight === h)
+                return
+        }
+    }
+
     function centre() {
         if (!parentItem)
             return
@@ -88,6 +103,7 @@ Window {
         cancelChosen = false
         button3Chosen = false
         centring = true
+        settleContent()
         fitContent()
         centre()
         show()

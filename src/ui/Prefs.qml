@@ -389,8 +389,9 @@ ApplicationWindow {
                         obj: veltranor.vantor
                         key: "password"
                         fromText: function(t) { return t }
-                        // Shown only while it is being typed.
-                        echoMode: TextInput.PasswordEchoOnEdit
+                        // Shown as typed: a field masked until edited
+                        // empties itself on its first key, a Tab passing
+                        // through included, and would store the empty text.
                         Layout.preferredWidth: 200
                         placeholderText: "optional"
                     }

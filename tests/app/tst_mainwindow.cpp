@@ -30,6 +30,9 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -173,7 +176,8 @@ QString feed(const QString& version = QString(), const QString& notes = QString(
 }
 
 // Stands in for a window manager: it answers a shown window's change of
-// size by keeping it within the size limits in force when the change comes.
+// size by keeping it within the size limits in force when the change comes,
+// and notes the limits the window was mapped with.
 class SizeLimitingManager : public QObject
 {
 public:
@@ -182,11 +186,14 @@ public:
     {
         window->installEventFilter(this);
     }
+    QSize mappedMaximum;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         auto* window = qobject_cast<QWindow*>(watched);
+        if (window && event->type() == QEvent::Show)
+            mappedMaximum = window->maximumSize();
         if (window && event->type() == QEvent::Resize && window->isVisible()) {
             const QSize limited = window->size().boundedTo(window->maximumSize()).expandedTo(window->minimumSize());
             if (limited != window->size())
@@ -626,6 +633,10 @@ private Q_SLOTS:
             << correction << correctionDialog << "typed" << "exists" << "typed\\.tsv" << "Correction saved to ";
         QTest::newRow("correction, chosen file")
             << correction << correctionDialog << "chosen" << "exists" << "chosen\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction, typed name of a file that exists")
+            << correction << correctionDialog << "typed" << "exists" << "typed\\.tsv" << "Correction saved to ";
+        QTest::newRow("correction after a failed save")
+            << correction << correctionDialog << "typed" << "exists" << "typed\\.tsv" << "Correction saved to ";
         QTest::newRow("correction, proposed name")
             << correction << correctionDialog << "proposed" << "exists" << "proposed\\.tsv" << "Correction saved to ";
         QTest::newRow("correction, missing folder")
@@ -633,6 +644,9 @@ private Q_SLOTS:
         QTest::newRow("correction, folder that cannot be made")
             << correction << correctionDialog << "proposed" << "blocked" << "proposed\\.tsv" << "Correction saved to ";
         QTest::newRow("log, typed name") << log << logDialog << "typed" << "exists" << "typed\\.txt" << "Log saved to ";
+        QTest::newRow("log, chosen file") << log << logDialog << "chosen" << "exists" << "chosen\\.txt" << "Log saved to ";
+        QTest::newRow("log after a failed save")
+            << log << logDialog << "typed" << "exists" << "typed\\.txt" << "Log saved to ";
         QTest::newRow("log, proposed name")
             << log << logDialog << "proposed" << "exists" << "VeltranoLog-[-0-9T]+Z\\.txt" << "Log saved to ";
         QTest::newRow("log, missing folder")
@@ -642,6 +656,7 @@ private Q_SLOTS:
             << correction << correctionDialog << "full path" << "exists" << "abs-cal\\.tsv" << "Correction saved to ";
         QTest::newRow("log, typed path that cannot be written")
             << log << logDialog << "unwritable" << "exists" << "log\\.txt" << "Unable to open file ";
+        QTest::newRow("log, full disk") << log << logDialog << "typed" << "full" << "typed\\.txt" << "Unable to write file ";
         // Open starts where the last file went, corrections first.
         QTest::newRow("correction open") << QByteArray("fileOpenAction") << QByteArray("correctionOpenDialog") << "open"
                                          << "exists" << "" << "";
@@ -655,20 +670,23 @@ private Q_SLOTS:
         QFETCH(QString, place);
         QFETCH(QString, name);
         QFETCH(QString, status);
-        QTemporaryDir dir;
+        const QByteArray tag = QTest::currentDataTag();
+        // A dot in the folder: the dialog leaves adding the suffix to us.
+        QTemporaryDir dir(QDir::tempPath() + "/veltrano.saves-XXXXXX");
         // A folder below a plain file cannot be made: the Documents folder
         // is proposed instead.
         const QString proposedFolder = dir.path() + (place == "blocked" ? "/file/saved" : "/saved");
         const QString folder = place == "blocked"
             ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
             : proposedFolder;
-        if (place == "exists")
+        if (place == "exists" || place == "full")
             QVERIFY(QDir().mkpath(folder));
         if (place == "blocked")
             QVERIFY(QFile(dir.path() + "/file").open(QIODevice::WriteOnly));
         const QString suffix = dialog == "logSaveDialog" ? "txt" : "tsv";
-        if (how == "chosen") {
-            QFile chosen(folder + "/chosen." + suffix);
+        const QString existing = (tag.contains("exists") ? "typed." : how == "chosen" ? "chosen." : "") + suffix;
+        if (existing != suffix) {
+            QFile chosen(folder + "/" + existing);
             QVERIFY(chosen.open(QIODevice::WriteOnly));
             chosen.write("earlier\n");
         }
@@ -683,7 +701,7 @@ private Q_SLOTS:
         v->setFilename(proposedFolder + "/proposed.tsv");
         v->correctionPoints = {CalibrationPoint(), CalibrationPoint()};
         v->setCalibrationAvailable(true);
-        v->setStatus(1); // the last run's green bar
+        v->setStatus(tag.contains("failed") ? -1 : 1); // the last run's or save's bar
         QTRY_VERIFY(scene.object(action.constData())->property("enabled").toBool());
         scene.trigger(action.constData());
         QObject* saveDialog = scene.object(dialog.constData());
@@ -726,15 +744,23 @@ private Q_SLOTS:
             QTRY_VERIFY((chosen = scene.itemWithText("chosen." + suffix, list)));
             scene.click(chosen);
         }
+        // A full disk: the file opens, its writing fails (for root too).
+        rlimit limit{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const rlimit full{place == "full" ? rlim_t(1) : limit.rlim_cur, limit.rlim_max};
+        signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &full) == 0);
         scene.click(scene.itemWithText("Save", popup));
-        if (how == "chosen") {
-            // The file exists: it is replaced only once the operator says so.
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        if (existing != suffix) {
+            // The file exists: it is replaced only once the operator says so
+            // (Cancel is the default), asked by the name that is written.
             QObject* box = scene.object("replaceBox");
             QVERIFY(box);
             QTRY_VERIFY(box->property("visible").toBool());
-            QCOMPARE(box->property("text").toString(),
-                     QStringLiteral("chosen.%1 already exists.\nDo you want to replace it?").arg(suffix));
-            QCOMPARE(testsupport::readFile(folder + "/chosen." + suffix), QByteArray("earlier\n"));
+            QCOMPARE(box->property("text").toString(), existing + " already exists.\nDo you want to replace it?");
+            QVERIFY(box->property("cancelButton").value<QObject*>()->property("highlighted").toBool());
+            QCOMPARE(testsupport::readFile(folder + "/" + existing), QByteArray("earlier\n"));
             QMetaObject::invokeMethod(box, "choose", Q_ARG(QVariant, QStringLiteral("ok")));
         }
 
@@ -742,10 +768,9 @@ private Q_SLOTS:
         const QString path = v->statusString().mid(status.size());
         QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(typedFolder) + "/" + name + "$").match(path).hasMatch(),
                  qPrintable(path));
-        if (how == "unwritable") {
-            QTRY_VERIFY(v->status() < 0);
+        QCOMPARE(v->status(), status.startsWith("Unable") ? -1 : 1); // the bar tells this save's outcome
+        if (status.startsWith("Unable"))
             return;
-        }
         QVERIFY(QFileInfo(path).size() > QByteArray("earlier\n").size());
     }
 
@@ -1153,6 +1178,7 @@ private Q_SLOTS:
         QVERIFY(text && ok);
         QTRY_VERIFY(shown->width() >= text->width() + 32);
         QTRY_VERIFY(shown->height() >= text->implicitHeight() + 32 + ok->height());
+        QVERIFY(manager.mappedMaximum.height() >= shown->height()); // mapped whole, not grown into its size
         // A long note wraps: the box stays within the screen.
         QVERIFY(shown->frameGeometry().width() <= shown->screen()->availableGeometry().width());
         const QPointF corner = ok->mapToScene(QPointF(ok->width(), ok->height()));

@@ -14,6 +14,7 @@
 #include "veltranor.h"
 
 #include <QDir>
+#include <QJSValue>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -608,6 +609,33 @@ private Q_SLOTS:
         v_->runNothing();
         QTRY_VERIFY(!window->isVisible());
         v_->setRunning(false);
+    }
+
+    // Every field with a validator takes its bounds from the table of limits
+    // (a gamma is shown divided by 2.4, the brightness is at most the
+    // processor's maximum luminance).
+    void preferenceFieldsTakeTheirLimits()
+    {
+        auto root = create("Prefs { objectName: 'prefs' }");
+        QVERIFY(root);
+        const QVariantMap limits = v_->limits();
+        int fields = 0;
+        for (QObject* field : root->findChildren<QObject*>()) {
+            auto* validator = field->property("validator").value<QObject*>();
+            const QString key = field->property("key").toString();
+            if (!validator || key.isEmpty())
+                continue;
+            ++fields;
+            const QVariantMap limit = limits.value(key).toMap();
+            QJSValue fromText = field->property("fromText").value<QJSValue>();
+            const auto shown = [&](const char* bound) {
+                return fromText.call({validator->property(bound).toString()}).toNumber();
+            };
+            QVERIFY2(qFuzzyCompare(shown("bottom"), limit.value("low").toDouble()), qPrintable(key));
+            const double top = key == "brightnessLevel" ? v_->vantor()->lumaMax() : limit.value("high").toDouble();
+            QVERIFY2(qFuzzyCompare(shown("top"), top), qPrintable(key));
+        }
+        QCOMPARE(fields, 17);
     }
 
     // The correction panel shows what the network meter last read, and the

@@ -124,6 +124,8 @@ void TestCineMeter::readings_data()
     QTest::newRow("colour") << -1 << QStringLiteral("brightness_SI 1 cd/m²\nCCT 5600\n\u2206uv -0.0031\nCCT\nbogus 1 2")
                             << "1 cd/m²" << "5600 K" << "\u22120.0031" << x0;
     QTest::newRow("x alone") << -1 << plain + "cie1931_x 0.4" << "1 cd/m²" << "1000 K" << "+0.0001" << x0;
+    QTest::newRow("at the edges") << -1 << QStringLiteral("brightness_SI 1e6 cd/m2\nCCT 1e5\n\u2206uv -1\ncie1931_x 1\ncie1931_y 1")
+                                  << "1e+06 cd/m2" << "100000 K" << "\u22121.0000" << "1.0000, 1.0000";
     QTest::newRow("x and y") << -1 << plain + "cie1931_y 0.38\n\ncie1931_x 0.4 "
                              << "1 cd/m²" << "1000 K" << "+0.0001" << "0.4000, 0.3800";
 }

@@ -1,11 +1,10 @@
 // ctest-labels: threaded
 // The one table of limits, walked: each limit is taken at its edges and
-// clamped, reset or refused one step past them, wherever it is used: the
-// stored settings, the correction file (written at its edges and read back
-// whole), the colour meters' replies, the processor's state read and what is
-// sent to the processor.
+// clamped, reset or refused one step past them where it is used: stored
+// settings, a correction file (written at its edges, read back whole), the
+// processor's state read and what is sent to it. The meters' replies have
+// their rows in the meters' tests.
 #include "correctionfile.h"
-#include "meterreplies.h"
 #include "polledcontext.h"
 #include "testsupport.h"
 #include "valuelimits.h"
@@ -17,35 +16,29 @@
 #include <QJsonObject>
 #include <QSettings>
 
-#include <algorithm>
-#include <memory>
-#include <optional>
-
-using Stored = Limits::Stored;
+using S = Limits::Stored;
 
 namespace {
 
 struct Expected
 {
     double low, high;
-    Stored stored = Stored::Unbounded;
+    S stored = S::Unbounded;
     double fallback = 0.0;
 };
 
 // The bounds the settings, the window, the files and the devices are described with.
 const QHash<QString, Expected> kExpected {
-    {"targetCCT", {1667, 10000, Stored::Clamped, 6500}},       {"targetDuv", {-0.01, 0.01, Stored::Clamped, 0}},
-    {"gamma", {1.0, 3.8, Stored::Default, 2.4}},               {"readDelay", {500, 5000, Stored::Clamped, 1500}},
-    {"readCount", {1, 100, Stored::Clamped, 4}},               {"steps", {1, 100, Stored::Clamped, 17}},
-    {"brightnessLevel", {1, 4294967295.0, Stored::Clamped, 100}}, {"errorAllowed", {0, 100, Stored::Unbounded, 0.3}},
-    {"highGainLimit", {0.01, 5, Stored::Unbounded, 0.5}},      {"lowGainLimit", {0.005, 5, Stored::Unbounded, 0.25}},
-    {"btCompliantIterations", {5, 100, Stored::Default, 20}},  {"btMinIterations", {5, 100, Stored::Default, 50}},
-    {"btMaxIterations", {100, 500, Stored::Default, 400}},     {"tileMeshWidth", {1, 200, Stored::Default, 20}},
-    {"tileMeshHeight", {1, 200, Stored::Default, 20}},         {"linearGainBoost", {1, 8, Stored::Default, 2}},
-    {"gainTweak", {0.5, 1.5}},  {"displayGain", {0, 2}}, {"level", {-1000, 1000}}, {"luminance", {0, 1e6}},
-    {"cct", {1, 1e5}},          {"duv", {-1, 1}},        {"chromaticity", {0, 1}}};
+    {"targetCCT", {1667, 10000, S::Clamped, 6500}}, {"targetDuv", {-0.01, 0.01, S::Clamped, 0}},
+    {"gamma", {1.0, 3.8, S::Default, 2.4}}, {"readDelay", {500, 5000, S::Clamped, 1500}},
+    {"readCount", {1, 100, S::Clamped, 4}}, {"steps", {1, 100, S::Clamped, 17}},
+    {"brightnessLevel", {1, 4294967295.0, S::Clamped, 100}}, {"errorAllowed", {0, 100}},
+    {"highGainLimit", {0.01, 5}}, {"lowGainLimit", {0.005, 5}}, {"btCompliantIterations", {5, 100, S::Default, 20}},
+    {"btMinIterations", {5, 100, S::Default, 50}}, {"btMaxIterations", {100, 500, S::Default, 400}},
+    {"tileMeshWidth", {1, 200, S::Default, 20}}, {"tileMeshHeight", {1, 200, S::Default, 20}},
+    {"linearGainBoost", {1, 8, S::Default, 2}}, {"gainTweak", {0.5, 1.5}}, {"displayGain", {0, 2}},
+    {"level", {-1000, 1000}}, {"luminance", {0, 1e6}}, {"cct", {1, 1e5}}, {"duv", {-1, 1}}, {"chromaticity", {0, 1}}};
 
-QString nameOf(const Limits::Limit& limit) { return QString::fromLatin1(limit.name.data(), qsizetype(limit.name.size())); }
 QString text(double value) { return QString::number(value, 'g', 16); }
 
 } // namespace
@@ -56,14 +49,7 @@ class TestLimits : public QObject
     testsupport::PolledContext net_;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QCoreApplication::setOrganizationName(QStringLiteral("Tessaline"));
-        QCoreApplication::setApplicationName(QStringLiteral("Veltrano"));
-        QCOMPARE(qsizetype(Limits::kAll.size()), kExpected.size());
-        for (const Limits::Limit& limit : Limits::kAll)
-            QVERIFY2(kExpected.contains(nameOf(limit)), limit.name.data());
-    }
+    void initTestCase() { QCoreApplication::setOrganizationName(QStringLiteral("Tessaline")); }
 
     void storedSettings_data()
     {
@@ -75,138 +61,92 @@ private Q_SLOTS:
         QTest::newRow("one step above") << true << true;
     }
 
-    // Every setting of the table stored at once: at an edge it is taken; one
-    // step past it is clamped and written back, or takes its default and
-    // leaves the store, or (unbounded at start) is taken as it is.
+    // Every setting stored at once: at its edge it is taken; one step past it
+    // is clamped and written back, or takes its default and leaves the store,
+    // or (bounded by the window alone) is taken as it is.
     void storedSettings()
     {
         QFETCH(bool, high);
         QFETCH(bool, past);
         QSettings().clear();
-        QHash<QString, double> stored;
+        QHash<QString, double> stored, expected;
         for (const Limits::Limit& limit : Limits::kAll) {
-            const Expected e = kExpected.value(nameOf(limit));
+            QVERIFY2(kExpected.contains(limit.name.data()), limit.name.data());
+            const Expected e = kExpected.value(limit.name.data());
             const QMetaProperty property = Veltranor::staticMetaObject.property(
                 Veltranor::staticMetaObject.indexOfProperty(limit.name.data()));
             const double step = property.metaType().id() == QMetaType::UInt ? 1.0 : (e.high - e.low) / 100;
-            // The brightness is at most the processor's maximum, 10000 until it is read.
-            const double edge = high ? std::min(e.high, 10000.0) : e.low;
+            const double edge = high ? std::min(e.high, 10000.0) : e.low; // the processor's maximum luminance
+            const double value = stored[limit.key.data()] = past ? edge + (high ? step : -step) : edge;
+            expected[limit.key.data()] = !past || e.stored == S::Unbounded ? value
+                                         : e.stored == S::Clamped        ? edge : e.fallback;
             if (!limit.key.empty())
-                QSettings().setValue(QLatin1String(limit.key.data()), stored[nameOf(limit)] =
-                                     past ? edge + (high ? step : -step) : edge);
+                QSettings().setValue(limit.key.data(), value);
         }
         auto v = std::make_unique<Veltranor>(net_.io());
         v->idleTimer().stop();
         for (const Limits::Limit& limit : Limits::kAll) {
             if (limit.key.empty())
                 continue;
-            const Expected e = kExpected.value(nameOf(limit));
-            const double value = stored.value(nameOf(limit));
-            const double expected = !past || e.stored == Stored::Unbounded ? value
-                                    : e.stored == Stored::Clamped         ? (high ? std::min(e.high, 10000.0) : e.low)
-                                                                          : e.fallback;
-            QCOMPARE(v->property(limit.name.data()).toDouble(), expected);
-            const QVariant left = QSettings().value(QLatin1String(limit.key.data()));
-            if (past && e.stored == Stored::Default)
-                QVERIFY2(!left.isValid(), limit.name.data());
+            QCOMPARE(v->property(limit.name.data()).toDouble(), expected.value(limit.key.data()));
+            const QVariant left = QSettings().value(limit.key.data());
+            if (past && kExpected.value(limit.name.data()).stored == S::Default)
+                QVERIFY2(!left.isValid(), limit.key.data());
             else
-                QCOMPARE(left.toDouble(), expected);
+                QCOMPARE(left.toDouble(), expected.value(limit.key.data()));
         }
     }
 
-    // A file with every column at its low edge in one row and at its high
-    // edge in the next is read back whole; one step past either is refused,
-    // naming the column and its bounds.
-    void correctionFileAtItsBounds()
+    // A file with every column at its low edge in one row and its high edge
+    // in the next is read back whole; one step past either is refused.
+    void correctionFile()
     {
         const QStringList columns = CorrectionFile::columnNames();
-        const auto bounds = [](const QString& column) -> std::optional<Expected> {
-            if (column == "#" || column == "seconds" || column.endsWith("Slope"))
+        const auto bounds = [](const QString& c) -> std::optional<Expected> {
+            if (c == "#" || c == "seconds" || c.endsWith("Slope"))
                 return std::nullopt;
-            if (column == "cct")
-                return Expected {0, kExpected["cct"].high}; // 0: a point without a reading
-            return kExpected.value(column.endsWith("DisplayGain") ? "displayGain"
-                                   : column.startsWith("luminance") ? "luminance"
-                                   : column == "duv"                ? "duv"
-                                                                    : "level");
+            return c == "cct" ? Expected {0, 1e5} // 0: a point without a reading
+                              : kExpected.value(c.endsWith("DisplayGain") ? "displayGain"
+                                                : c.startsWith("luminance") ? "luminance"
+                                                : c == "duv" ? "duv" : "level");
         };
-        const auto file = [&](const QString& changed, double value) {
-            QString text = columns.join('\t') + "\r\n";
+        const auto read = [&](const QString& changed, double value) {
+            QByteArray file = columns.join('\t').toUtf8() + "\r\n";
             for (int row = 0; row < 2; ++row) {
                 QStringList fields;
-                for (const QString& column : columns) {
-                    const auto b = bounds(column);
-                    fields << (column == changed ? ::text(value) : !b ? QString::number(row) : ::text(row ? b->high : b->low));
-                }
-                text += fields.join('\t') + "\r\n";
+                for (const QString& c : columns)
+                    fields << (c == changed ? text(value) : bounds(c) ? text(row ? bounds(c)->high : bounds(c)->low)
+                                                                      : QString::number(row));
+                file += fields.join('\t').toUtf8() + "\r\n";
             }
-            return text.toUtf8();
-        };
-        const auto read = [](QByteArray bytes) {
-            QBuffer buffer(&bytes);
+            QBuffer buffer(&file);
             buffer.open(QIODevice::ReadOnly);
-            return CorrectionFile::read(buffer);
+            return std::make_pair(CorrectionFile::read(buffer), file);
         };
-        const QByteArray edges = file(QString(), 0);
-        const CorrectionFile::ReadResult whole = read(edges);
-        QCOMPARE(whole.outcome, CorrectionFile::ReadResult::Read);
+        const auto [whole, edges] = read(QString(), 0);
         QCOMPARE(CorrectionFile::write(whole.points), edges);
-        for (const QString& column : columns) {
-            if (const auto b = bounds(column)) {
-                for (const double past : {b->low - (b->high - b->low) / 100, b->high + (b->high - b->low) / 100}) {
-                    const CorrectionFile::ReadResult refused = read(file(column, past));
+        for (const QString& c : columns) {
+            for (const double past : {-0.01, 1.01}) {
+                if (const auto b = bounds(c)) {
+                    const CorrectionFile::ReadResult refused = read(c, b->low + past * (b->high - b->low)).first;
                     QCOMPARE(refused.outcome, CorrectionFile::ReadResult::OutOfRange);
-                    QCOMPARE(refused.columnName, column);
-                    QCOMPARE(refused.low, b->low);
-                    QCOMPARE(refused.high, b->high);
+                    QCOMPARE(refused.columnName + text(refused.low) + text(refused.high), c + text(b->low) + text(b->high));
                 }
             }
         }
     }
 
-    // What the meters report is a reading at the edges, an error past them;
-    // a CCT below the lowest is none measured.
-    void meterRepliesAtTheirBounds()
+    // A display gain at its edges is taken from the processor and sent (here
+    // it reaches the request layer, which has no address); one step past, neither.
+    void displayGains()
     {
-        for (const char* name : {"luminance", "cct", "duv", "chromaticity"}) {
-            const Expected e = kExpected.value(name);
-            const double step = (e.high - e.low) / 100;
-            for (const double value : {e.low, e.high, e.low - step, e.high + step, e.low / 2}) {
-                const bool inside = value >= e.low && value <= e.high;
-                const bool none = QByteArray(name) == "cct" && value >= 0 && value < e.low;
-                const QString v = text(value);
-                const QString line = QHash<QString, QString> {
-                    {"luminance", "brightness_SI %1 cd/m2"}, {"cct", "CCT %1"}, {"duv", "\u2206uv %1"},
-                    {"chromaticity", "cie1931_x %1\ncie1931_y %1"}}.value(name).arg(v);
-                const MeterReply::NetworkReport report = MeterReply::parseNetworkReport(line.toUtf8());
-                QVERIFY2(report.fault.isEmpty() == (inside || none), qPrintable(line));
-                if (QByteArray(name) == "luminance")
-                    QCOMPARE(MeterReply::parseLuminance(v).has_value(), inside);
-                if (QByteArray(name) != "cct" && QByteArray(name) != "duv")
-                    continue;
-                const MeterReply::CctDuv serial =
-                    MeterReply::parseCctDuv(QByteArray(name) == "duv" ? "6500," + v : v + ",0.001");
-                QVERIFY2(serial.valid == (inside || none), qPrintable(v));
-                if (none)
-                    QVERIFY(serial.cct == 0.0 && report.cct == 0.0);
-            }
-        }
-    }
-
-    // A display gain at the edges is taken from the processor's state and
-    // sent (here it reaches the request layer, which has no address); one
-    // step past it is refused and nothing is sent.
-    void displayGainsAtTheirBounds()
-    {
-        const Expected e = kExpected.value("displayGain");
-        QSettings().clear(); // no processor address
+        QSettings().clear();
         Vantor vantor(net_.io());
-        for (const double gain : {e.low, e.high, e.low - 0.01, e.high + 0.01}) {
-            const bool inside = gain >= e.low && gain <= e.high;
-            const QJsonObject gains {{"r", 1}, {"g", gain}, {"b", 1}};
-            const VantorReply::DisplayState state = VantorReply::parseDisplayState(
-                QJsonDocument(QJsonObject {{"dev", QJsonObject {{"display", QJsonObject {{"gains", gains}}}}}}));
-            QCOMPARE(state.displayGains.has_value(), inside);
+        for (const double gain : {0.0, 2.0, -0.02, 2.02}) {
+            const bool inside = gain >= kExpected["displayGain"].low && gain <= kExpected["displayGain"].high;
+            const QJsonObject display {{"gains", QJsonObject {{"r", 1}, {"g", gain}, {"b", 1}}}};
+            QCOMPARE(VantorReply::parseDisplayState(QJsonDocument(QJsonObject {{"dev", QJsonObject {{"display", display}}}}))
+                         .displayGains.has_value(), inside);
             const QString refusal = QStringLiteral("The green display gain %1 lies outside 0..2").arg(text(gain));
             for (const ErrorType& sent : {vantor.sendCalibration({}, 1, gain, 1), vantor.setDisplayGainRGB(1, gain, 1)})
                 QCOMPARE(sent.message, inside ? QStringLiteral("No network address") : refusal);

@@ -1,5 +1,7 @@
 #include "calibrator.h"
 
+#include "valuelimits.h"
+
 #include "displaybase.h"
 
 #include <QDebug>
@@ -135,7 +137,7 @@ void Calibrator::setTargetCCT(uint value)
 {
     if (targetCCT_ == double(value))
         return;
-    targetCCT_ = double(std::clamp(value, 1667u, 10000u));
+    targetCCT_ = Limits::kTargetCct.clamp(value);
     Q_EMIT targetCCTChanged();
 }
 
@@ -143,7 +145,7 @@ void Calibrator::setTargetDuv(double value)
 {
     if (targetDuv_ == value)
         return;
-    targetDuv_ = std::clamp(value, -0.01, 0.01);
+    targetDuv_ = Limits::kTargetDuv.clamp(value);
     Q_EMIT targetDuvChanged();
 }
 
@@ -157,7 +159,7 @@ void Calibrator::setTargetLum(double value)
 
 void Calibrator::setReadDelay(uint value)
 {
-    const uint clamped = value == 0 ? 0 : std::clamp(value, 500u, 5000u);
+    const uint clamped = value == 0 ? 0 : uint(Limits::kReadDelay.clamp(value));
     if (readDelay_ == clamped)
         return;
     readDelay_ = clamped;
@@ -166,7 +168,7 @@ void Calibrator::setReadDelay(uint value)
 
 void Calibrator::setReadCount(uint value)
 {
-    const uint clamped = std::clamp(value, 1u, 100u);
+    const uint clamped = uint(Limits::kReadCount.clamp(value));
     if (readCount_ == clamped)
         return;
     readCount_ = clamped;
@@ -185,7 +187,7 @@ void Calibrator::setGamma(double value)
 {
     if (qFuzzyCompare(gamma_, value))
         return;
-    gamma_ = std::clamp(value, 1.0, 3.8);
+    gamma_ = Limits::kGamma.clamp(value);
     Q_EMIT gammaChanged();
 }
 

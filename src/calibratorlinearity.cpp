@@ -3,6 +3,7 @@
 // the meter reads the target white point at the level's luminance.
 
 #include "calibrator.h"
+#include "valuelimits.h"
 
 #include <QDebug>
 
@@ -253,7 +254,7 @@ void Calibrator::calibrateSteps(uint start)
                 coSetRGBGains_(initialGain, initialGain, initialGain);
                 sendRGBGains_(initialGain, initialGain, initialGain, ControlRGB);
                 defaultControlType = ControlDisplayGain;
-                maximumValue_ = 2.0;
+                maximumValue_ = Limits::kDisplayGain.high; // what the processor takes back
             }
             double black = 0.0;
             if (ambientBlack_)

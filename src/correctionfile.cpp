@@ -1,5 +1,7 @@
 #include "correctionfile.h"
 
+#include "valuelimits.h"
+
 #include <QIODevice>
 #include <QString>
 
@@ -25,12 +27,17 @@ constexpr double kAny = std::numeric_limits<double>::infinity();
 
 constexpr ValueColumn level(const char* name, double P::*field)
 {
-    return {name, field, -kMaxLevel, kMaxLevel, true};
+    return {name, field, Limits::kLevel.low, Limits::kLevel.high, true};
 }
 
 constexpr ValueColumn gain(const char* name, double P::*field)
 {
-    return {name, field, 0.0, kMaxLevel, true};
+    return {name, field, Limits::kDisplayGain.low, Limits::kDisplayGain.high, true};
+}
+
+constexpr ValueColumn measured(const char* name, double P::*field, const Limits::Limit& limit)
+{
+    return {name, field, limit.low, limit.high, false};
 }
 
 constexpr ValueColumn slope(const char* name, double P::*field)
@@ -43,10 +50,10 @@ constexpr std::array<ValueColumn, 25> kValues {{
     level("red", &P::red),
     level("green", &P::green),
     level("blue", &P::blue),
-    {"cct", &P::cct, 0.0, kMaxCct, false},
-    {"duv", &P::duv, -kMaxDuv, kMaxDuv, false},
-    {"luminance", &P::luminance, 0.0, kMaxLuminance, false},
-    {"luminanceTarget", &P::luminanceTarget, 0.0, kMaxLuminance, false},
+    {"cct", &P::cct, 0.0, Limits::kCct.high, false},
+    measured("duv", &P::duv, Limits::kDuv),
+    measured("luminance", &P::luminance, Limits::kLuminance),
+    measured("luminanceTarget", &P::luminanceTarget, Limits::kLuminance),
     level("redPx", &P::redPx),
     level("redPy", &P::redPy),
     level("redMx", &P::redMx),

@@ -26,17 +26,12 @@ QByteArray write(const QList<CalibrationPoint>& points);
 // correction: the reader stops there instead of reading on.
 constexpr qsizetype kMaxLineBytes = 8192; // one line, its line end not counted
 constexpr qsizetype kMaxRows = 10000;     // rows after the header
-// Drive levels, curve handles and display gains all live near 0..1; a file
-// whose value for one of them lies outside -kMaxLevel..kMaxLevel is refused,
-// and so is a negative display gain. The measured values are refused where
-// no meter reports them: a luminance (and its target) outside
-// 0..kMaxLuminance cd/m², a CCT outside 0..kMaxCct K (0 is a point without a
-// reading, such as the black level) and a Duv beyond ±kMaxDuv. Every value
-// of the file must be finite.
-constexpr double kMaxLevel = 1000.0;
-constexpr double kMaxLuminance = 1000000.0;
-constexpr double kMaxCct = 100000.0;
-constexpr double kMaxDuv = 1.0;
+// Every value of the file must be finite and within its bounds, which are
+// those of the one table of limits (valuelimits.h): a drive level or curve
+// handle within Limits::kLevel, a display gain within Limits::kDisplayGain
+// (what the processor takes back), a luminance and its target within
+// Limits::kLuminance, a CCT of 0 (a point without a reading, such as the
+// black level) up to Limits::kCct.high, and a Duv within Limits::kDuv.
 
 struct ReadResult
 {

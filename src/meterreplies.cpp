@@ -1,5 +1,7 @@
 #include "meterreplies.h"
 
+#include "valuelimits.h"
+
 #include <cmath>
 
 namespace MeterReply {
@@ -31,12 +33,22 @@ int parseEntryNumber(const QString& text)
 
 bool plausibleLuminance(double luminance)
 {
-    return std::isfinite(luminance) && luminance >= 0.0 && luminance <= kMaxLuminance;
+    return Limits::kLuminance.holds(luminance);
 }
 
 bool plausibleCct(double cct)
 {
-    return std::isfinite(cct) && cct > 0.0 && cct <= kMaxCct;
+    return Limits::kCct.holds(cct);
+}
+
+bool plausibleDuv(double duv)
+{
+    return Limits::kDuv.holds(duv);
+}
+
+bool isNoCct(double cct)
+{
+    return cct >= 0.0 && cct < Limits::kCct.low;
 }
 
 CctDuv parseCctDuv(const QString& value)
@@ -49,7 +61,9 @@ CctDuv parseCctDuv(const QString& value)
     bool cctOk = false, duvOk = false;
     result.cct = parts.at(0).toDouble(&cctOk);
     result.duv = parts.at(1).toDouble(&duvOk);
-    result.valid = cctOk && duvOk && std::isfinite(result.duv) && (result.cct == 0.0 || plausibleCct(result.cct));
+    result.valid = cctOk && duvOk && plausibleDuv(result.duv) && (isNoCct(result.cct) || plausibleCct(result.cct));
+    if (result.valid && isNoCct(result.cct))
+        result.cct = 0.0;
     return result;
 }
 
@@ -77,15 +91,19 @@ NetworkReport parseNetworkReport(const QByteArray& body)
         const QString& name = fields.at(0);
         const bool luminance = name == QLatin1String("brightness_SI") && fields.size() >= 3;
         const bool cct = name == QLatin1String("CCT");
-        const bool known = luminance || cct || name == QStringLiteral("\u2206uv")
-                           || name == QLatin1String("cie1931_x") || name == QLatin1String("cie1931_y");
+        const bool duv = name == QStringLiteral("\u2206uv");
+        const bool known = luminance || cct || duv || name == QLatin1String("cie1931_x")
+                           || name == QLatin1String("cie1931_y");
         if (known && fields.size() >= 2) {
             bool ok = false;
-            const double value = fields.at(1).toDouble(&ok);
+            double value = fields.at(1).toDouble(&ok);
             const bool plausible = ok
                                    && (luminance ? plausibleLuminance(value)
-                                       : cct     ? value == 0.0 || plausibleCct(value)
-                                                 : std::isfinite(value));
+                                       : cct     ? isNoCct(value) || plausibleCct(value)
+                                       : duv     ? plausibleDuv(value)
+                                                 : Limits::kChromaticity.holds(value));
+            if (plausible && cct && isNoCct(value))
+                value = 0.0;
             if (!plausible) {
                 if (report.fault.isEmpty())
                     report.fault = QStringLiteral("%1 [%2]").arg(name, fields.at(1));

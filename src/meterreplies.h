@@ -35,19 +35,23 @@ quint32 parseCount(const QString& text);
 // An entry number: signed 32-bit decimal, 0 when not a number or out of range.
 int parseEntryNumber(const QString& text);
 
-// What a colour meter can report: every value a finite number, a luminance
-// from 0 to 1,000,000 cd/m², a CCT above 0 and up to 100,000 K. Anything else
-// is no reading but the meter's error.
-constexpr double kMaxLuminance = 1.0e6;
-constexpr double kMaxCct = 1.0e5;
+// What a colour meter can report, by the one table of limits (valuelimits.h):
+// every value a finite number, a luminance within Limits::kLuminance, a CCT
+// within Limits::kCct, a Duv within Limits::kDuv (what a correction file
+// takes) and chromaticity coordinates within Limits::kChromaticity. Anything
+// else is no reading but the meter's error. A CCT of 0, or one above 0 but
+// below Limits::kCct.low, is none measured: it reads as 0.
 bool plausibleLuminance(double luminance);
 bool plausibleCct(double cct);
+bool plausibleDuv(double duv);
+bool isNoCct(double cct); // 0 up to (not including) Limits::kCct.low
 
 // The value of the "RM CCT" reply: "<cct>,<duv>".
 struct CctDuv
 {
     bool twoParts = false; // exactly two ","-separated parts
-    // Two finite numbers, the CCT 0 (none measured) or plausible.
+    // Two numbers, a plausible Duv and a CCT that is plausible or none
+    // measured (then cct is 0).
     bool valid = false;
     double cct = 0.0;
     double duv = 0.0;
@@ -70,8 +74,8 @@ struct NetworkReport
     std::optional<std::pair<double, double>> xy;
     std::optional<QString> timestamp;
     // The first value that is no finite number or out of range, as
-    // "<name> [<value>]"; empty when every value can be true. A CCT of 0
-    // (none measured) is no fault here.
+    // "<name> [<value>]"; empty when every value can be true. A CCT of none
+    // measured is no fault here: cct is then 0.
     QString fault;
 };
 NetworkReport parseNetworkReport(const QByteArray& body);

@@ -1,6 +1,7 @@
 #include "vantor.h"
 
 #include "calupdater.h"
+#include "valuelimits.h"
 #include "vantorreplies.h"
 
 #include "glowkit/tesscalfile.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -503,6 +505,25 @@ ErrorType Vantor::readState_()
     return outcome;
 }
 
+namespace {
+
+// Display gains the processor would refuse in its next state read are not
+// sent: code 2, naming the gain and its bounds.
+std::optional<ErrorType> refuseDisplayGains(double red, double green, double blue)
+{
+    const std::pair<const char*, double> gains[] {{"red", red}, {"green", green}, {"blue", blue}};
+    for (const auto& [name, gain] : gains) {
+        if (!Limits::kDisplayGain.holds(gain))
+            return ErrorType(2, QStringLiteral("The %1 display gain %2 lies outside %3..%4")
+                                    .arg(QLatin1String(name), QString::number(gain, 'g', 16),
+                                         QString::number(Limits::kDisplayGain.low, 'g', 16),
+                                         QString::number(Limits::kDisplayGain.high, 'g', 16)));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 // ------------------------------------------------------------------- colour
 
 ErrorType Vantor::setRed(double newRed)
@@ -566,6 +587,8 @@ ErrorType Vantor::setRGB(uint number, double red, double green, double blue)
 
 ErrorType Vantor::setDisplayGainRGB(double red, double green, double blue)
 {
+    if (const auto refused = refuseDisplayGains(red, green, blue))
+        return *refused;
     DisplayBase::setDisplayGainRGB(red, green, blue);
     return updateVantor();
 }
@@ -659,6 +682,10 @@ void Vantor::resetLdms(bool resetRGB, bool resetIntensity)
 ErrorType Vantor::sendCalibration(const QList<DisplayBase::CalibrationPoint>& points, double red,
                                   double green, double blue)
 {
+    if (const auto refused = refuseDisplayGains(red, green, blue)) {
+        qDebug("sendCalibration: error %s", qUtf8Printable(refused->message));
+        return *refused;
+    }
     const auto handles = [](double px, double py, double mx, double my) {
         return QJsonObject {{QStringLiteral("px"), px},
                             {QStringLiteral("py"), py},

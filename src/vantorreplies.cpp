@@ -1,5 +1,7 @@
 #include "vantorreplies.h"
 
+#include "valuelimits.h"
+
 #include <QByteArray>
 #include <QDebug>
 #include <QJsonObject>
@@ -96,7 +98,7 @@ bool isDisplayGain(const QJsonValue& value)
     if (!value.isDouble())
         return false;
     const double gain = value.toDouble();
-    return (gain == 0.0 || std::isnormal(gain)) && gain >= 0.0 && gain <= kMaxDisplayGain;
+    return (gain == 0.0 || std::isnormal(gain)) && Limits::kDisplayGain.holds(gain);
 }
 
 Wall parseWall(const QJsonDocument& reply)

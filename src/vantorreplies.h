@@ -65,12 +65,9 @@ struct Wall
     std::optional<QString> missingType;
 };
 
-// The largest display gain taken from the processor. Gains scale the wall's
-// output; twice full scale leaves room for a processor set up by hand.
-inline constexpr double kMaxDisplayGain = 2.0;
-
 // A gain as the processor reports it: a JSON number, 0 or a normal number
-// (a denormal is no gain) within 0 to kMaxDisplayGain.
+// (a denormal is no gain) within Limits::kDisplayGain (valuelimits.h), the
+// bounds of a display gain wherever one is read or sent.
 bool isDisplayGain(const QJsonValue& value);
 
 // Logs the receiver count, the first three receivers, receivers skipped for

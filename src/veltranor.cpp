@@ -2,6 +2,7 @@
 
 #include "cinemeterii.h"
 #include "cr100.h"
+#include "valuelimits.h"
 #include "simulatedcamerasdk.h"
 #include "simulateddisplay.h"
 #include "vantor.h"
@@ -41,45 +42,71 @@ void dropStored(QSettings& settings, const QString& key, const QString& fallback
     settings.remove(key);
 }
 
-// A stored real: a NaN or an infinity (which pass any clamp or comparison),
-// or a value outside lo..hi, takes the default instead.
-double storedReal(QSettings& settings, const QString& key, double fallback,
-                  double lo = -std::numeric_limits<double>::infinity(),
-                  double hi = std::numeric_limits<double>::infinity())
+QString keyOf(const Limits::Limit& limit)
 {
-    const double value = settings.value(key, fallback).toDouble();
-    if (std::isfinite(value) && value >= lo && value <= hi)
-        return value;
-    dropStored(settings, key, QString::number(fallback));
-    return fallback;
+    return QString::fromLatin1(limit.key.data(), qsizetype(limit.key.size()));
 }
 
-// A stored whole number, read back as a real and truncated: text, or a
-// number that the window's field does not take, takes the default instead,
-// so that nothing larger reaches a setter that a run allocates by.
-template <typename Allowed>
-uint storedWhole(QSettings& settings, const QString& key, uint fallback, Allowed allowed)
+// A stored number under its limit (whole numbers are read back as reals and
+// truncated): one that is not a finite number takes the default and leaves
+// the store; one outside the bounds is clamped, and the clamped value written
+// back, or takes the default, as the limit says.
+double storedNumber(QSettings& settings, const Limits::Limit& limit, bool whole)
+{
+    const QString key = keyOf(limit);
+    if (!settings.contains(key))
+        return limit.fallback;
+    bool ok = false;
+    double value = settings.value(key).toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        dropStored(settings, key, QString::number(limit.fallback));
+        return limit.fallback;
+    }
+    if (whole)
+        value = std::trunc(value);
+    if (limit.holds(value) || limit.stored == Limits::Stored::Unbounded)
+        return value;
+    if (limit.stored == Limits::Stored::Default) {
+        dropStored(settings, key, QString::number(limit.fallback));
+        return limit.fallback;
+    }
+    const double clamped = limit.clamp(value);
+    qDebug("Setting %s holds %s, which is out of range; clamped to %s", qUtf8Printable(key),
+           qUtf8Printable(settings.value(key).toString()), qUtf8Printable(QString::number(clamped)));
+    settings.setValue(key, whole ? QVariant(uint(clamped)) : QVariant(clamped));
+    return clamped;
+}
+
+double storedReal(QSettings& settings, const Limits::Limit& limit)
+{
+    return storedNumber(settings, limit, false);
+}
+
+uint storedWhole(QSettings& settings, const Limits::Limit& limit)
+{
+    return uint(storedNumber(settings, limit, true));
+}
+
+// Settings that only have to be finite numbers (the slider and the balance
+// targets bound themselves).
+constexpr double kAny = std::numeric_limits<double>::infinity();
+constexpr Limits::Limit kStepSpacing {"stepSpacing", -kAny, kAny, "stepspacing", Limits::Stored::Unbounded, 2.0};
+constexpr Limits::Limit kBalanceRed {"balanceTargetRed", -kAny, kAny, "balRed"};
+constexpr Limits::Limit kBalanceGreen {"balanceTargetGreen", -kAny, kAny, "balGreen"};
+constexpr Limits::Limit kBalanceBlue {"balanceTargetBlue", -kAny, kAny, "balBlue"};
+
+// A stored choice: one that is not among them takes the default and leaves
+// the store.
+uint storedChoice(QSettings& settings, const QString& key, uint fallback, std::initializer_list<uint> choices)
 {
     if (!settings.contains(key))
         return fallback;
     bool ok = false;
     const double value = settings.value(key).toDouble(&ok);
-    if (ok && value >= 0.0 && value < 4294967296.0 && allowed(uint(value))) // NaN fails every comparison
+    if (ok && std::find(choices.begin(), choices.end(), value) != choices.end())
         return uint(value);
     dropStored(settings, key, QString::number(fallback));
     return fallback;
-}
-
-auto within(uint lo, uint hi)
-{
-    return [lo, hi](uint value) { return value >= lo && value <= hi; };
-}
-
-auto oneOf(std::initializer_list<uint> choices)
-{
-    return [list = std::vector<uint>(choices)](uint value) {
-        return std::find(list.begin(), list.end(), value) != list.end();
-    };
 }
 
 } // namespace
@@ -126,45 +153,45 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
 
     // Every other setting passes through its setter, so the pushes into the
-    // grab worker happen now; a stored number that the window would not take
-    // has left the store and its default is set instead.
+    // grab worker happen now. A stored number outside its bounds is clamped
+    // (and written back) or takes its default, as its limit says.
     setAmbientBlack(settings.value(QStringLiteral("ambientBlack"), false).toBool());
-    setTargetCCT(storedWhole(settings, QStringLiteral("targetCCT"), 6500, within(1667, 10000)));
-    setTargetDuv(storedReal(settings, QStringLiteral("targetDuv"), 0.0));
-    setGamma(storedReal(settings, QStringLiteral("gamma"), 2.4, 1.0, 3.8));
-    setErrorAllowed(storedReal(settings, QStringLiteral("errAllowed"), 0.3));
-    setBrightnessLevel(storedWhole(settings, QStringLiteral("bright"), 100,
-                                   within(1, uint(std::min(vantor_->lumaMax(), 4294967295.0)))));
-    setSteps(storedWhole(settings, QStringLiteral("steps"), 17, within(1, 100)));
-    setStepSpacing(storedReal(settings, QStringLiteral("stepspacing"), 2.0));
-    setReadDelay(storedWhole(settings, QStringLiteral("readDelay"), 1500, within(500, 5000)));
-    setReadCount(storedWhole(settings, QStringLiteral("readCount"), 4, within(1, 99)));
+    setTargetCCT(storedWhole(settings, Limits::kTargetCct));
+    setTargetDuv(storedReal(settings, Limits::kTargetDuv));
+    setGamma(storedReal(settings, Limits::kGamma));
+    setErrorAllowed(storedReal(settings, Limits::kErrorAllowed));
+    Limits::Limit brightness = Limits::kBrightness;
+    brightness.high = std::min(brightness.high, std::floor(vantor_->lumaMax()));
+    setBrightnessLevel(storedWhole(settings, brightness));
+    setSteps(storedWhole(settings, Limits::kSteps));
+    setStepSpacing(storedReal(settings, kStepSpacing));
+    setReadDelay(storedWhole(settings, Limits::kReadDelay));
+    setReadCount(storedWhole(settings, Limits::kReadCount));
     setFilepath(settings
                     .value(QStringLiteral("filepath"),
                            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/'))
                     .toString());
-    setBalanceTargetRed(storedReal(settings, QStringLiteral("balRed"), 0.0));
-    setBalanceTargetGreen(storedReal(settings, QStringLiteral("balGreen"), 0.0));
-    setBalanceTargetBlue(storedReal(settings, QStringLiteral("balBlue"), 0.0));
+    setBalanceTargetRed(storedReal(settings, kBalanceRed));
+    setBalanceTargetGreen(storedReal(settings, kBalanceGreen));
+    setBalanceTargetBlue(storedReal(settings, kBalanceBlue));
     setTargetTime(settings.value(QStringLiteral("targetTime"), QString()).toString());
     setUseSrgb(settings.value(QStringLiteral("useSRGB"), true).toBool());
     setTrust1stPoint(settings.value(QStringLiteral("trust1st"), false).toBool());
-    setHighGainLimit(storedReal(settings, QStringLiteral("hiGainLimit"), 0.5));
-    setLowGainLimit(storedReal(settings, QStringLiteral("loGainLimit"), 0.25));
+    setHighGainLimit(storedReal(settings, Limits::kHighGainLimit));
+    setLowGainLimit(storedReal(settings, Limits::kLowGainLimit));
     setUseDebugOptions(settings.value(QStringLiteral("debug"), false).toBool());
     setAutoControlExposure(settings.value(QStringLiteral("autoControlExp"), true).toBool());
     setRemoveReflections(settings.value(QStringLiteral("removeRefl"), false).toBool());
     setUseLogImages(settings.value(QStringLiteral("logImages"), false).toBool());
     setUseRawImages(settings.value(QStringLiteral("rawImages"), false).toBool());
-    setLinearGainBoost(storedWhole(settings, QStringLiteral("linearGainBoost"), 2, within(1, 8)));
-    setRawInterpolation(
-        storedWhole(settings, QStringLiteral("rawInterpolation"), 0, oneOf({0, 1, 2, 3, 4, 11, 12})));
-    setHighlightRecovery(storedWhole(settings, QStringLiteral("highlights"), 1, oneOf({0, 1, 2, 3, 5, 9})));
-    setBtCompliantIterations(storedWhole(settings, QStringLiteral("btCompliantIterations"), 20, within(5, 100)));
-    setBtMinIterations(storedWhole(settings, QStringLiteral("btMinIterations"), 50, within(5, 100)));
-    setBtMaxIterations(storedWhole(settings, QStringLiteral("btMaxIterations"), 400, within(100, 500)));
-    setTileMeshWidth(storedWhole(settings, QStringLiteral("tileMeshWidth"), 20, within(1, 200)));
-    setTileMeshHeight(storedWhole(settings, QStringLiteral("tileMeshHeight"), 20, within(1, 200)));
+    setLinearGainBoost(storedWhole(settings, Limits::kLinearGainBoost));
+    setRawInterpolation(storedChoice(settings, QStringLiteral("rawInterpolation"), 0, {0, 1, 2, 3, 4, 11, 12}));
+    setHighlightRecovery(storedChoice(settings, QStringLiteral("highlights"), 1, {0, 1, 2, 3, 5, 9}));
+    setBtCompliantIterations(storedWhole(settings, Limits::kCompliantIterations));
+    setBtMinIterations(storedWhole(settings, Limits::kMinIterations));
+    setBtMaxIterations(storedWhole(settings, Limits::kMaxIterations));
+    setTileMeshWidth(storedWhole(settings, Limits::kTileMeshWidth));
+    setTileMeshHeight(storedWhole(settings, Limits::kTileMeshHeight));
 
     connect(&idleTimer_, &QTimer::timeout, this, &Veltranor::idleUpdate, Qt::QueuedConnection); // 3
     idleTimer_.start(10000);
@@ -445,6 +472,15 @@ void Veltranor::fetchedOutputConfig()
 
 // ---------------------------------------------------------------- properties
 
+QVariantMap Veltranor::limits() const
+{
+    QVariantMap map;
+    for (const Limits::Limit& limit : Limits::kAll)
+        map.insert(QString::fromLatin1(limit.name.data(), qsizetype(limit.name.size())),
+                   QVariantMap {{QStringLiteral("low"), limit.low}, {QStringLiteral("high"), limit.high}});
+    return map;
+}
+
 void Veltranor::clearResumeStep_()
 {
     if (resumeStep_ == 0)
@@ -462,7 +498,7 @@ void Veltranor::setTargetCCT(uint value)
 {
     if (value == targetCCT_)
         return;
-    targetCCT_ = std::clamp(value, 1667u, 10000u);
+    targetCCT_ = uint(Limits::kTargetCct.clamp(value));
     writeSetting(QStringLiteral("targetCCT"), targetCCT_);
     if (linearityOnSimulated_())
         clearResumeStep_();
@@ -473,7 +509,7 @@ void Veltranor::setTargetDuv(double value)
 {
     if (!std::isfinite(value) || qFuzzyCompare(value, targetDuv_))
         return;
-    targetDuv_ = std::clamp(value, -0.01, 0.01);
+    targetDuv_ = Limits::kTargetDuv.clamp(value);
     writeSetting(QStringLiteral("targetDuv"), targetDuv_);
     if (linearityOnSimulated_())
         clearResumeStep_();
@@ -482,7 +518,7 @@ void Veltranor::setTargetDuv(double value)
 
 void Veltranor::setReadDelay(uint value)
 {
-    value = std::clamp(value, 500u, 5000u);
+    value = uint(Limits::kReadDelay.clamp(value));
     if (background_)
         background_->setReadDelay(value);
     if (value == readDelay_)
@@ -496,7 +532,7 @@ void Veltranor::setReadCount(uint value)
 {
     if (value == readCount_)
         return;
-    readCount_ = std::clamp(value, 1u, 100u);
+    readCount_ = uint(Limits::kReadCount.clamp(value));
     writeSetting(QStringLiteral("readCount"), readCount_);
     Q_EMIT readCountChanged();
 }
@@ -505,7 +541,7 @@ void Veltranor::setSteps(uint value)
 {
     if (value == steps_)
         return;
-    steps_ = std::max(value, 1u);
+    steps_ = uint(Limits::kSteps.clamp(value));
     writeSetting(QStringLiteral("steps"), steps_);
     if (mode_ == Calibrator::ModeLinearity)
         clearResumeStep_();
@@ -516,7 +552,7 @@ void Veltranor::setGamma(double value)
 {
     if (!std::isfinite(value) || qFuzzyCompare(value, gamma_))
         return;
-    gamma_ = std::clamp(value, 1.0, 3.8);
+    gamma_ = Limits::kGamma.clamp(value);
     writeSetting(QStringLiteral("gamma"), gamma_);
     if (linearityOnSimulated_())
         clearResumeStep_();
@@ -545,10 +581,10 @@ void Veltranor::setStepSpacing(double value)
 
 void Veltranor::setBrightnessLevel(uint value)
 {
-    if (vantor_ && double(value) > vantor_->lumaMax()) {
-        const double lumaMax = vantor_->lumaMax();
-        value = lumaMax <= 0.0 ? 0u : uint(std::min(lumaMax, double(std::numeric_limits<uint>::max())));
-    }
+    Limits::Limit bounds = Limits::kBrightness;
+    if (vantor_)
+        bounds.high = std::max(bounds.low, std::min(bounds.high, std::floor(vantor_->lumaMax())));
+    value = uint(bounds.clamp(value));
     if (value == brightnessLevel_)
         return;
     brightnessLevel_ = value;

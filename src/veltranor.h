@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QVariantMap>
 
 #include <boost/asio/io_context.hpp>
 
@@ -115,6 +116,8 @@ class Veltranor : public QObject
     Q_PROPERTY(uint highlightRecovery READ highlightRecovery WRITE setHighlightRecovery NOTIFY
                    highlightRecoveryChanged)
     Q_PROPERTY(float gainTweak READ gainTweak WRITE setGainTweak NOTIFY gainTweakChanged)
+    // The bounds of the window's fields, by property name: {"low", "high"}.
+    Q_PROPERTY(QVariantMap limits READ limits CONSTANT)
 
 public:
     using Mode = Calibrator::Mode;
@@ -138,6 +141,7 @@ public:
     Updater* updater() const { return updater_; }
     TileGrader* tileGrader() const;
     Colorimeter* cineMeterII() const;
+    QVariantMap limits() const;
     CR100* cr100() const { return cr100_; }
     SimulatedDisplay* simulatedDisplay() const { return simulatedDisplay_; }
 

@@ -99,7 +99,7 @@ BasicPanel {
                 Layout.preferredWidth: 35
                 horizontalAlignment: Text.AlignHCenter
                 enabled: !panel.isRunning
-                validator: IntValidator { bottom: 1; top: 100 }
+                validator: IntValidator { bottom: veltranor.limits.steps.low; top: veltranor.limits.steps.high }
                 color: acceptableInput ? "white" : "#ff6666"
                 Binding on target { value: String(veltranor.steps) }
                 onTargetChanged: if (String(veltranor.steps) !== target) veltranor.steps = Number(target)

@@ -226,7 +226,7 @@ ApplicationWindow {
                         Layout.minimumWidth: 35
                         Layout.maximumWidth: 35
                         horizontalAlignment: Text.AlignHCenter
-                        validator: IntValidator { bottom: 1; top: 100 }
+                        validator: IntValidator { bottom: veltranor.limits.steps.low; top: veltranor.limits.steps.high }
                         placeholderText: "17"
                         tip: "Number of tonal scale points to correct"
                     }
@@ -267,7 +267,7 @@ ApplicationWindow {
                     Label { text: "<b>Readings per measurement</b>:" }
                     PrefField {
                         key: "readCount"
-                        validator: IntValidator { bottom: 1; top: 99 }
+                        validator: IntValidator { bottom: veltranor.limits.readCount.low; top: veltranor.limits.readCount.high }
                         placeholderText: "4"
                         tip: "# of readings taken per measurement, usually 1 for spectrometer, 4–10 for colorimeter"
                     }
@@ -276,7 +276,7 @@ ApplicationWindow {
                         objectName: "errorAllowed"
                         key: "errorAllowed"
                         toText: function(v) { return Number(v).toPrecision(v > 99 ? 3 : 2) }
-                        validator: DoubleValidator { bottom: 0; top: 100; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.errorAllowed.low; top: veltranor.limits.errorAllowed.high; notation: DoubleValidator.StandardNotation }
                         placeholderText: "1.0"
                         tip: "Error percentage allowed: typical range is 0.1% to 1.0%"
                     }
@@ -293,7 +293,7 @@ ApplicationWindow {
                     PrefField {
                         key: "highGainLimit"
                         toText: function(v) { return Number(v).toPrecision(2) }
-                        validator: DoubleValidator { bottom: 0.0099999999; top: 5.0; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.highGainLimit.low; top: veltranor.limits.highGainLimit.high; notation: DoubleValidator.StandardNotation }
                         placeholderText: "0.5"
                         tip: "Initial gain multiplier (0.01 to 5.0; default is 0.5)"
                     }
@@ -301,7 +301,7 @@ ApplicationWindow {
                     PrefField {
                         key: "lowGainLimit"
                         toText: function(v) { return Number(v).toPrecision(2) }
-                        validator: DoubleValidator { bottom: 0.00499999999; top: 5.0; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.lowGainLimit.low; top: veltranor.limits.lowGainLimit.high; notation: DoubleValidator.StandardNotation }
                         placeholderText: "0.25"
                         tip: "Conservative gain multiplier (0.005 to 5.0; default is 0.25)"
                     }
@@ -310,21 +310,21 @@ ApplicationWindow {
                     Label { text: "<b>Compliant Iterations</b>:" }
                     PrefField {
                         key: "btCompliantIterations"
-                        validator: IntValidator { bottom: 5; top: 100 }
+                        validator: IntValidator { bottom: veltranor.limits.btCompliantIterations.low; top: veltranor.limits.btCompliantIterations.high }
                         placeholderText: "50"
                         tip: "Minimum Uniformity iterations within error tolerance"
                     }
                     Label { text: "<b>Minimum Iterations</b>:" }
                     PrefField {
                         key: "btMinIterations"
-                        validator: IntValidator { bottom: 5; top: 100 }
+                        validator: IntValidator { bottom: veltranor.limits.btMinIterations.low; top: veltranor.limits.btMinIterations.high }
                         placeholderText: "50"
                         tip: "Minimum Uniformity iterations"
                     }
                     Label { text: "<b>Maximum Iterations</b>:" }
                     PrefField {
                         key: "btMaxIterations"
-                        validator: IntValidator { bottom: 100; top: 500 }
+                        validator: IntValidator { bottom: veltranor.limits.btMaxIterations.low; top: veltranor.limits.btMaxIterations.high }
                         placeholderText: "50"
                         tip: "Maximum Uniformity iterations"
                     }
@@ -341,14 +341,14 @@ ApplicationWindow {
                 Label { text: "Horizontal Cells per Tile:" }
                 PrefField {
                     key: "tileMeshWidth"
-                    validator: IntValidator { bottom: 1; top: 200 }
+                    validator: IntValidator { bottom: veltranor.limits.tileMeshWidth.low; top: veltranor.limits.tileMeshWidth.high }
                     placeholderText: "20"
                     tip: "The number of horizontal uniformity cells per tile"
                 }
                 Label { text: "Vertical Cells per Tile:" }
                 PrefField {
                     key: "tileMeshHeight"
-                    validator: IntValidator { bottom: 1; top: 200 }
+                    validator: IntValidator { bottom: veltranor.limits.tileMeshHeight.low; top: veltranor.limits.tileMeshHeight.high }
                     placeholderText: "20"
                     tip: "The number of vertical uniformity cells per tile"
                 }
@@ -406,7 +406,7 @@ ApplicationWindow {
                 Label { text: "<b>Measurement delay, msec</b>:" }
                 PrefField {
                     key: "readDelay"
-                    validator: IntValidator { bottom: 500; top: 5000 }
+                    validator: IntValidator { bottom: veltranor.limits.readDelay.low; top: veltranor.limits.readDelay.high }
                     placeholderText: "1500"
                     tip: "Delay to allow VANTOR to respond and colorimeter to react; 1500 msec typical"
                 }
@@ -444,7 +444,7 @@ ApplicationWindow {
                     Label { text: "<b>Simulator’s target CCT</b>:" }
                     PrefField {
                         key: "targetCCT"
-                        validator: IntValidator { bottom: 1667; top: 10000 }
+                        validator: IntValidator { bottom: veltranor.limits.targetCCT.low; top: veltranor.limits.targetCCT.high }
                         placeholderText: "6500"
                         tip: "CCTs from 1667 to 10000 allowed; normal CCT is 6504"
                     }
@@ -452,7 +452,7 @@ ApplicationWindow {
                     PrefField {
                         key: "targetDuv"
                         toText: function(v) { return Number(v).toPrecision(4) }
-                        validator: DoubleValidator { bottom: -0.0100; top: 0.0100; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.targetDuv.low; top: veltranor.limits.targetDuv.high; notation: DoubleValidator.StandardNotation }
                         placeholderText: "0.0000"
                         tip: "dUVs from -0.0100 to 0.0100 allowed; normal is 0.0032"
                     }
@@ -466,14 +466,14 @@ ApplicationWindow {
                         // Rounded, so that 2.4 / 2.4 reads 1 and not float noise.
                         toText: function(v) { return String(parseFloat((v / 2.4).toFixed(6))) }
                         fromText: function(t) { return Number(t) * 2.4 }
-                        validator: DoubleValidator { bottom: 0.45; top: 1.65; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.gamma.low / 2.4; top: veltranor.limits.gamma.high / 2.4; notation: DoubleValidator.StandardNotation }
                         placeholderText: "1.0"
                     }
                     Label { text: "<b>Simulator’s brightness, nits</b>:" }
                     PrefField {
                         key: "brightnessLevel"
                         validator: DoubleValidator {
-                            bottom: 1.0
+                            bottom: veltranor.limits.brightnessLevel.low
                             top: veltranor.vantor ? veltranor.vantor.lumaMax : 10000
                             notation: DoubleValidator.StandardNotation
                         }
@@ -562,7 +562,7 @@ ApplicationWindow {
                         key: "linearGainBoost"
                         enabled: parent.boostEnabled && !prefs.isRunning
                         opacity: enabled ? 1.0 : 0.5
-                        validator: IntValidator { bottom: 1; top: 8 }
+                        validator: IntValidator { bottom: veltranor.limits.linearGainBoost.low; top: veltranor.limits.linearGainBoost.high }
                         placeholderText: "0.0000"
                         tip: "Gain multiplier converting raw or log to gamma-corrected image. Higher boosts give more headroom for reflection removal. Range is 1 to 8; default is 2."
                     }
@@ -570,7 +570,7 @@ ApplicationWindow {
                     PrefField {
                         key: "gainTweak"
                         toText: function(v) { return Number(v).toPrecision(3) }
-                        validator: DoubleValidator { bottom: 0.5; top: 1.5; notation: DoubleValidator.StandardNotation }
+                        validator: DoubleValidator { bottom: veltranor.limits.gainTweak.low; top: veltranor.limits.gainTweak.high; notation: DoubleValidator.StandardNotation }
                         placeholderText: "0.0000"
                         tip: "Dark-image gain tweak for linear images; default is 1.0."
                     }

@@ -124,6 +124,8 @@ void TestCineMeter::readings_data()
     QTest::newRow("colour") << -1 << QStringLiteral("brightness_SI 1 cd/m²\nCCT 5600\n\u2206uv -0.0031\nCCT\nbogus 1 2")
                             << "1 cd/m²" << "5600 K" << "\u22120.0031" << x0;
     QTest::newRow("x alone") << -1 << plain + "cie1931_x 0.4" << "1 cd/m²" << "1000 K" << "+0.0001" << x0;
+    QTest::newRow("at the edges") << -1 << QStringLiteral("brightness_SI 1e6 cd/m2\nCCT 1e5\n\u2206uv -1\ncie1931_x 1\ncie1931_y 1")
+                                  << "1e+06 cd/m2" << "100000 K" << "\u22121.0000" << "1.0000, 1.0000";
     QTest::newRow("x and y") << -1 << plain + "cie1931_y 0.38\n\ncie1931_x 0.4 "
                              << "1 cd/m²" << "1000 K" << "+0.0001" << "0.4000, 0.3800";
 }
@@ -180,6 +182,14 @@ void TestCineMeter::failures_data()
                                    << QStringLiteral("Cine Meter II: bad brightness_SI [12,5]");
     QTest::newRow("CCT out of range") << body("brightness_SI 77 cd/m2\nCCT 1e308")
                                       << QStringLiteral("Cine Meter II: bad CCT [1e308]");
+    QTest::newRow("Duv beyond a file's") << body("brightness_SI 77 cd/m2\nCCT 5600\n\u2206uv 1e300")
+                                         << QStringLiteral("Cine Meter II: bad \u2206uv [1e300]");
+    QTest::newRow("CCT below 1 K") << body("brightness_SI 77 cd/m2\nCCT 4.9e-324")
+                                   << QStringLiteral("CCT, dUV unavailable / out of range");
+    QTest::newRow("x below 0") << body("brightness_SI 77 cd/m2\nCCT 5600\ncie1931_x -3\ncie1931_y 0.3")
+                               << QStringLiteral("Cine Meter II: bad cie1931_x [-3]");
+    QTest::newRow("y above 1") << body("brightness_SI 77 cd/m2\nCCT 5600\ncie1931_x 0.3\ncie1931_y 7")
+                               << QStringLiteral("Cine Meter II: bad cie1931_y [7]");
     QTest::newRow("no luminance") << body("CCT 5600") << QStringLiteral("Cine Meter II: no brightness_SI in reply");
     QTest::newRow("no CCT") << body("brightness_SI 77 cd/m2") << QStringLiteral("Cine Meter II: no CCT in reply");
 }

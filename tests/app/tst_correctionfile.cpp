@@ -51,7 +51,7 @@ QList<CalibrationPoint> samplePoints()
                              &p.blueSlope};
         for (int h = 0; h < 15; ++h)
             *handles[h] = (i + 1) * 0.1 + h / 7.0;
-        p.redDisplayGain = 0.8 + i;
+        p.redDisplayGain = 0.8 + 0.5 * i;
         p.greenDisplayGain = 0.7;
         p.blueDisplayGain = 0.6;
         p.seconds = 12 + i;
@@ -235,7 +235,7 @@ private Q_SLOTS:
         QCOMPARE(patchCount(fake_), 1);
         const QJsonObject patch = lastPatch(fake_);
         const QJsonObject display = patch["dev"]["display"].toObject();
-        QCOMPARE(display["gains"].toObject(), QJsonObject({{"r", 2.8}, {"g", 0.7}, {"b", 0.6}}));
+        QCOMPARE(display["gains"].toObject(), QJsonObject({{"r", 1.8}, {"g", 0.7}, {"b", 0.6}}));
         const QString curveKeys[] = {"r", "g", "b"};
         for (int c = 0; c < 3; ++c) {
             const QJsonArray curve =
@@ -497,9 +497,12 @@ private Q_SLOTS:
         QTest::newRow("absurd handle") << file(row("0.5", "1e308", "1", "6500")) << qint64(0)
                                        << "File %1 can’t be used: line 3, column 2 (redPx) lies outside -1000..1000";
         QTest::newRow("absurd gain") << file(row("0.5", "0.1", "1e6", "6500")) << qint64(0)
-                                     << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..1000";
+                                     << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..2";
         QTest::newRow("negative gain") << file(row("0.5", "0.1", "-5", "6500")) << qint64(0)
-                                       << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..1000";
+                                       << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..2";
+        // The processor's next state read would refuse it.
+        QTest::newRow("gain past the processor's") << file(row("0.5", "0.1", "2.000001", "6500")) << qint64(0)
+                                       << "File %1 can’t be used: line 3, column 14 (greenDisplayGain) lies outside 0..2";
         QTest::newRow("CCT no meter reports") << file(row("0.5", "0.1", "1", "1e308")) << qint64(0)
                                               << "File %1 can’t be used: line 3, column 15 (cct) lies outside 0..100000";
         CalibrationPoint zero;

@@ -224,6 +224,12 @@ void TestCR100::failedReplies_data()
                                   << "bad CCT,dUv [-6500,0.001]" << 2 << 123.45 << "RM CCT";
     QTest::newRow("Duv not finite") << "RM CCT" << QStringList{"OK:0:RM CCT:6504,nan"} << "bad CCT,dUv [6504,nan]"
                                     << 2 << 123.45 << "RM CCT";
+    QTest::newRow("Duv beyond a file's") << "RM CCT" << QStringList{"OK:0:RM CCT:6504,5"} << "bad CCT,dUv [6504,5]"
+                                         << 2 << 123.45 << "RM CCT";
+    QTest::newRow("Duv just below -1") << "RM CCT" << QStringList{"OK:0:RM CCT:6504,-1.0001"}
+                                       << "bad CCT,dUv [6504,-1.0001]" << 2 << 123.45 << "RM CCT";
+    QTest::newRow("CCT below 1 K") << "RM CCT" << QStringList{"OK:0:RM CCT:4.9e-324,0.001"}
+                                   << "CCT, dUV unavailable / out of range" << 1 << 123.45 << "RM CCT";
     QTest::newRow("line longer than the buffer")
         << "RM Y" << QStringList{"OK:0:RM Y:" + QString(300, QLatin1Char('1'))}
         << "reply too long [OK:0:RM Y:1111111111111111111111...]" << 2 << 50.0 << "RM Y";

@@ -14,6 +14,7 @@
 #include "veltranor.h"
 
 #include <QDir>
+#include <QJSValue>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -621,6 +622,29 @@ private Q_SLOTS:
         v_->runNothing();
         QTRY_VERIFY(!window->isVisible());
         v_->setRunning(false);
+    }
+
+    // Every field with a validator takes its bounds from the table of limits
+    // (a gamma shown divided by 2.4, a brightness at most the processor's maximum).
+    void preferenceFieldsTakeTheirLimits()
+    {
+        auto root = create("Prefs { objectName: 'prefs' }");
+        QVERIFY(root);
+        int fields = 0;
+        for (QObject* field : root->findChildren<QObject*>()) {
+            auto* validator = field->property("validator").value<QObject*>();
+            const QString key = field->property("key").toString();
+            const QVariantMap limit = v_->limits().value(key).toMap();
+            if (!validator)
+                continue;
+            ++fields;
+            const auto shown = [&](const char* bound) {
+                return field->property("fromText").value<QJSValue>().call({validator->property(bound).toString()}).toNumber();
+            };
+            QVERIFY2(qFuzzyCompare(shown("bottom"), limit["low"].toDouble()), qPrintable(key));
+            QVERIFY2(qFuzzyCompare(shown("top"), key == "brightnessLevel" ? v_->vantor()->lumaMax() : limit["high"].toDouble()), qPrintable(key));
+        }
+        QCOMPARE(fields, 17);
     }
 
     // The correction panel shows what the network meter last read, and the

@@ -89,23 +89,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QVariant>("expected");
-        QTest::newRow("cct high") << "targetCCT" << QVariant(20000) << QVariant(6500u);
-        QTest::newRow("cct low") << "targetCCT" << QVariant(1000) << QVariant(6500u);
-        QTest::newRow("cct negative") << "targetCCT" << QVariant(-5.0) << QVariant(6500u);
-        QTest::newRow("cct huge") << "targetCCT" << QVariant(1e30) << QVariant(6500u);
+        QTest::newRow("cct high") << "targetCCT" << QVariant(20000) << QVariant(10000u);
+        QTest::newRow("cct low") << "targetCCT" << QVariant(1000) << QVariant(1667u);
+        QTest::newRow("cct negative") << "targetCCT" << QVariant(-5.0) << QVariant(1667u);
+        QTest::newRow("cct huge") << "targetCCT" << QVariant(1e30) << QVariant(10000u);
         QTest::newRow("cct text") << "targetCCT" << QVariant("warm") << QVariant(6500u);
         QTest::newRow("cct real") << "targetCCT" << QVariant(5000.9) << QVariant(5000u);
         QTest::newRow("duv") << "targetDuv" << QVariant(0.5) << QVariant(0.01);
         QTest::newRow("gamma") << "gamma" << QVariant(9.0) << QVariant(2.4);
-        QTest::newRow("read delay") << "readDelay" << QVariant(100) << QVariant(1500u);
-        QTest::newRow("read count 0") << "readCount" << QVariant(0) << QVariant(4u);
-        QTest::newRow("read count 250") << "readCount" << QVariant(250) << QVariant(4u);
-        QTest::newRow("steps") << "steps" << QVariant(0) << QVariant(17u);
-        QTest::newRow("brightness") << "bright" << QVariant(20000) << QVariant(100u);
+        QTest::newRow("read delay") << "readDelay" << QVariant(100) << QVariant(500u);
+        QTest::newRow("read count 0") << "readCount" << QVariant(0) << QVariant(1u);
+        QTest::newRow("read count 250") << "readCount" << QVariant(250) << QVariant(100u);
+        QTest::newRow("steps") << "steps" << QVariant(0) << QVariant(1u);
+        QTest::newRow("brightness") << "bright" << QVariant(20000) << QVariant(10000u); // the processor's maximum
     }
 
-    // Stored values pass through the setters; a whole number or a gamma that
-    // the window would not take leaves the store and the default holds.
+    // Stored values pass through the setters: out of range they are clamped
+    // (and written back), a gamma and text take the default and leave the store.
     void storedValuesAreClamped()
     {
         QFETCH(QString, key);
@@ -141,11 +141,11 @@ private Q_SLOTS:
         QTest::newRow("mesh width huge") << "tileMeshWidth" << "tileMeshWidth" << "99999999" << QVariant(20u);
         QTest::newRow("mesh height huge") << "tileMeshHeight" << "tileMeshHeight" << "4294967295" << QVariant(20u);
         // Whole numbers beyond what the window takes: a run would allocate by them.
-        QTest::newRow("steps huge") << "steps" << "steps" << "4294967295" << QVariant(17u);
+        QTest::newRow("steps huge") << "steps" << "steps" << "4294967295" << QVariant(100u);
         QTest::newRow("gamma negative") << "gamma" << "gamma" << "-2" << QVariant(2.4);
-        QTest::newRow("read delay huge") << "readDelay" << "readDelay" << "4294967295" << QVariant(1500u);
-        QTest::newRow("read count 100") << "readCount" << "readCount" << "100" << QVariant(4u);
-        QTest::newRow("brightness 0") << "bright" << "brightnessLevel" << "0" << QVariant(100u);
+        QTest::newRow("read delay huge") << "readDelay" << "readDelay" << "4294967295" << QVariant(5000u);
+        QTest::newRow("read count 100") << "readCount" << "readCount" << "100" << QVariant(100u);
+        QTest::newRow("brightness 0") << "bright" << "brightnessLevel" << "0" << QVariant(1u);
         QTest::newRow("compliant iterations huge") << "btCompliantIterations" << "btCompliantIterations"
                                                    << "4294967295" << QVariant(20u);
         QTest::newRow("minimum iterations 4") << "btMinIterations" << "btMinIterations" << "4" << QVariant(50u);
@@ -155,9 +155,9 @@ private Q_SLOTS:
         QTest::newRow("highlight recovery 4") << "highlights" << "highlightRecovery" << "4" << QVariant(1u);
     }
 
-    // A stored NaN or infinity passes every clamp and comparison, and a
-    // whole number beyond the window's range reaches the engine: each takes
-    // the default and leaves the store.
+    // A stored NaN or infinity passes every clamp and comparison: it takes
+    // the default and leaves the store. A whole number beyond its bounds
+    // reaches the engine: it is clamped, or takes the default.
     void storedValuesAreFinite()
     {
         QFETCH(QString, key);

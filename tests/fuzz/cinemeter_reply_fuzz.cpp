@@ -21,8 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (report.cct && *report.cct != 0.0 && !MeterReply::plausibleCct(*report.cct))
         std::abort();
-    if ((report.duv && !std::isfinite(*report.duv))
-        || (report.xy && !(std::isfinite(report.xy->first) && std::isfinite(report.xy->second))))
+    if ((report.duv && !MeterReply::plausibleDuv(*report.duv))
+        || (report.xy && !(report.xy->first <= 1.0 && report.xy->first > 0.0 && report.xy->second <= 1.0
+                           && report.xy->second > 0.0)))
         std::abort();
     return 0;
 }

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const MeterReply::CctDuv cd = MeterReply::parseCctDuv(line.value());
             if (!cd.twoParts && (cd.cct != 0.0 || cd.duv != 0.0))
                 std::abort();
-            if (cd.valid && (!std::isfinite(cd.duv) || (cd.cct != 0.0 && !MeterReply::plausibleCct(cd.cct))))
+            if (cd.valid && (!MeterReply::plausibleDuv(cd.duv) || (cd.cct != 0.0 && !MeterReply::plausibleCct(cd.cct))))
                 std::abort();
             if (const auto luminance = MeterReply::parseLuminance(line.value());
                 luminance && !MeterReply::plausibleLuminance(*luminance))

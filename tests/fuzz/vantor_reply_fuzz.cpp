@@ -3,6 +3,7 @@
 // null document), then as the state read's display settings and as the tile
 // and LDM fetch's receivers.
 
+#include "valuelimits.h"
 #include "vantorreplies.h"
 
 #include <QtGlobal>
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (const auto* g = state.displayGains ? &*state.displayGains : nullptr)
         for (const double gain : {g->r, g->g, g->b})
-            if (!(gain >= 0.0 && gain <= VantorReply::kMaxDisplayGain))
+            if (!(gain >= 0.0 && gain <= Limits::kDisplayGain.high))
                 std::abort(); // only gains the processor can hold
 
     const VantorReply::Wall wall = VantorReply::parseWall(reply);

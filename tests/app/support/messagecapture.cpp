@@ -42,7 +42,10 @@ void MessageCapture::handler(QtMsgType type, const QMessageLogContext& context, 
         std::lock_guard guard(lock);
         if (!current)
             return;
-        current->messages_.append(message);
+        // A copy of its own: the message's text is shared with the logging
+        // thread's, whose release happens inside Qt, unseen by the thread
+        // sanitizer.
+        current->messages_.append(QString(message.constData(), message.size()));
         previous = current->previous_;
     }
     // Outside the lock: the previous handler may log itself or take locks of

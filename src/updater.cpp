@@ -152,11 +152,17 @@ void Updater::check(QString channel, bool latest)
     const QByteArray agent = userAgent_();
     request.setRawHeader("User-Agent", agent);
     qDebug("HEADER: User-Agent: %s", agent.constData());
-    feedManager_->get(request);
+    feedReply_ = feedManager_->get(request);
 }
 
 void Updater::gotReply(QNetworkReply* reply)
 {
+    if (reply != feedReply_) {
+        qDebug("Updater: ignoring the answer to an earlier check");
+        reply->deleteLater();
+        return;
+    }
+    feedReply_ = nullptr;
     if (reply->error() != QNetworkReply::NoError) {
         qDebug("Updater network error %d: %ls", int(reply->error()),
                qUtf16Printable(reply->errorString()));

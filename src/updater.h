@@ -126,6 +126,9 @@ private:
     QByteArray userAgent_() const;
 
     QNetworkAccessManager* feedManager_ = nullptr;
+    // The reply of the latest check: an earlier check's answer that comes
+    // after it (the start-up check's, say, after a manual one) is no answer.
+    QPointer<QNetworkReply> feedReply_;
     QNetworkAccessManager* downloadManager_ = nullptr;
     QPointer<QNetworkReply> downloadReply_;
     QFile installerFile_;

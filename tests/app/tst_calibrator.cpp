@@ -214,6 +214,7 @@ private Q_SLOTS:
     // Tasks are started by a queued setRunning(true) on the Calibrator thread.
     void runControl()
     {
+        testsupport::MessageCapture log; // outlives the Calibrator thread
         Bench bench;
         Calibrator* cal = bench.cal;
         // Recorded on this thread (queued), not by spies on the worker.
@@ -232,7 +233,6 @@ private Q_SLOTS:
         QTRY_COMPARE(running.count(), 2);
         QCOMPARE(done.count(), 0);
 
-        testsupport::MessageCapture log;
         cal->setTask(Calibrator::TaskType(9));
         bench.queueRunning(true);
         QTRY_COMPARE(running.count(), 3);
@@ -307,10 +307,11 @@ private Q_SLOTS:
         QFETCH(double, luminance);
         QFETCH(QString, log);
 
+        testsupport::MessageCapture capture; // outlives the Calibrator thread
         Bench bench;
         bench.meter.script(answers);
         QVERIFY(bench.startIdleTask());
-        testsupport::MessageCapture capture;
+        capture.clear();
         bool result = !ok;
         QVERIFY(bench.onWorker([&] { result = bench.cal->takeMultipleReadings_(count); }));
         QCOMPARE(result, ok);

@@ -342,14 +342,19 @@ void TestCR100::lostReplyFreesTheMeter_data()
     QTest::addColumn<QStringList>("reply");
     QTest::addColumn<int>("sent"); // commands sent before the chain stopped
     QTest::addColumn<double>("late"); // seconds after which the reply comes after all; 0: never
+    QTest::addColumn<bool>("idle"); // the late reply comes before the next reading starts
 
-    QTest::newRow("no reply to M") << "M" << QStringList{} << 9 << 0.0;
-    QTest::newRow("garbled reply") << "RM Y" << QStringList{"~#~garbled~#~"} << 10 << 0.0;
-    QTest::newRow("reply naming another command") << "RM CCT" << QStringList{"OK:0:RM XY:1,2"} << 11 << 0.0;
+    QTest::newRow("no reply to M") << "M" << QStringList{} << 9 << 0.0 << false;
+    QTest::newRow("garbled reply") << "RM Y" << QStringList{"~#~garbled~#~"} << 10 << 0.0 << false;
+    QTest::newRow("reply naming another command") << "RM CCT" << QStringList{"OK:0:RM XY:1,2"} << 11 << 0.0
+                                                  << false;
     QTest::newRow("filter list cut short") << "RC Filter" << QStringList{"OK:0:RC Filter:2", "4,ND-100-0.3,Radiance"}
-                                           << 4 << 0.0;
+                                           << 4 << 0.0 << false;
     // It comes while the next reading waits for its first reply.
-    QTest::newRow("reply after its reading ended") << "RM Y" << QStringList{"OK:0:RM Y:77"} << 10 << 12.0;
+    QTest::newRow("reply after its reading ended") << "RM Y" << QStringList{"OK:0:RM Y:77"} << 10 << 12.0 << false;
+    // It comes while no reading runs: it neither sets a value nor goes on
+    // with the chain.
+    QTest::newRow("reply while no reading runs") << "RM Y" << QStringList{"OK:0:RM Y:77"} << 10 << 13.0 << true;
 }
 
 void TestCR100::lostReplyFreesTheMeter()
@@ -358,6 +363,7 @@ void TestCR100::lostReplyFreesTheMeter()
     QFETCH(QStringList, reply);
     QFETCH(int, sent);
     QFETCH(double, late);
+    QFETCH(bool, idle);
 
     QSettings().setValue("Colorimetry Research/filter", 4);
     QSettings().setValue("Colorimetry Research/matrix", 1);
@@ -366,6 +372,7 @@ void TestCR100::lostReplyFreesTheMeter()
         fake.late(late, command, reply);
     else
         fake.script(command, reply);
+    testsupport::MessageCapture log;
     CR100 meter;
     QSignalSpy data(&meter, &Colorimeter::dataAvailable);
     meter.read();
@@ -378,6 +385,19 @@ void TestCR100::lostReplyFreesTheMeter()
     QCOMPARE(meter.error(), QStringLiteral("No reply to [%1]").arg(command));
     QCOMPARE(meter.errorType().code, 2);
     QCOMPARE(meter.filterList()->count(), 1);
+    if (idle) {
+        // Waits for the reply to be seen, taken or ignored: ignored, it
+        // leaves the reading's outcome, the values and the instrument alone.
+        const double luminance = meter.luminance();
+        const QString ignored = QStringLiteral(": ignoring unexpected [OK:0:RM Y:77]");
+        QTRY_VERIFY_WITH_TIMEOUT(!log.messages().filter(ignored).isEmpty() || fake.commands().size() > sent
+                                     || meter.luminance() != luminance,
+                                 15000);
+        QCOMPARE(fake.commands().size(), sent);
+        QCOMPARE(meter.luminance(), luminance);
+        QCOMPARE(meter.error(), QStringLiteral("No reply to [%1]").arg(command));
+        QCOMPARE(data.count(), 1);
+    }
 
     fake.clearScripts();
     fake.forget();

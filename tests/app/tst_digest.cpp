@@ -10,6 +10,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -131,15 +132,24 @@ private Q_SLOTS:
         QVERIFY(first.find("nc=00000001") != std::string::npos);
         QVERIFY(second.find("nc=00000002") != std::string::npos);
         QVERIFY(second.find("cnonce=\"" + ctx.cnonce + "\"") != std::string::npos);
+        // The count is hexadecimal: the tenth header under the nonce says
+        // 0000000a, the sixteenth 00000010.
+        std::map<std::uint64_t, std::string> later;
+        while (ctx.nc < 16) {
+            const std::string value = hc::digest_authorization(ctx, request(boost::beast::http::verb::get, "/b"));
+            later[ctx.nc] = value;
+        }
+        QVERIFY2(later[10].find(", nc=0000000a, ") != std::string::npos, later[10].c_str());
+        QVERIFY2(later[16].find(", nc=00000010, ") != std::string::npos, later[16].c_str());
 
         // A new challenge replaces realm, nonce, qop and opaque only.
         QVERIFY(!hc::parse_authenticate(ctx, "Digest realm=\"other\", nonce=\"fresh\""));
-        QCOMPARE(ctx.nc, std::uint64_t(2));
+        QCOMPARE(ctx.nc, std::uint64_t(16));
         QCOMPARE(std::stoll(ctx.cnonce), cnonce);
         const std::string third = hc::digest_authorization(ctx, request(boost::beast::http::verb::get, "/c"));
         QVERIFY(third.find("nonce=\"fresh\"") != std::string::npos);
         QVERIFY(third.find("qop") == std::string::npos);
-        QCOMPARE(ctx.nc, std::uint64_t(3));
+        QCOMPARE(ctx.nc, std::uint64_t(17));
     }
 
     void challengeAccepted_data()

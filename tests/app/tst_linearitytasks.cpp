@@ -63,12 +63,13 @@ private Q_SLOTS:
     // that level and the refusals of a resume.
     void correctionCancelAndResume()
     {
+        testsupport::MessageCapture log; // outlives the Calibrator thread
         CalibratorBench bench;
         PlantMeter meter(bench.display);
         bench.useMeter(&meter);
         QVERIFY(bench.configureLinearity(4));
         bench.onWorker([&] { bench.cal->setAmbientBlack(true); });
-        testsupport::MessageCapture log;
+        log.clear();
 
         QVERIFY(bench.runTask(Calibrator::TaskCalibrate));
         QCOMPARE(bench.done.last(), qMakePair(0u, true));

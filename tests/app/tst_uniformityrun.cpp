@@ -180,12 +180,13 @@ private Q_SLOTS:
         QFETCH(int, task);
         QFETCH(bool, perLdm);
         const bool templating = task == Calibrator::TaskTemplate;
+        testsupport::MessageCapture log; // outlives the Calibrator thread
         CalibratorBench bench;
         Wall wall(bench, templating ? Calibrator::ModeTemplate : Calibrator::ModeBalance, 2, 4, 20, 400);
         for (int i = 4; i < 8; ++i)
             wall.adjusters[i]->minIterations = wall.adjusters[i]->maxIterations = 10;
         bench.onWorker([&] { bench.cal->sendPerLdm = perLdm; });
-        testsupport::MessageCapture log;
+        log.clear();
         QVERIFY(bench.runTask(Calibrator::TaskType(task)));
         QCOMPARE(bench.done, (Done {{0u, true}}));
         QVERIFY2(wall.worstError() < 1.5, qPrintable(QString::number(wall.worstError())));
@@ -227,10 +228,11 @@ private Q_SLOTS:
         QFETCH(unsigned, maximum);
         QFETCH(double, noise);
         QFETCH(int, cycles);
+        testsupport::MessageCapture log; // outlives the Calibrator thread
         CalibratorBench bench;
         Wall wall(bench, Calibrator::ModeBalance, 1, 2, minimum, maximum);
         wall.noise = noise;
-        testsupport::MessageCapture log;
+        log.clear();
         QVERIFY(bench.runTask(Calibrator::TaskBalance));
         QCOMPARE(cyclesLogged(log), cycles);
         QCOMPARE(callsOf(bench.display, "setLdmRGBs").size(), cycles);
@@ -285,6 +287,7 @@ private Q_SLOTS:
         QFETCH(bool, templating);
         QFETCH(QList<ErrorType>, script);
         QFETCH(QStringList, lines);
+        testsupport::MessageCapture log; // outlives the Calibrator thread
         CalibratorBench bench;
         Wall wall(bench, templating ? Calibrator::ModeTemplate : Calibrator::ModeBalance, 1, 2, 12, 12);
         if (templating)
@@ -292,7 +295,7 @@ private Q_SLOTS:
         else
             wall.ldms.removeLast();
         bench.display.script(script);
-        testsupport::MessageCapture log;
+        log.clear();
         QVERIFY(bench.runTask(templating ? Calibrator::TaskTemplate : Calibrator::TaskBalance));
         // Every run ends with done(number, true). A send the display refused
         // is a failed run, which says why; a refused observation is not.

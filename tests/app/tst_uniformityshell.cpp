@@ -288,6 +288,7 @@ private Q_SLOTS:
     void grabResultsReachMeshCells()
     {
         GridDisplay display;
+        MessageCapture log; // outlives the camera thread, which logs
         auto v = make(&display, false);
         v->setTileMeshWidth(4);
         v->setTileMeshHeight(2);
@@ -306,7 +307,6 @@ private Q_SLOTS:
         }
         Averages small(2, 1, 4);
         v->getTilesObserved();
-        MessageCapture log;
         v->grabImageDataDone(true, &small.list);
         QCOMPARE(log.count(QStringLiteral("grabImageDataDone(): tile 1 has no section in the 2 x 1 grid")), 1);
         QCOMPARE(v->observedLdms().at(13)->greenObserved, 1.0);
@@ -406,6 +406,7 @@ private Q_SLOTS:
         QFETCH(float, green);
         QFETCH(QString, line);
         GridDisplay display;
+        MessageCapture log; // outlives the camera thread, which logs its exposure
         auto v = make(&display, false);
         QVERIFY(cameraReady(*v));
         std::vector<std::unique_ptr<Averages>> answers;
@@ -414,7 +415,6 @@ private Q_SLOTS:
             QMetaObject::invokeMethod(
                 this, [&v, list = &answers.back()->list] { v->grabImageDataDone(true, list); }, Qt::QueuedConnection);
         });
-        MessageCapture log;
         v->chooseTargetLdm(1);
         QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 30000);
         QCOMPARE(log.messages().filter(QStringLiteral("******* ")).value(0), line);

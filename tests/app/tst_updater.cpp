@@ -199,6 +199,22 @@ private Q_SLOTS:
         QCOMPARE(versions.count(), 0);
         QCOMPARE(ended.count(), 5);
 
+        // A check replaced by a later one (the start-up check by a manual
+        // one): its late failure neither undoes nor ends the later answer.
+        const auto feedRequests = [this] { return service_.control("GET", "/__log").toArray().size(); };
+        const qsizetype before = feedRequests();
+        setFeed({{"hang", true}});
+        QSignalSpy replies(u.feedManager(), &QNetworkAccessManager::finished);
+        u.check(QStringLiteral("release"), true);
+        QTRY_COMPARE(feedRequests(), before + 1); // it hangs in the stand-in
+        setFeed({{"status", 200}, {"body", QString::fromUtf8(feed({"1.1"}))}, {"hang", false}});
+        QVERIFY(program.check());
+        QCOMPARE(u.available(), 1);
+        service_.control("POST", "/__release");
+        QTRY_COMPARE_WITH_TIMEOUT(replies.count(), 2, 20000);
+        QCOMPARE(u.available(), 1);
+        QCOMPARE(ended.count(), 6);
+
         QSignalSpy skip(&u, &Updater::skipVersionChanged);
         u.setSkipVersion("3.0");
         u.setSkipVersion("3.0");
@@ -221,8 +237,8 @@ private Q_SLOTS:
         // Progress reports come at most every 100 ms: the delay lets the
         // first part be reported on its own.
         setInstaller({{"size", 2048}, {"length", true}, {"delay", 0.3}, {"hold", 512}});
+        testsupport::MessageCapture messages; // outlives the program's threads
         Program program;
-        testsupport::MessageCapture messages;
         const QString path = downloads_.filePath("stopped.dmg");
         QVERIFY(program.updater->download(installerUrl().toString(), QUrl::fromLocalFile(path)));
         QVERIFY(program.veltranor.running());
@@ -247,8 +263,8 @@ private Q_SLOTS:
     void unwritableTargetAbortsAtFirstData()
     {
         setInstaller({{"size", 4096}, {"length", true}, {"delay", 0.3}, {"hold", 0}});
+        testsupport::MessageCapture messages; // outlives the program's threads
         Program program;
-        testsupport::MessageCapture messages;
         const QString path = downloads_.filePath("missing/folder/x.dmg");
         QVERIFY(program.updater->download(installerUrl().toString(), QUrl::fromLocalFile(path)));
         QTRY_VERIFY_WITH_TIMEOUT(!program.veltranor.running(), 20000);

@@ -254,9 +254,13 @@ def cases():
     # More low-grey entries than the 2 x 1 pixels: the count stops at the pixels.
     c["lowgray_over"] = stream([rec("LowGray16", u16(*range(1, 13)))], w=2, h=1)
 
-    c["mesh_fmt1"] = stream([marker(7), rec("CalMeshCorr",
-                                            mesh("m1", 2, 2, (1, 2, 3, 4), (5, 6), 7,
-                                                 [[0, 1, 0x8000, 0xFFFF]]))], pixfmt=1)
+    m1 = mesh("m1", 2, 2, (1, 2, 3, 4), (5, 6), 7, [[0, 1, 0x8000, 0xFFFF]])
+    c["mesh_fmt1"] = stream([marker(7), rec("CalMeshCorr", m1)], pixfmt=1)
+    # The same mesh cut off by the end of the stream (CRC and all) inside its
+    # third sample: the position still moves on by every byte asked for.
+    c["mesh_cut"] = c["mesh_fmt1"][:-4 - 3]
+    errs["mesh_cut"] = ("*** ERROR L1007: EOF\n"
+                        "*** ERROR L640: Invalid KLV 0x00070001 length: %d, %d, eof: 1\n" % (len(m1), len(m1)))
     c["mesh_fmt5"] = stream([rec("CalMeshCorr", mesh("", 1, 1, (0, 0, 0, 0), (0, 0), 0,
                                                      [[1], None, [3], None, [5]]))], pixfmt=5)
 

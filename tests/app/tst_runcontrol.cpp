@@ -80,6 +80,7 @@ bool measuringState(const QJsonObject& patch, bool measuring)
 }
 
 const QString kStillEnding = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+const QString kUnanswered = QStringLiteral("the processor did not answer within 10 s");
 const QString kInProgress = QStringLiteral("A run is in progress; try again when it has stopped.");
 
 // What an operator can do between a Stop and the engine's done.
@@ -291,22 +292,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("balance");
         QTest::addColumn<int>("what");
-        QTest::addColumn<bool>("stopped"); // pressed after the Stop, or while the run runs
-        QTest::newRow("linearity: display switch while running") << false << int(Press::DeviceSwitch) << false;
-        QTest::newRow("balance: mode switch") << true << int(Press::ModeSwitch) << true;
-        QTest::newRow("balance: target LDM click") << true << int(Press::TargetLdm) << true;
-        QTest::newRow("balance: run again") << true << int(Press::Run) << true;
-        QTest::newRow("balance: resume") << true << int(Press::Resume) << true;
-        QTest::newRow("balance: busy phase") << true << int(Press::BusyPhase) << true;
-        QTest::newRow("balance: capture test") << true << int(Press::CaptureTest) << true;
-        QTest::newRow("balance: mesh registration") << true << int(Press::Registration) << true;
-        QTest::newRow("linearity: mode switch") << false << int(Press::ModeSwitch) << true;
-        QTest::newRow("linearity: display switch") << false << int(Press::DeviceSwitch) << true;
-        QTest::newRow("linearity: run again") << false << int(Press::Run) << true;
-        QTest::newRow("linearity: measure") << false << int(Press::Measure) << true;
-        QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest) << true;
-        QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase) << true;
-        QTest::newRow("linearity: open a correction file") << false << int(Press::OpenCorrection) << true;
+        QTest::newRow("balance: mode switch") << true << int(Press::ModeSwitch);
+        QTest::newRow("balance: target LDM click") << true << int(Press::TargetLdm);
+        QTest::newRow("balance: run again") << true << int(Press::Run);
+        QTest::newRow("balance: resume") << true << int(Press::Resume);
+        QTest::newRow("balance: busy phase") << true << int(Press::BusyPhase);
+        QTest::newRow("balance: capture test") << true << int(Press::CaptureTest);
+        QTest::newRow("balance: mesh registration") << true << int(Press::Registration);
+        QTest::newRow("linearity: mode switch") << false << int(Press::ModeSwitch);
+        QTest::newRow("linearity: display switch") << false << int(Press::DeviceSwitch);
+        QTest::newRow("linearity: run again") << false << int(Press::Run);
+        QTest::newRow("linearity: measure") << false << int(Press::Measure);
+        QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest);
+        QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase);
+        QTest::newRow("linearity: open a correction file") << false << int(Press::OpenCorrection);
     }
 
     // Between Stop and the engine's done the stopped task still runs with its
@@ -316,7 +315,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, balance);
         QFETCH(int, what);
-        QFETCH(bool, stopped);
         auto v = make(!balance);
         ProcessorPlant plant(*v->vantor());
         if (balance) {
@@ -348,28 +346,21 @@ private Q_SLOTS:
 
         // The done comes through this thread's queue: no event loop runs
         // between the Stop and the presses, so the run is still ending.
-        // What reaches the status line after the Stop: no text the engine
-        // told before it heard of the Stop (its step texts).
+        // A device switch while the run runs says so.
+        v->setOutputType(1 - v->outputType());
+        QCOMPARE(v->statusString(), kInProgress);
+        v->setRunning(false);
+        QVERIFY(v->donePending() && !v->running());
+        // No text the stopped engine told (its step texts) reaches the status line.
         QStringList told;
         QObject context;
-        const auto record = [&] {
-            connect(v.get(), &Veltranor::statusStringChanged, &context, [&] { told << v->statusString(); });
-        };
-        if (stopped) {
-            v->setRunning(false);
-            QVERIFY(v->donePending() && !v->running());
-            record();
-        }
+        connect(v.get(), &Veltranor::statusStringChanged, &context, [&] { told << v->statusString(); });
         QSignalSpy announced(v.get(), &Veltranor::statusStringChanged);
         press(*v, Press(what), correctionFile);
         press(*v, Press(what), correctionFile);
-        QCOMPARE(v->running(), !stopped);
-        QCOMPARE(v->statusString(), stopped ? kStillEnding : kInProgress);
+        QVERIFY(!v->running());
+        QCOMPARE(v->statusString(), kStillEnding);
         QCOMPARE(announced.count(), 2);
-        if (!stopped) {
-            v->setRunning(false);
-            record();
-        }
         QVERIFY(v->correctionPoints.isEmpty());
         QCOMPARE(v->filename(), filename);
         QCOMPARE(v->mode(), mode);
@@ -405,66 +396,63 @@ private Q_SLOTS:
         QTest::addColumn<int>("stops");            // Stop presses, one per request held, at most
         QTest::addColumn<int>("holds");            // requests the processor ends up holding
         QTest::addColumn<QString>("waiting");      // the status at the last request held ("": any)
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("led");          // the output LED's text at the end
+        QTest::addColumn<QString>("status");       // the idle rows: the output LED's text
         const QJsonObject patch {{"method", "PATCH"}, {"action", "hang"}};
         QJsonObject everyPatch = patch;
         everyPatch.insert("times", -1);
         const QJsonObject uploads {{"path", "/api/v1/tile/"}, {"action", "hang"}, {"times", -1}};
-        QTest::newRow("linearity: gain PATCH") << "run" << patch << true << 1 << 1 << "" << "Correction cancelled" << "";
+        QTest::newRow("linearity: gain PATCH") << "run" << patch << true << 1 << 1 << "" << "Correction cancelled";
         QTest::newRow("balance: LDM gains PATCH")
             << "balance" << patch << false << 1 << 1 << ""
-            << "Uniformity cancelled; display left in indeterminate state." << "";
+            << "Uniformity cancelled; display left in indeterminate state.";
         // Every adjuster's request is held: those the run tries after the
         // Stop must end at once, not wait for a second press.
         QTest::newRow("balance: every LDM gains PATCH")
             << "balance" << everyPatch << false << 1 << 1 << ""
-            << "Uniformity cancelled; display left in indeterminate state." << "";
+            << "Uniformity cancelled; display left in indeterminate state.";
         QTest::newRow("linearity: the PATCH preparing the processor")
-            << "run" << patch << false << 1 << 1 << "" << "Correction cancelled" << "";
+            << "run" << patch << false << 1 << 1 << "" << "Correction cancelled";
         // One Stop ends the run; the restore the processor never answers
         // ends by itself, and the window says so while it waits.
         QTest::newRow("linearity: every PATCH, the tear-down's too")
             << "run" << everyPatch << true << 1 << 2 << "Correction cancelled; restoring the processor..."
-            << "Correction cancelled; the processor did not answer its restore within 10 s" << "";
+            << "Correction cancelled; the processor did not answer its restore within 10 s";
         QTest::newRow("registration: white, then pattern off")
             << "registration" << everyPatch << false << 1 << 2 << "Turning the test pattern off..."
             << "Mesh registration cancelled; the test pattern may still be on: the processor did not answer "
                "within 10 s"
-            << "";
+           ;
         // Resume prepares the processor as Run does: one Stop ends the set-up
         // and its restore, which the processor does not answer either.
         QTest::newRow("resume: every PATCH from the set-up on")
             << "resume" << everyPatch << false << 1 << 2 << "Correction cancelled; restoring the processor..."
-            << "Correction cancelled; the processor did not answer its restore within 10 s" << "";
+            << "Correction cancelled; the processor did not answer its restore within 10 s";
         QTest::newRow("linearity: a second Stop during the restore")
             << "run" << everyPatch << true << 2 << 2 << "Correction cancelled; restoring the processor..."
-            << "Correction cancelled; the restore was stopped, the processor was not put back" << "";
+            << "Correction cancelled; the restore was stopped, the processor was not put back";
         // The Stop comes while the set-up's look-up of the address is under
         // way: the set-up's request that follows it is refused, not sent.
         QTest::newRow("linearity: Stop during the set-up's look-up")
             << "lookup" << everyPatch << false << 0 << 1 << "Correction cancelled; restoring the processor..."
-            << "Correction cancelled; the processor did not answer its restore within 10 s" << "";
+            << "Correction cancelled; the processor did not answer its restore within 10 s";
         const QJsonObject fetch {{"method", "GET"}, {"path", "/api/v1/data?dev.receivers"}, {"action", "hang"}};
         QTest::newRow("refresh: the wall fetch")
             << "refresh" << fetch << false << 1 << 1 << "Fetching the wall from the processor..."
-            << "Fetch LDMs stopped; the wall shown before stays." << "";
+            << "Fetch LDMs stopped; the wall shown before stays.";
         // The periodic read: nothing to stop; the next read, when it is due,
         // tells the LED, and the one after that clears it.
         const QJsonObject read {{"method", "GET"}, {"action", "hang"}};
         QJsonObject interim = read;
         interim.insert("interim", QJsonArray {100});
-        QTest::newRow("idle read") << "idle" << read << false << 0 << 1 << "" << ""
-                                   << "the processor did not answer within 10 s";
-        QTest::newRow("idle read: 100 Continue, then silence")
-            << "idle" << interim << false << 0 << 1 << "" << "" << "the processor did not answer within 10 s";
+        QTest::newRow("idle read") << "idle" << read << false << 0 << 1 << "" << kUnanswered;
+        QTest::newRow("idle read: 100 Continue, then silence") << "idle" << interim << false << 0 << 1 << "" << kUnanswered;
         QTest::newRow("checkerboard mesh upload")
             << "checkerboard" << uploads << false << 1 << 1 << "Sending the mesh test pattern..."
             << "Failed to send the mesh test pattern: UploadLdms: tile AA:BB:CC:DD:EE:00, ldm 1, network error "
-               "Operation canceled" << "";
+               "Operation canceled";
         QTest::newRow("correction file sent")
             << "file" << everyPatch << false << 1 << 1 << "Sending the correction to the processor..."
-            << "Correction could not be sent: Operation canceled" << "";
+            << "Correction could not be sent: Operation canceled";
     }
 
     // The processor holds what the window waits for: the window offers Stop
@@ -480,7 +468,6 @@ private Q_SLOTS:
         QFETCH(int, holds);
         QFETCH(QString, waiting);
         QFETCH(QString, status);
-        QFETCH(QString, led);
         ProcessorStandin wall;
         QVERIFY2(wall.start(), qPrintable(wall.errorString()));
         wall.setAuth(QJsonObject {{QStringLiteral("enabled"), false}});
@@ -580,7 +567,7 @@ private Q_SLOTS:
             wall.addRule(hang);
 
         if (idle) {
-            QTRY_COMPARE_WITH_TIMEOUT(v->display()->error(), led, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(v->display()->error(), status, 30000);
             QCOMPARE(held(), qsizetype(holds));
             // The next good read clears it.
             QTRY_COMPARE_WITH_TIMEOUT(v->display()->error(), QString(), 30000);
@@ -598,7 +585,7 @@ private Q_SLOTS:
             QCOMPARE(shownAtHold, waiting);
         QCOMPARE(v->statusString(), status);
         QCOMPARE(v->status(), -1);
-        QCOMPARE(v->display()->error(), led);
+        QCOMPARE(v->display()->error(), QString()); // the output LED
         QCOMPARE(v->display()->ldmCount(), ldms);
         // Each Stop ended the one request held then; nothing else waits.
         QCOMPARE(held(), qsizetype(holds));

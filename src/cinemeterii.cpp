@@ -55,7 +55,10 @@ void CineMeterII::gotReply(QNetworkReply* reply)
 {
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     lock();
-    if (reply->error() != QNetworkReply::NoError) {
+    if (reply->error() == QNetworkReply::OperationCanceledError || reply->error() == QNetworkReply::TimeoutError) {
+        // Nothing here aborts a reading: the transfer limit ended it.
+        refuse_(QStringLiteral("Cine Meter II: no answer within %1 s").arg(kTransferTimeoutMs / 1000));
+    } else if (reply->error() != QNetworkReply::NoError) {
         // One outcome per reply: an error page's body is not a reading.
         refuse_(reply->errorString());
     } else if (body.isEmpty()) {

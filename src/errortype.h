@@ -11,12 +11,23 @@ struct ErrorType
 {
     int code = 0;
     QString message;
+    // This program ended the request (a Stop, a new address, the quit): it
+    // says nothing about the device.
+    bool cancelled = false;
 
     ErrorType() = default;
     ErrorType(int code, const QString& message = QString())
         : code(code)
         , message(message)
     {
+    }
+
+    // A request this program cancelled (code 1, the network library's text).
+    static ErrorType cancelledRequest(const QString& message)
+    {
+        ErrorType error(1, message);
+        error.cancelled = true;
+        return error;
     }
 
     // The message on one line, for a status text: trimmed, every line break

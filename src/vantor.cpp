@@ -90,9 +90,14 @@ QList<Macropixel*> pointersTo(QList<Macropixel>& records)
 // about the processor.
 bool cancelledHere(const ErrorType& error)
 {
-    static const QString aborted = QString::fromStdString(
-        boost::asio::error::make_error_code(boost::asio::error::operation_aborted).message());
-    return error.code == 1 && error.message == aborted;
+    return error.cancelled;
+}
+
+// The error of a failed exchange, told cancelled by its code.
+ErrorType exchangeError(const boost::system::error_code& ec, const QString& message)
+{
+    return ec == boost::asio::error::operation_aborted ? ErrorType::cancelledRequest(message)
+                                                       : ErrorType(1, message);
 }
 
 } // namespace
@@ -300,9 +305,9 @@ QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, ve
         co_return JsonResult(ErrorType(2, tr("No network address")));
 
     if (endpoints().empty()) {
-        const QString failure = resolveAddress_();
-        if (!failure.isEmpty())
-            co_return JsonResult(ErrorType(1, failure));
+        const ErrorType failure = lookUp_();
+        if (failure.code != 0)
+            co_return JsonResult(failure);
     }
 
     const std::string host = address.split(QLatin1Char(':'), Qt::KeepEmptyParts).constFirst().toStdString();
@@ -313,7 +318,7 @@ QCoro::Task<Vantor::JsonResult> Vantor::sendJsonPatch(QJsonDocument document, ve
                                                    body.toStdString());
     auto response = co_await http_client::await_task(io_, request);
     if (!response.has_value())
-        co_return JsonResult(ErrorType(1, QString::fromStdString(response.error().message())));
+        co_return JsonResult(exchangeError(response.error(), QString::fromStdString(response.error().message())));
 
     const auto& reply = response.value();
     const unsigned status = reply.result_int();
@@ -344,10 +349,15 @@ QString Vantor::requestAddress_() const
 
 void Vantor::resolveAddress()
 {
-    resolveAddress_();
+    lookUp_();
 }
 
 QString Vantor::resolveAddress_()
+{
+    return lookUp_().message;
+}
+
+ErrorType Vantor::lookUp_()
 {
     const QString address = requestAddress_();
     qDebug("Vantor resolving address %s", qUtf8Printable(address));
@@ -360,9 +370,11 @@ QString Vantor::resolveAddress_()
     const auto result = http_client::sync_wait(io_, task);
     if (!result.has_value()) {
         qCritical("Vantor address failed to resolve, error %s", result.error().message().c_str());
-        return tr("VANTOR address %1 cannot be resolved: %2")
-            .arg(address, QString::fromStdString(result.error().message()));
+        return exchangeError(result.error(), tr("VANTOR address %1 cannot be resolved: %2")
+                                                 .arg(address, QString::fromStdString(result.error().message())));
     }
+    if (lookupHook)
+        lookupHook(address);
 
     const Endpoints& results = result.value();
     QStringList texts;
@@ -381,6 +393,11 @@ QString Vantor::resolveAddress_()
     if (requestAddress == address)
         resolvedEndpoints = results;
     return {};
+}
+
+void Vantor::tellUnanswered(int seconds)
+{
+    setReadError_(tr("the processor did not answer within %1 s").arg(seconds));
 }
 
 void Vantor::setAddress(const QString& newAddress)

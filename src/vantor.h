@@ -14,6 +14,7 @@
 #include <boost/beast/http/verb.hpp>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -54,6 +55,10 @@ public:
     // While false, updateVantor sends nothing: set it false, change several
     // settings, set it true and call updateVantor once to send them together.
     std::atomic<bool> updatesEnabled {true};
+    // Called on the requesting thread when a look-up of the address has
+    // found it, before any request uses the endpoints: a seam for tests that
+    // hold a look-up (none is set in the program).
+    std::function<void(const QString& address)> lookupHook;
     // Milliseconds between two busy/idle polls of a mesh upload (tests
     // shorten it).
     std::atomic<int> meshPollInterval {1000};
@@ -115,6 +120,9 @@ public:
     void setRefusing(bool refusing);
     // The same for good, at quit: no request waits on the processor any more.
     void shutDown();
+    // The state shown by the output LED: the processor left a request of the
+    // periodic read unanswered for the given time (the next good read clears it).
+    void tellUnanswered(int seconds);
 
     // The endpoints in use (a copy, taken under the cache's lock).
     Endpoints endpoints() const;
@@ -154,6 +162,7 @@ private:
     ErrorType fetchWall_();
     // Resolves the address; the reason when it cannot be resolved, else empty.
     QString resolveAddress_();
+    ErrorType lookUp_();
     // Sends the gains of every LDM of the model (after a lighting or reset).
     void sendAllLdmGains_();
     // The address as requests see it (taken under the endpoint cache's lock).

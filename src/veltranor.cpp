@@ -194,7 +194,7 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     setTileMeshHeight(storedWhole(settings, Limits::kTileMeshHeight));
 
     connect(&idleTimer_, &QTimer::timeout, this, &Veltranor::idleUpdate, Qt::QueuedConnection); // 3
-    idleTimer_.start(10000);
+    idleTimer_.start(kIdleIntervalSeconds * 1000);
 
     calibrator_ = new Calibrator(Calibrator::ModeLinearity, 0);
     calibrator_->moveToThread(&calibratorThread_);
@@ -410,9 +410,23 @@ void Veltranor::idleUpdate()
 {
     // A processor request has no time-out; while one from the previous tick
     // still waits (its wait runs nested event loops), this tick is skipped.
-    if (running_ || idleBusy_ || donePending_)
+    if (running_ || donePending_)
         return;
+    if (idleBusy_) {
+        // The previous tick's read is still unanswered now that the next one
+        // is due: the output LED says so, and that read ends (the next good
+        // read clears the LED).
+        if (vantor_ && display_ == vantor_ && !idleUnanswered_) {
+            idleUnanswered_ = true;
+            qWarning("The processor did not answer the periodic read within %d s", kIdleIntervalSeconds);
+            vantor_->tellUnanswered(kIdleIntervalSeconds);
+            vantor_->cancelFrom(idleStart_);
+        }
+        return;
+    }
     idleBusy_ = true;
+    idleUnanswered_ = false;
+    idleStart_ = vantor_ ? vantor_->nextRequest() : 0;
     if (mode_ == Calibrator::ModeLinearity && colorimeter_)
         colorimeter_->read();
     if (displayPoll_ && display_) {
@@ -420,7 +434,8 @@ void Veltranor::idleUpdate()
         // The same wall keeps the operator's work; only a changed one is rebuilt.
         if (error.code == 0)
             error = display_->refreshLdms();
-        if (error.code != 0)
+        // (A read ended here was told when it was ended.)
+        if (error.code != 0 && !error.cancelled)
             qWarning("Error updating display: %s", qPrintable(error.message));
     }
     idleBusy_ = false;

@@ -459,8 +459,10 @@ private:
     void endRun_();
     // Runs one display request that the shell waits on; outside a run or busy
     // phase it is a busy phase of its own, so that the window offers Stop
-    // while it waits and the status says what for (the text given).
-    ErrorType busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request);
+    // while it waits and the status says what for (the text given). Sets
+    // *stopped when a Stop came while it waited.
+    ErrorType busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request,
+                           bool* stopped = nullptr);
     // targets: continuations of the mesh registration
     void runMeshRegistrationPart2(bool ok);
     void runMeshRegistrationPart3(bool ok);
@@ -498,6 +500,11 @@ private:
     Calibrator* calibrator_ = nullptr;
     bool displayPoll_ = true;
     bool idleBusy_ = false;
+    // The periodic read: its interval, the first request of the read under
+    // way, and whether it was found unanswered when the next one was due.
+    static constexpr int kIdleIntervalSeconds = 10;
+    quint64 idleStart_ = 0;
+    bool idleUnanswered_ = false;
 
     QList<Calibrator*> adjusters_;
     QList<Macropixel*> uniformityLdms_;
@@ -588,9 +595,29 @@ private:
     // prepared, so that Stop is offered during the set-up; the engine hears
     // of it only once the set-up is done (emitTaskStart_).
     void announceRun_();
+    // The one set-up of the processor for every linearity run (Run and
+    // Resume): false when a Stop came during it; the processor has then been
+    // put back and the run has ended as cancelled.
+    bool setUpProcessor_();
     // A linearity run stopped before the engine started: the processor is
     // put back and the run ends as cancelled.
     void restoreAfterStop_();
+    // How long the tear-down of a stopped phase (the processor's restore, the
+    // registration's pattern off) may wait for the processor; a processor
+    // answers it within a second.
+    static constexpr int kStoppedTearDownLimitSeconds = 10;
+    // How a stopped phase's closing request ended.
+    struct TearDown {
+        ErrorType error;
+        bool gaveUp = false;  // the processor did not answer within the limit
+        bool stopped = false; // a further Stop ended it
+    };
+    // Sends the closing request of a phase the operator has stopped, within
+    // the limit above; a busy phase of its own when the stopped phase has
+    // ended already, so the window offers Stop while it waits.
+    TearDown stoppedTearDown_(const std::function<ErrorType()>& request);
+    // The status after a stopped run's restore (%1 of the texts: outcome).
+    static QString restoreText_(const QString& outcome, const TearDown& end);
     // Lifts the refusal a Stop during the processor's set-up put on.
     void endSetUpRefusal_();
     // After a Stop the processor's restore is tried for a limited time only:
@@ -610,6 +637,10 @@ private:
     // The engine's completion text, shown only once the closing requests
     // have reached the processor.
     QString heldCompletion_;
+    // From a Stop to the engine's done its status texts are not shown; the
+    // last text it told in the run.
+    bool engineTextsMuted_ = false;
+    QString engineText_;
     quint64 phaseStart_ = 0;
     QMetaObject::Connection engineRunning_;
     // The mode of the run whose done is pending: its tear-down follows it,

@@ -18,11 +18,12 @@ const QString kCancelled = QStringLiteral("Correction cancelled");
 const QString kCompleted = QStringLiteral("Correction completed without error");
 // While the processor's tear-down of a linearity run waits (%1: the run's outcome).
 const QString kRestoring = QStringLiteral("%1; restoring the processor...");
-// How long a stopped run's restore may wait for the processor; a processor
-// answers it within a second.
-constexpr int kStoppedRestoreLimitSeconds = 10;
 // A stopped run whose restore the processor never answered (%1: the outcome).
 const QString kNotRestored = QStringLiteral("%1; the processor did not answer its restore within %2 s");
+// A stopped run whose restore a second Stop ended (%1: the outcome).
+const QString kRestoreStopped = QStringLiteral("%1; the restore was stopped, the processor was not put back");
+// A stopped run whose restore the processor refused (%1: the outcome, %2: its error).
+const QString kRestoreFailed = QStringLiteral("%1; the processor was not put back: %2");
 
 bool uniformityMode(Calibrator::Mode mode)
 {
@@ -65,17 +66,8 @@ void Veltranor::setRunning(bool running)
             if (!running_)
                 return;
         } else {
-            announceRun_();
-            setupVantor();
-            // A Stop during the set-up refused its later requests; the
-            // processor's restore is sent as usual.
-            endSetUpRefusal_();
-            if (!running_) {
-                // Stopped while the processor was being prepared: put it back
-                // and never start the engine.
-                restoreAfterStop_();
+            if (!setUpProcessor_())
                 return;
-            }
             const double effectiveGamma = display_ == vantor_ ? savedGamma_ : gamma_;
             const bool srgb = useSrgb();
             if (srgb && effectiveGamma != 2.4) {
@@ -112,6 +104,10 @@ void Veltranor::setRunning(bool running)
         vantor_->setRefusing(true);
     else
         cancelPhaseRequests_();
+    // The stopped engine's step texts, queued or still to come, no longer
+    // reach the status line; its done tells the outcome.
+    if (donePending_)
+        engineTextsMuted_ = true;
     Q_EMIT runningChanged(false);
 }
 
@@ -147,6 +143,21 @@ void Veltranor::endSetUpRefusal_()
         vantor_->setRefusing(false);
 }
 
+bool Veltranor::setUpProcessor_()
+{
+    announceRun_();
+    setupVantor();
+    // A Stop during the set-up refused its later requests; the processor's
+    // restore is sent as usual.
+    endSetUpRefusal_();
+    if (running_)
+        return true;
+    // Stopped while the processor was being prepared: put it back and never
+    // start the engine.
+    restoreAfterStop_();
+    return false;
+}
+
 void Veltranor::restoreAfterStop_()
 {
     announced_ = false;
@@ -155,33 +166,63 @@ void Veltranor::restoreAfterStop_()
     // The processor's restore is a busy phase of its own: while it waits the
     // window says so and offers Stop, which ends it.
     setStatusString(kRestoring.arg(kCancelled));
+    const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
+    setStatusString(restoreText_(kCancelled, end));
+    setStatus(-1);
+}
+
+Veltranor::TearDown Veltranor::stoppedTearDown_(const std::function<ErrorType()>& request)
+{
+    // A busy phase of its own when the stopped phase has ended already.
+    const bool ownPhase = !running_;
+    if (ownPhase)
+        runNothing();
     QTimer limit;
     bool gaveUp = false;
     limitStoppedTearDown_(limit, gaveUp);
-    resetVantor(true);
-    setStatusString(gaveUp ? kNotRestored.arg(kCancelled).arg(kStoppedRestoreLimitSeconds) : kCancelled);
-    setStatus(-1);
+    TearDown end;
+    end.error = request();
+    limit.stop();
+    end.gaveUp = gaveUp;
+    end.stopped = !running_ && !gaveUp;
+    if (ownPhase && running_) {
+        running_ = false;
+        Q_EMIT runningChanged(false);
+    }
+    return end;
+}
+
+QString Veltranor::restoreText_(const QString& outcome, const TearDown& end)
+{
+    if (end.error.code == 0)
+        return outcome;
+    if (end.gaveUp)
+        return kNotRestored.arg(outcome).arg(kStoppedTearDownLimitSeconds);
+    if (end.stopped)
+        return kRestoreStopped.arg(outcome);
+    return kRestoreFailed.arg(outcome, end.error.oneLine());
 }
 
 void Veltranor::limitStoppedTearDown_(QTimer& timer, bool& gaveUp)
 {
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, [this, &gaveUp] {
-        qDebug("The processor did not answer the restore within %d s; giving up.", kStoppedRestoreLimitSeconds);
+        qDebug("The processor did not answer the tear-down within %d s; giving up.", kStoppedTearDownLimitSeconds);
         gaveUp = true;
         cancelPhaseRequests_();
     });
-    timer.start(kStoppedRestoreLimitSeconds * 1000);
+    timer.start(kStoppedTearDownLimitSeconds * 1000);
 }
 
 bool Veltranor::refuseWhileEnding_()
 {
     if (!ending())
         return false;
-    qDebug("The previous run is still ending; nothing started.");
+    qDebug("%s", running_ ? "A run is in progress; nothing started." : "The previous run is still ending; nothing started.");
     // Announced even when the text is already shown: the status line may
     // have been cleared since the last refusal.
-    statusString_ = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+    statusString_ = running_ ? QStringLiteral("A run is in progress; try again when it has stopped.")
+                             : QStringLiteral("The previous run is still ending; try again when it has stopped.");
     Q_EMIT statusStringChanged();
     return true;
 }
@@ -193,6 +234,7 @@ void Veltranor::emitTaskStart_()
     donePending_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing;
     runMode_ = mode_;
     heldCompletion_.clear();
+    engineText_.clear();
     if (std::exchange(announced_, false)) {
         // The scene knows already: only the engine starts now.
         QMetaObject::invokeMethod(calibrator_, [engine = calibrator_] { engine->setRunning(true); },
@@ -210,12 +252,8 @@ void Veltranor::resume()
     setStatus(0);
     if (mode_ == Calibrator::ModeLinearity) {
         qDebug("======== Resuming correction ========");
-        announceRun_();
-        setupVantor();
-        if (!running_) {
-            restoreAfterStop_();
+        if (!setUpProcessor_())
             return;
-        }
         setCorrectionParameters();
         calibrator_->setTask(Calibrator::TaskResume);
     } else {
@@ -411,7 +449,8 @@ ErrorType Veltranor::updateVantor_()
     return error;
 }
 
-ErrorType Veltranor::busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request)
+ErrorType Veltranor::busyRequest_(const QString& waitingFor, const std::function<ErrorType()>& request,
+                                  bool* stopped)
 {
     const bool ownPhase = !running_;
     if (ownPhase)
@@ -419,6 +458,8 @@ ErrorType Veltranor::busyRequest_(const QString& waitingFor, const std::function
     if (!waitingFor.isEmpty())
         setStatusString(waitingFor);
     const ErrorType error = request();
+    if (stopped)
+        *stopped = !running_;
     if (ownPhase && running_) {
         running_ = false;
         Q_EMIT runningChanged(false);
@@ -434,6 +475,8 @@ void Veltranor::calibratorDone(uint number, bool completed)
     // The tear-down belongs to the run that ended, not to a mode chosen since.
     const Mode endedMode = donePending_ ? runMode_ : mode_;
     donePending_ = false;
+    // Every text of the engine's run came before its done.
+    const bool muted = std::exchange(engineTextsMuted_, false);
     if (vantor_)
         vantor_->setRefusing(false);
     const bool ranToEnd = running_;
@@ -507,7 +550,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
         setResumeStep(calibrator_->resumeStep());
         // The outcome the engine told is shown again once the processor is
         // restored; "completed" only once the correction has reached it.
-        const QString outcome = std::exchange(heldCompletion_, QString()).isEmpty() ? statusString_ : kCompleted;
+        // (The engine's own text, not a refusal shown since.)
+        const QString told = !ranToEnd ? kCancelled : !engineText_.isEmpty() ? engineText_ : statusString_;
+        const QString outcome = std::exchange(heldCompletion_, QString()).isEmpty() ? told : kCompleted;
         const bool onProcessor = vantor_ && display_ == vantor_;
         tearingDown_ = true;
         if (onProcessor)
@@ -519,6 +564,7 @@ void Veltranor::calibratorDone(uint number, bool completed)
         if (!ranToEnd && onProcessor)
             limitStoppedTearDown_(limit, gaveUp);
         ErrorType closing = resetVantor(finished);
+        const ErrorType restored = closing;
         // A Stop during the closing requests ends them: nothing more is sent.
         bool stopped = !running_ || gaveUp;
         const bool ok = processCalibration();
@@ -545,13 +591,16 @@ void Veltranor::calibratorDone(uint number, bool completed)
         // stays available to save and to send again from the file.
         if (whole && closing.code != 0)
             setStatusString(QStringLiteral("Correction could not be sent: %1").arg(closing.oneLine()));
-        else if (gaveUp)
-            setStatusString(kNotRestored.arg(outcome).arg(kStoppedRestoreLimitSeconds));
+        else if (!ranToEnd && onProcessor)
+            setStatusString(restoreText_(outcome, TearDown {restored, gaveUp, stopped && !gaveUp}));
         else
             setStatusString(outcome);
         if (stopped)
             qDebug("The processor's tear-down was stopped: %s", qUtf8Printable(closing.message));
         setStatus(whole && closing.code == 0 ? 1 : -1);
+    } else if (muted) {
+        // A stopped measurement: the engine's last word.
+        setStatusString(engineText_);
     }
     if (running_) {
         running_ = false;
@@ -563,6 +612,9 @@ void Veltranor::calibratorDone(uint number, bool completed)
 
 void Veltranor::updateStatusString(QString newString)
 {
+    engineText_ = newString;
+    if (engineTextsMuted_)
+        return;
     // A linearity run's closing requests are still to be sent: its
     // completion is told once they have reached the processor.
     if (newString == kCompleted && donePending_ && runMode_ == Calibrator::ModeLinearity) {
@@ -644,8 +696,22 @@ void Veltranor::fetchLdms()
     running_ = true;
     delay_(300);
     running_ = wasRunning;
-    const ErrorType error = display_->fetchLdms();
-    if (error.code != 0) {
+    // A busy phase: the window shows the wait for the processor, and Stop
+    // ends it; the wall shown before stays.
+    const bool onProcessor = vantor_ && display_ == vantor_;
+    const QString shown = statusString_;
+    bool stopped = false;
+    const ErrorType error =
+        busyRequest_(onProcessor && !wasRunning ? QStringLiteral("Fetching the wall from the processor...") : QString(),
+                     [this] { return display_->fetchLdms(); }, &stopped);
+    if (stopped && error.code != 0) {
+        qDebug("Fetch LDMs stopped: %s", qUtf8Printable(error.message));
+        setStatusString(QStringLiteral("Fetch LDMs stopped; the wall shown before stays."));
+        setStatus(-1);
+    } else if (error.code == 0 && onProcessor && !wasRunning) {
+        setStatusString(shown);
+    }
+    if (error.code != 0 && !stopped) {
         // The wall shown so far stays; the operator is told why it did not change.
         qWarning("Fetch LDMs failed: %s", qUtf8Printable(error.message));
         setStatusString(QStringLiteral("Fetch LDMs failed: ") + error.message);

@@ -264,17 +264,43 @@ void Veltranor::setMeshTestPattern()
 namespace {
 
 const QString kPatternOff = QStringLiteral("Turning the test pattern off...");
+const QString kRegistrationCancelled = QStringLiteral("Mesh registration cancelled");
+
+// The outcome of a registration whose pattern off failed (%1: the outcome).
+QString patternMayBeOn(const QString& outcome, bool gaveUp, int limitSeconds)
+{
+    return gaveUp ? QStringLiteral("%1; the test pattern may still be on: the processor did not answer within %2 s")
+                        .arg(outcome)
+                        .arg(limitSeconds)
+                  : QStringLiteral("%1; the test pattern may still be on").arg(outcome);
+}
 
 } // namespace
 
 void Veltranor::registrationFailed_(const QString& text, bool patternOff)
 {
-    // Also after a Stop: the window then stays busy until the processor has
-    // answered, and a Stop ends that wait too.
-    if (patternOff && display_)
-        busyRequest_(kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
+    // A Stop ended the registration: that is its outcome, not the error of
+    // the request the Stop ended.
+    const bool stopped = !running_;
+    QString outcome = stopped ? kRegistrationCancelled : text;
+    if (patternOff && display_) {
+        if (stopped) {
+            // The stopped phase's tear-down: bounded, as a stopped run's restore.
+            setStatusString(kPatternOff);
+            const TearDown end = stoppedTearDown_(
+                [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
+            if (end.error.code != 0)
+                outcome = patternMayBeOn(outcome, end.gaveUp, kStoppedTearDownLimitSeconds);
+        } else {
+            const ErrorType off = busyRequest_(
+                kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
+            // A Stop ended the pattern off: the pattern may still be on.
+            if (off.code != 0 && !running_)
+                outcome = patternMayBeOn(kRegistrationCancelled, false, 0);
+        }
+    }
     endRun_();
-    setStatusString(text);
+    setStatusString(outcome);
     setStatus(-1);
 }
 
@@ -348,10 +374,12 @@ void Veltranor::runMeshRegistrationPart3(bool ok)
     const int expectedRows = tilesHigh * int(tileMeshHeight_);
     if (expectedColumns > 0 && locations->rows == expectedRows && locations->cols == expectedColumns) {
         grader->setMeshLocations(locations);
-        busyRequest_(kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
+        const ErrorType off = busyRequest_(
+            kPatternOff, [this] { return display_->displayTestPattern(DisplayBase::TestPatternOff, 0, 0); });
         delay_(2000);
         endRun_();
-        setStatusString(QStringLiteral("Cell locations acquired"));
+        const QString acquired = QStringLiteral("Cell locations acquired");
+        setStatusString(off.code == 0 || running_ ? acquired : patternMayBeOn(acquired, false, 0));
         setStatus(1);
         return;
     }

@@ -169,7 +169,7 @@ void TestCineMeter::failures_data()
     QTest::newRow("server error") << QJsonObject{{"status", 500}, {"body", "oops"}} << QString();
     QTest::newRow("empty body") << QJsonObject{{"body", ""}, {"timestamp", false}}
                                 << QStringLiteral("Cine Meter II: empty reply");
-    QTest::newRow("time-out") << QJsonObject{{"delay", 6.0}} << QString();
+    QTest::newRow("time-out") << QJsonObject{{"delay", 6.0}} << QStringLiteral("Cine Meter II: no answer within 4 s");
     // Values no meter reports.
     const auto body = [](const char* text) { return QJsonObject{{"body", text}}; };
     QTest::newRow("luminance nan") << body("brightness_SI nan cd/m2\nCCT 5600")

@@ -180,7 +180,7 @@ private Q_SLOTS:
             << failedInLevel << "r:204 c:204" << "";
         QTest::newRow("network: reply never comes")
             << "network" << lastLevel << QStringList {R"({"delay": 30})"} << 0 << noRules
-            << meterError + "Operation canceled" << true << true << "resume 1; levels 2" << failedInLevel
+            << meterError + "Cine Meter II: no answer within 4 s" << true << true << "resume 1; levels 2" << failedInLevel
             << "r:204 c:204" << "";
         QTest::newRow("gains refused")
             << "serial" << lastLevel << QStringList() << 0 << patchesRefused

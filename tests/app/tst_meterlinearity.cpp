@@ -108,7 +108,7 @@ private Q_SLOTS:
         // The meter answers every reading with its error: no silence, so all
         // ten attempts are made.
         QTest::newRow("network: reply never comes")
-            << "fake_cinemeter.py" << R"({"delay": 120})" << "Operation canceled" << false;
+            << "fake_cinemeter.py" << R"({"delay": 120})" << "Cine Meter II: no answer within 4 s" << false;
         QTest::newRow("meter never answers") << "" << "" << "no valid reading within 20 s" << false;
         QTest::newRow("correction: serial reply lost")
             << "fake_cr100.py" << "reply RM CCT" << "No reply to [RM CCT]" << true;

@@ -13,6 +13,7 @@
 #include "vantor.h"
 #include "veltranor.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSettings>
@@ -79,6 +80,8 @@ bool measuringState(const QJsonObject& patch, bool measuring)
 }
 
 const QString kStillEnding = QStringLiteral("The previous run is still ending; try again when it has stopped.");
+const QString kUnanswered = QStringLiteral("the processor did not answer within 10 s");
+const QString kInProgress = QStringLiteral("A run is in progress; try again when it has stopped.");
 
 // What an operator can do between a Stop and the engine's done.
 enum class Press {
@@ -298,6 +301,7 @@ private Q_SLOTS:
         QTest::newRow("balance: mesh registration") << true << int(Press::Registration);
         QTest::newRow("linearity: mode switch") << false << int(Press::ModeSwitch);
         QTest::newRow("linearity: display switch") << false << int(Press::DeviceSwitch);
+        QTest::newRow("linearity: run again") << false << int(Press::Run);
         QTest::newRow("linearity: measure") << false << int(Press::Measure);
         QTest::newRow("linearity: read-count test") << false << int(Press::ReadCountTest);
         QTest::newRow("linearity: busy phase") << false << int(Press::BusyPhase);
@@ -342,8 +346,15 @@ private Q_SLOTS:
 
         // The done comes through this thread's queue: no event loop runs
         // between the Stop and the presses, so the run is still ending.
+        // A device switch while the run runs says so.
+        v->setOutputType(1 - v->outputType());
+        QCOMPARE(v->statusString(), kInProgress);
         v->setRunning(false);
         QVERIFY(v->donePending() && !v->running());
+        // No text the stopped engine told (its step texts) reaches the status line.
+        QStringList told;
+        QObject context;
+        connect(v.get(), &Veltranor::statusStringChanged, &context, [&] { told << v->statusString(); });
         QSignalSpy announced(v.get(), &Veltranor::statusStringChanged);
         press(*v, Press(what), correctionFile);
         press(*v, Press(what), correctionFile);
@@ -360,6 +371,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 30000);
         QTRY_VERIFY(!v->running());
         QCOMPARE(v->status(), -1);
+        for (const QString& text : std::as_const(told))
+            QVERIFY2(!text.startsWith(QStringLiteral("Step ")), qPrintable(text));
         if (balance) {
             QVERIFY(v->adjusters().isEmpty());
         } else {
@@ -383,7 +396,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("stops");            // Stop presses, one per request held, at most
         QTest::addColumn<int>("holds");            // requests the processor ends up holding
         QTest::addColumn<QString>("waiting");      // the status at the last request held ("": any)
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("status");       // the idle rows: the output LED's text
         const QJsonObject patch {{"method", "PATCH"}, {"action", "hang"}};
         QJsonObject everyPatch = patch;
         everyPatch.insert("times", -1);
@@ -405,8 +418,34 @@ private Q_SLOTS:
             << "run" << everyPatch << true << 1 << 2 << "Correction cancelled; restoring the processor..."
             << "Correction cancelled; the processor did not answer its restore within 10 s";
         QTest::newRow("registration: white, then pattern off")
-            << "registration" << everyPatch << false << 2 << 2 << "Turning the test pattern off..."
-            << "Failed to show the test pattern: Operation canceled";
+            << "registration" << everyPatch << false << 1 << 2 << "Turning the test pattern off..."
+            << "Mesh registration cancelled; the test pattern may still be on: the processor did not answer "
+               "within 10 s"
+           ;
+        // Resume prepares the processor as Run does: one Stop ends the set-up
+        // and its restore, which the processor does not answer either.
+        QTest::newRow("resume: every PATCH from the set-up on")
+            << "resume" << everyPatch << false << 1 << 2 << "Correction cancelled; restoring the processor..."
+            << "Correction cancelled; the processor did not answer its restore within 10 s";
+        QTest::newRow("linearity: a second Stop during the restore")
+            << "run" << everyPatch << true << 2 << 2 << "Correction cancelled; restoring the processor..."
+            << "Correction cancelled; the restore was stopped, the processor was not put back";
+        // The Stop comes while the set-up's look-up of the address is under
+        // way: the set-up's request that follows it is refused, not sent.
+        QTest::newRow("linearity: Stop during the set-up's look-up")
+            << "lookup" << everyPatch << false << 0 << 1 << "Correction cancelled; restoring the processor..."
+            << "Correction cancelled; the processor did not answer its restore within 10 s";
+        const QJsonObject fetch {{"method", "GET"}, {"path", "/api/v1/data?dev.receivers"}, {"action", "hang"}};
+        QTest::newRow("refresh: the wall fetch")
+            << "refresh" << fetch << false << 1 << 1 << "Fetching the wall from the processor..."
+            << "Fetch LDMs stopped; the wall shown before stays.";
+        // The periodic read: nothing to stop; the next read, when it is due,
+        // tells the LED, and the one after that clears it.
+        const QJsonObject read {{"method", "GET"}, {"action", "hang"}};
+        QJsonObject interim = read;
+        interim.insert("interim", QJsonArray {100});
+        QTest::newRow("idle read") << "idle" << read << false << 0 << 1 << "" << kUnanswered;
+        QTest::newRow("idle read: 100 Continue, then silence") << "idle" << interim << false << 0 << 1 << "" << kUnanswered;
         QTest::newRow("checkerboard mesh upload")
             << "checkerboard" << uploads << false << 1 << 1 << "Sending the mesh test pattern..."
             << "Failed to send the mesh test pattern: UploadLdms: tile AA:BB:CC:DD:EE:00, ldm 1, network error "
@@ -436,7 +475,9 @@ private Q_SLOTS:
         v->setOutputType(0);
         v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(wall.port()));
         ProcessorPlant plant(*v->vantor());
-        const bool uniformity = what == QLatin1String("balance") || what == QLatin1String("checkerboard");
+        const bool uniformity = what == QLatin1String("balance") || what == QLatin1String("checkerboard")
+                                || what == QLatin1String("refresh");
+        const bool idle = what == QLatin1String("idle");
         if (uniformity) {
             wall.setState(testsupport::meshWallState(1, 160, 90, 4, 3));
             v->setCameraType(1);
@@ -496,9 +537,25 @@ private Q_SLOTS:
         });
         operatorHand.start();
 
+        const qsizetype ldms = v->display()->ldmCount();
+        if (what == QLatin1String("lookup")) {
+            // A look-up afresh, held until the operator has pressed Stop.
+            v->vantor()->setAddress(QString());
+            v->vantor()->setAddress(QStringLiteral("127.0.0.1:%1").arg(wall.port()));
+            v->vantor()->lookupHook = [&, looked = false](const QString&) mutable {
+                if (!std::exchange(looked, true))
+                    v->setRunning(false);
+            };
+        }
         if (!afterSetUp)
             wall.addRule(hang);
-        if (what == QLatin1String("registration"))
+        if (idle)
+            v->idleTimer().start(1000);
+        else if (what == QLatin1String("refresh"))
+            v->fetchLdms();
+        else if (what == QLatin1String("resume"))
+            v->resume();
+        else if (what == QLatin1String("registration"))
             v->runMeshRegistration();
         else if (what == QLatin1String("checkerboard"))
             v->setMeshTestPattern();
@@ -509,6 +566,17 @@ private Q_SLOTS:
         if (afterSetUp)
             wall.addRule(hang);
 
+        if (idle) {
+            QTRY_COMPARE_WITH_TIMEOUT(v->display()->error(), status, 30000);
+            QCOMPARE(held(), qsizetype(holds));
+            // The next good read clears it.
+            QTRY_COMPARE_WITH_TIMEOUT(v->display()->error(), QString(), 30000);
+            v->idleTimer().stop();
+            QVERIFY(!v->running());
+            QCOMPARE(held(), qsizetype(holds));
+            wall.releaseHung();
+            return;
+        }
         QTRY_VERIFY_WITH_TIMEOUT(stuck || (heldSeen == holds && !v->running() && !v->donePending()), 45000);
         operatorHand.stop();
         QVERIFY(!stuck);
@@ -517,6 +585,8 @@ private Q_SLOTS:
             QCOMPARE(shownAtHold, waiting);
         QCOMPARE(v->statusString(), status);
         QCOMPARE(v->status(), -1);
+        QCOMPARE(v->display()->error(), QString()); // the output LED
+        QCOMPARE(v->display()->ldmCount(), ldms);
         // Each Stop ended the one request held then; nothing else waits.
         QCOMPARE(held(), qsizetype(holds));
         if (what == QLatin1String("file"))

@@ -411,8 +411,9 @@ private Q_SLOTS:
     }
 
     // The idle refresh reads the processor over loopback; while a read hangs,
-    // further ticks do not start requests of their own, and a busy phase
-    // ending meanwhile leaves the read alone.
+    // further ticks do not start requests of their own, a busy phase ending
+    // meanwhile leaves the read alone, and the next tick due ends it and
+    // says so on the output LED.
     void idleRefresh()
     {
         ProcessorStandin fake;
@@ -430,19 +431,22 @@ private Q_SLOTS:
         bool nested = false;
         testsupport::MessageCapture log;
         QTimer::singleShot(100, v.get(), [&] {
-            v->idleUpdate();
-            v->idleUpdate();
             // A busy phase that starts and ends meanwhile (an update check)
             // ends only what it waits for itself, not the refresh's read.
             v->runNothing();
             v->setRunning(false);
-            nested = true;
-            QTimer::singleShot(100, [&] { fake.releaseHung(); });
+            QTimer::singleShot(300, v.get(), [&] {
+                nested = true;
+                v->idleUpdate();
+                v->idleUpdate();
+            });
         });
         v->idleUpdate();
         QVERIFY(nested);
         QCOMPARE(fake.requestLog().size(), 1);
+        QCOMPARE(v->vantor()->error(), QStringLiteral("the processor did not answer within 10 s"));
         QCOMPARE(log.count(QStringLiteral("Error updating display: Operation canceled")), 0);
+        fake.releaseHung();
 
         // Nothing is refreshed during a run or with polling switched off.
         fake.clearLog();

@@ -368,6 +368,9 @@ Q_SIGNALS:
     void done(uint number, bool completed);
     void runningChanged(bool newValue);
     void statusStringChanged(QString newStatusString);
+    // A correction ran through every level without error; the status text
+    // that tells it follows at once.
+    void correctionCompleted();
     void calibrationChanged(QString newCalibration);
     void takeReading();
     void getLdmsObserved();

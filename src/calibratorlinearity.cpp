@@ -341,6 +341,7 @@ void Calibrator::calibrateSteps(uint start)
     } else if (ok) {
         status = QStringLiteral("Correction completed without error");
         setResumeStep(0);
+        Q_EMIT correctionCompleted();
     } else {
         // The cause, unless it was recorded when it happened; with none the
         // status is left as it is.

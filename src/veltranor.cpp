@@ -212,6 +212,7 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     connect(this, &Veltranor::ldmsObserved, calibrator_, &Calibrator::macropixelsObserved);         // 12
     connect(this, &Veltranor::tilesObserved, calibrator_, &Calibrator::tilesObserved);              // 13
     connect(calibrator_, &Calibrator::statusStringChanged, this, &Veltranor::updateStatusString);   // 14
+    connect(calibrator_, &Calibrator::correctionCompleted, this, &Veltranor::engineCompleted_);
     connect(calibrator_, &Calibrator::progressChanged, this, &Veltranor::setProgress);              // 15
     connect(calibrator_, &Calibrator::updateProgress, this, &Veltranor::updateProgress);            // 16
     connect(calibrator_, &Calibrator::clearLinearityLog, this, &Veltranor::clearLinearityLog);      // 17
@@ -410,7 +411,7 @@ void Veltranor::idleUpdate()
 {
     // A processor request has no time-out; while one from the previous tick
     // still waits (its wait runs nested event loops), this tick is skipped.
-    if (running_ || donePending_)
+    if (running_ || donePending())
         return;
     if (idleBusy_) {
         // The previous tick's read is still unanswered now that the next one

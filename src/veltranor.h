@@ -313,12 +313,12 @@ public:
     ErrorType updateVantor_();
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
-    bool donePending() const { return donePending_; }
+    bool donePending() const { return phase_ == RunPhase::Running || phase_ == RunPhase::Ending; }
     // From a Stop until the engine's done, and while the shell's tear-down of
     // a linearity run still waits: the stopped run still holds its adjusters,
     // records and requests, or the processor is not yet restored, so nothing
     // is started, freed, rebuilt or switched.
-    bool ending() const { return donePending_ || tearingDown_; }
+    bool ending() const { return donePending() || phase_ == RunPhase::Restoring; }
 
 Q_SIGNALS:
     void colorimeterChanged();
@@ -630,16 +630,32 @@ private:
     QString correctionFileName_() const;
     QDateTime uniformityStart_;
     qsizetype adjusterCount_ = 0;
-    bool donePending_ = false;
-    bool tearingDown_ = false;
-    // The run was announced to the scene; the engine is still to be started.
-    bool announced_ = false;
-    // The engine's completion text, shown only once the closing requests
-    // have reached the processor.
+    // The life of a run, which Run, Resume, the engine's start and done, a
+    // Stop and the tear-down move; `running` also covers the busy phases
+    // (registration, Refresh, a processor request) outside it.
+    enum class RunPhase {
+        Idle,
+        // Announced to the scene; the processor is being prepared and the
+        // engine is still to be started.
+        SettingUp,
+        // The engine runs; its done is pending.
+        Running,
+        // Stopped; the engine's done is still pending. Its status texts are
+        // no longer shown.
+        Ending,
+        // The engine is done; the shell's closing requests of a linearity
+        // run (restore, correction) still wait.
+        Restoring,
+    };
+    RunPhase phase_ = RunPhase::Idle;
+    // Leaves the set-up (phase idle); whether the run was in it.
+    bool leaveSetUp_();
+    // The engine told that the correction completed; the text that follows
+    // is shown only once the closing requests have reached the processor.
+    void engineCompleted_();
+    bool completionNext_ = false;
     QString heldCompletion_;
-    // From a Stop to the engine's done its status texts are not shown; the
-    // last text it told in the run.
-    bool engineTextsMuted_ = false;
+    // The last text the engine told in the run.
     QString engineText_;
     quint64 phaseStart_ = 0;
     QMetaObject::Connection engineRunning_;

@@ -15,7 +15,6 @@ namespace {
 
 const QString kUniformity = QStringLiteral("Uniformity");
 const QString kCancelled = QStringLiteral("Correction cancelled");
-const QString kCompleted = QStringLiteral("Correction completed without error");
 // While the processor's tear-down of a linearity run waits (%1: the run's outcome).
 const QString kRestoring = QStringLiteral("%1; restoring the processor...");
 // A stopped run whose restore the processor never answered (%1: the outcome).
@@ -77,11 +76,11 @@ void Veltranor::setRunning(bool running)
                     QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB."));
                 // The processor is put back within the run's own busy state
                 // when the scene was told of the run, else outside it.
-                if (!announced_)
+                if (phase_ != RunPhase::SettingUp)
                     running_ = false;
                 resetVantor(true);
                 endSetUpRefusal_();
-                if (std::exchange(announced_, false) && running_) {
+                if (leaveSetUp_() && running_) {
                     running_ = false;
                     Q_EMIT runningChanged(false);
                 }
@@ -99,16 +98,24 @@ void Veltranor::setRunning(bool running)
     // another wait on its way out.
     // While the processor is prepared, a request of the set-up may still be
     // resolving the address: refused too, it cannot start and wait unseen.
-    const bool preparing = std::exchange(announced_, false);
-    if ((donePending_ || preparing) && vantor_ && display_ == vantor_)
+    const bool preparing = leaveSetUp_();
+    if ((donePending() || preparing) && vantor_ && display_ == vantor_)
         vantor_->setRefusing(true);
     else
         cancelPhaseRequests_();
     // The stopped engine's step texts, queued or still to come, no longer
     // reach the status line; its done tells the outcome.
-    if (donePending_)
-        engineTextsMuted_ = true;
+    if (phase_ == RunPhase::Running)
+        phase_ = RunPhase::Ending;
     Q_EMIT runningChanged(false);
+}
+
+bool Veltranor::leaveSetUp_()
+{
+    if (phase_ != RunPhase::SettingUp)
+        return false;
+    phase_ = RunPhase::Idle;
+    return true;
 }
 
 void Veltranor::beginPhase_()
@@ -130,7 +137,7 @@ void Veltranor::announceRun_()
     // Only the processor's preparation waits; elsewhere the engine starts at once.
     if (!vantor_ || display_ != vantor_ || !calibrator_)
         return;
-    announced_ = true;
+    phase_ = RunPhase::SettingUp;
     QObject::disconnect(engineRunning_);
     Q_EMIT runningChanged(true);
     engineRunning_ =
@@ -139,7 +146,7 @@ void Veltranor::announceRun_()
 
 void Veltranor::endSetUpRefusal_()
 {
-    if (vantor_ && !donePending_)
+    if (vantor_ && !donePending())
         vantor_->setRefusing(false);
 }
 
@@ -160,7 +167,7 @@ bool Veltranor::setUpProcessor_()
 
 void Veltranor::restoreAfterStop_()
 {
-    announced_ = false;
+    leaveSetUp_();
     if (!vantor_ || display_ != vantor_)
         return;
     // The processor's restore is a busy phase of its own: while it waits the
@@ -231,11 +238,13 @@ void Veltranor::emitTaskStart_()
 {
     // Every task but "nothing" answers with done; until it has, no other
     // task starts (its done would be taken for the new run's).
-    donePending_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing;
+    const bool announced = phase_ == RunPhase::SettingUp;
+    phase_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing ? RunPhase::Running : RunPhase::Idle;
     runMode_ = mode_;
+    completionNext_ = false;
     heldCompletion_.clear();
     engineText_.clear();
-    if (std::exchange(announced_, false)) {
+    if (announced) {
         // The scene knows already: only the engine starts now.
         QMetaObject::invokeMethod(calibrator_, [engine = calibrator_] { engine->setRunning(true); },
                                   Qt::QueuedConnection);
@@ -473,10 +482,12 @@ void Veltranor::calibratorDone(uint number, bool completed)
 {
     Q_UNUSED(number)
     // The tear-down belongs to the run that ended, not to a mode chosen since.
-    const Mode endedMode = donePending_ ? runMode_ : mode_;
-    donePending_ = false;
+    const Mode endedMode = donePending() ? runMode_ : mode_;
     // Every text of the engine's run came before its done.
-    const bool muted = std::exchange(engineTextsMuted_, false);
+    const bool muted = phase_ == RunPhase::Ending;
+    if (donePending())
+        phase_ = RunPhase::Idle;
+    completionNext_ = false;
     if (vantor_)
         vantor_->setRefusing(false);
     const bool ranToEnd = running_;
@@ -552,9 +563,10 @@ void Veltranor::calibratorDone(uint number, bool completed)
         // restored; "completed" only once the correction has reached it.
         // (The engine's own text, not a refusal shown since.)
         const QString told = !ranToEnd ? kCancelled : !engineText_.isEmpty() ? engineText_ : statusString_;
-        const QString outcome = std::exchange(heldCompletion_, QString()).isEmpty() ? told : kCompleted;
+        const QString held = std::exchange(heldCompletion_, QString());
+        const QString outcome = held.isEmpty() ? told : held;
         const bool onProcessor = vantor_ && display_ == vantor_;
-        tearingDown_ = true;
+        phase_ = RunPhase::Restoring;
         if (onProcessor)
             setStatusString(finished ? kSendingCorrection : kRestoring.arg(outcome));
         // The operator has stopped the run: its closing requests end without
@@ -586,7 +598,8 @@ void Veltranor::calibratorDone(uint number, bool completed)
             }
         }
         limit.stop();
-        tearingDown_ = false;
+        if (phase_ == RunPhase::Restoring)
+            phase_ = RunPhase::Idle;
         // A correction that never reached the processor is no success; it
         // stays available to save and to send again from the file.
         if (whole && closing.code != 0)
@@ -613,15 +626,20 @@ void Veltranor::calibratorDone(uint number, bool completed)
 void Veltranor::updateStatusString(QString newString)
 {
     engineText_ = newString;
-    if (engineTextsMuted_)
+    if (phase_ == RunPhase::Ending)
         return;
     // A linearity run's closing requests are still to be sent: its
     // completion is told once they have reached the processor.
-    if (newString == kCompleted && donePending_ && runMode_ == Calibrator::ModeLinearity) {
+    if (std::exchange(completionNext_, false)) {
         heldCompletion_ = newString;
         return;
     }
     setStatusString(newString);
+}
+
+void Veltranor::engineCompleted_()
+{
+    completionNext_ = phase_ == RunPhase::Running && runMode_ == Calibrator::ModeLinearity;
 }
 
 void Veltranor::updateProgress()

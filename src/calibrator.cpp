@@ -43,6 +43,12 @@ Calibrator::~Calibrator()
 
 void Calibrator::setRunning(bool value)
 {
+    setRunningFor(value, task_.load());
+}
+
+void Calibrator::setRunningFor(bool value, int sentTask)
+{
+    TaskType task = TaskType(sentTask);
     // An adjuster driven by the main Calibrator's coroutines only keeps the flag.
     if (usingCoroutines && number_ != 0) {
         running_ = value;
@@ -54,8 +60,12 @@ void Calibrator::setRunning(bool value)
     running_ = value;
     if (value) {
         finishBalancingRequested = false;
+        if (task != task_.load()) {
+            qDebug("Calibrator #%u: a start sent for task %d came after task %d was set; nothing runs", number_,
+                   int(task), int(task_.load()));
+            task = TaskNothing;
+        }
         // The task runs to its end inside this call.
-        const TaskType task = task_.load();
         switch (unsigned(task)) {
         case TaskNothing:
             break;

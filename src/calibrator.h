@@ -133,6 +133,11 @@ public:
     // ---- properties
     bool running() const { return running_; }
     void setRunning(bool value);
+    // A start or stop sent from another thread with the task (a TaskType) set
+    // when it was sent. A start whose task was replaced before it arrived (a
+    // busy phase's start still queued when the next run set its own task)
+    // runs nothing: that run's own start follows it.
+    void setRunningFor(bool value, int task);
     uint targetCCT() const { return uint(targetCCT_); }
     void setTargetCCT(uint value);
     double targetDuv() const { return targetDuv_; }

@@ -199,8 +199,8 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     calibrator_ = new Calibrator(Calibrator::ModeLinearity, 0);
     calibrator_->moveToThread(&calibratorThread_);
     connect(&calibratorThread_, &QThread::finished, calibrator_, &QObject::deleteLater);            // 4
-    engineRunning_ =
-        connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection); // 5
+    engineRunning_ = connect(this, &Veltranor::runningChanged, this, &Veltranor::tellEngine_); // 5
+    connect(this, &Veltranor::engineRunningChanged, calibrator_, &Calibrator::setRunningFor, Qt::QueuedConnection);
     connect(colorimeter_, &Colorimeter::dataAvailable, calibrator_, &Calibrator::readColorimeterData); // 6
     connect(calibrator_, &Calibrator::takeReading, colorimeter_, &Colorimeter::read);                  // 7
 
@@ -223,7 +223,9 @@ Veltranor::Veltranor(boost::asio::io_context& context, QObject* parent)
     connect(vantor_, &Vantor::cctChanged, cameraController_, &ImageSource::displayCct); // 20
     cameraController_->displayCct(int(vantor_->cct()));
 
-    connect(this, &Veltranor::runningChanged, background_, &Background::setRunning);            // 21
+    // 21: direct, as the grab worker's flag is atomic: a stop reaches a grab at
+    // once, and no queued call is left for the worker to free when it ends.
+    connect(this, &Veltranor::runningChanged, background_, &Background::setRunning, Qt::DirectConnection);
     connect(this, &Veltranor::ldmArrayInfo, background_, &Background::setArrayInfo);            // 22
     connect(this, &Veltranor::grabImageData, background_, &Background::grabImageData);          // 23
     connect(background_, &Background::grabImageDataDone, this, &Veltranor::grabImageDataDone);  // 24

@@ -329,6 +329,9 @@ Q_SIGNALS:
     void targetCCTChanged(uint newTargetCCT);
     void readDelayChanged(uint newReadDelay);
     void runningChanged(bool newValue);
+    // runningChanged as the engine receives it (queued), with the task set
+    // when it was emitted.
+    void engineRunningChanged(bool running, int task);
     void statusStringChanged();
     void calibrate();
     void calibratorChanged();
@@ -659,6 +662,8 @@ private:
     QString engineText_;
     quint64 phaseStart_ = 0;
     QMetaObject::Connection engineRunning_;
+    // Queues runningChanged to the engine with the task set when it was emitted.
+    void tellEngine_(bool running);
     // The mode of the run whose done is pending: its tear-down follows it,
     // whatever the mode is when the done arrives.
     Mode runMode_ = Calibrator::ModeLinearity;

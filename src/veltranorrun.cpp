@@ -140,8 +140,7 @@ void Veltranor::announceRun_()
     phase_ = RunPhase::SettingUp;
     QObject::disconnect(engineRunning_);
     Q_EMIT runningChanged(true);
-    engineRunning_ =
-        connect(this, &Veltranor::runningChanged, calibrator_, &Calibrator::setRunning, Qt::QueuedConnection);
+    engineRunning_ = connect(this, &Veltranor::runningChanged, this, &Veltranor::tellEngine_);
 }
 
 void Veltranor::endSetUpRefusal_()
@@ -221,6 +220,14 @@ void Veltranor::limitStoppedTearDown_(QTimer& timer, bool& gaveUp)
     timer.start(kStoppedTearDownLimitSeconds * 1000);
 }
 
+void Veltranor::tellEngine_(bool running)
+{
+    // The engine reads the task when the start arrives; a busy phase's start
+    // (task 0) still queued when a run has set its task would otherwise run
+    // that task, and the run's own start would then run it a second time.
+    Q_EMIT engineRunningChanged(running, int(calibrator_->task()));
+}
+
 bool Veltranor::refuseWhileEnding_()
 {
     if (!ending())
@@ -246,8 +253,7 @@ void Veltranor::emitTaskStart_()
     engineText_.clear();
     if (announced) {
         // The scene knows already: only the engine starts now.
-        QMetaObject::invokeMethod(calibrator_, [engine = calibrator_] { engine->setRunning(true); },
-                                  Qt::QueuedConnection);
+        tellEngine_(true);
         return;
     }
     Q_EMIT runningChanged(true);

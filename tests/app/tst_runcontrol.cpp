@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <memory>
+#include <semaphore>
 
 using testsupport::PolledContext;
 
@@ -386,6 +387,31 @@ private Q_SLOTS:
         v->setMode(Calibrator::ModeLinearity);
         QCOMPARE(v->mode(), Calibrator::ModeLinearity);
         v->setColorimeter(v->cr100());
+    }
+
+    // A busy phase's start and stop still wait in the engine's queue when a
+    // balance run sets its task: the run's task runs once, from its own start.
+    void busyPhaseStillQueuedAtARunsStart()
+    {
+        testsupport::MessageCapture log;
+        auto v = make(false);
+        v->setCameraType(1);
+        v->setMode(Calibrator::ModeBalance);
+        v->setBalanceTargetRed(140);
+        v->setBalanceTargetGreen(140);
+        v->setBalanceTargetBlue(140);
+        // The engine's thread is held until every start and stop is queued.
+        std::binary_semaphore gate(0);
+        QMetaObject::invokeMethod(v->calibrator(), [&gate] { gate.acquire(); }, Qt::QueuedConnection);
+        v->runNothing();
+        v->setRunning(false);
+        v->setRunning(true);
+        gate.release();
+        const QString started = QStringLiteral("Calibrator #0 balancing");
+        QTRY_VERIFY_WITH_TIMEOUT(log.count(started) >= 1, 30000);
+        v->setRunning(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!v->donePending(), 30000);
+        QCOMPARE(log.count(started), 1);
     }
 
     void stopEndsAWaitingRequest_data()

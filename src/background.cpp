@@ -1,6 +1,7 @@
 #include "background.h"
 
 #include "imagesource.h"
+#include "threadhandover.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -62,7 +63,9 @@ void Background::setSubarrayInfo(int w, int h)
 void Background::LdmArrayImageGrabbed()
 {
     qDebug("SPURIOUS BACKGROUND GRAB DONE; YOU SHOULDN'T SEE THIS!");
-    Q_EMIT grabImageDataDone(true, tileGrader_.sectionAverages());
+    QList<cv::Mat*>* list = tileGrader_.sectionAverages();
+    threadhandover::handOver(list);
+    Q_EMIT grabImageDataDone(true, list);
 }
 
 void Background::saveExposure()
@@ -261,5 +264,7 @@ void Background::grabImageData(bool verbose_)
         source->setVerbose(false);
     if (verbose)
         qDebug("<<<<<<<<<<<<<<<<<<<< background: image grab done");
+    // The list and its images stay the grader's; the receiver reads them on its thread.
+    threadhandover::handOver(success ? list : nullptr);
     Q_EMIT grabImageDataDone(success, success ? list : nullptr);
 }

@@ -42,7 +42,7 @@ CameraController::CameraController(QObject* parent, std::shared_ptr<camerasdk::C
             std::lock_guard lock(statusMutex_);
             pendingStatus_.append({errorType, message});
         }
-        QMetaObject::invokeMethod(this, &CameraController::deliverStatus_, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "deliverStatus_", Qt::QueuedConnection);
     }, Qt::DirectConnection);
     QObject::connect(cam, &SonyCamera::liveViewImageChanged, this, &ImageSource::setLiveViewImage);
     QObject::connect(cam, &SonyCamera::nameChanged, this, &ImageSource::setCameraName);

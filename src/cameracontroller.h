@@ -61,8 +61,11 @@ private:
     SonyCamera* camera_ = nullptr;
     QPointer<SonyCamera> cameraAlive_; // null once the camera thread has deleted it
     // The camera's status reports, handed from the camera thread to this one
-    // under a standard mutex, in the order they were sent.
-    void deliverStatus_();
+    // under a standard mutex, in the order they were sent. Invoked by name:
+    // a queued call by member pointer would allocate its slot object on the
+    // camera thread and free it on this one inside Qt, a hand-over
+    // ThreadSanitizer cannot follow.
+    Q_INVOKABLE void deliverStatus_();
     std::mutex statusMutex_;
     QList<std::pair<ErrorType, QString>> pendingStatus_;
     QThread cameraThread_;

@@ -246,7 +246,9 @@ void SimulatedCameraSdk::setPictureFile(const QString& path)
 
 void SimulatedCameraSdk::setWall(std::function<cv::Mat()> wallImage, const wallphoto::Shot& shot)
 {
-    std::lock_guard lock(mutex_);
+    // Waits for a photo of the wall being replaced: once this returns, what
+    // that wall refers to may go.
+    std::lock_guard draw(displayMutex_);
     wallImage_ = std::move(wallImage);
     shot_ = shot;
 }
@@ -551,12 +553,17 @@ std::int32_t SimulatedCameraSdk::sendCommand(DeviceHandle handle, std::uint32_t 
 
 cv::Mat SimulatedCameraSdk::renderView_(cv::Size size)
 {
-    std::function<cv::Mat()> wall;
     wallphoto::Shot shot;
+    cv::Mat wallImage;
+    bool wall = false;
     {
-        std::lock_guard lock(mutex_);
-        wall = wallImage_;
+        // Drawn under the lock setWall takes, so a wall that was replaced is
+        // never drawn after its owner has gone.
+        std::lock_guard draw(displayMutex_);
         shot = shot_;
+        wall = bool(wallImage_);
+        if (wall)
+            wallImage = wallImage_();
     }
     if (!wall) {
         cv::Mat photo = renderActiveDisplay_(size.empty() ? shot.size : size);
@@ -566,7 +573,6 @@ cv::Mat SimulatedCameraSdk::renderView_(cv::Size size)
             return photo8;
         }
     }
-    const cv::Mat wallImage = wall ? wall() : cv::Mat();
     if (wallImage.empty())
         return cv::Mat(size.empty() ? shot.size : size, CV_8UC3, cv::Scalar::all(2));
     if (!size.empty() && size != shot.size) {

@@ -162,10 +162,11 @@ private:
     std::map<std::uint32_t, std::pair<SetPolicy, std::int32_t>> policies_;
     std::int32_t getPropertiesError_ = 0;
     QString pictureFile_;
+    // Held while the wall or the active display is drawn (never together
+    // with mutex_); it also guards the wall and its shot.
+    std::mutex displayMutex_;
     std::function<cv::Mat()> wallImage_;
     wallphoto::Shot shot_;
-    // Held while the active display is drawn (never together with mutex_).
-    std::mutex displayMutex_;
     DisplayBase* activeDisplay_ = nullptr;
     bool reuseFileName_ = false;
     int shutterDelay_ = 50;

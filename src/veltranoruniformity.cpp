@@ -3,6 +3,8 @@
 // correction engine, the grabs that answer them and the capture test.
 #include "veltranor.h"
 
+#include "threadhandover.h"
+
 #include <QDebug>
 
 #include <cmath>
@@ -299,6 +301,7 @@ bool Veltranor::getImageTileRGBData(bool verbose)
 
 void Veltranor::grabImageDataDone(bool success, QList<cv::Mat*>* averages)
 {
+    threadhandover::takeOver(averages);
     bool result = false;
     if (success && display_) {
         const Macropixel ldmReference = display_->litLdm(1);

@@ -4,6 +4,7 @@
 #include "simulateddisplay.h"
 #include "simulatedcamerasdk.h"
 #include "testsupport.h"
+#include "threadhandover.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,6 +46,7 @@ class TestCameraController : public QObject
         connect(worker, &Background::blankDisplay, &display, [&](bool blank) { display.lightLitLdms(!blank); });
         int answers = 0;
         connect(worker, &Background::grabImageDataDone, this, [&](bool ok, QList<cv::Mat*>* list) {
+            threadhandover::takeOver(list);
             ++answers;
             if (ok)
                 for (const cv::Mat* m : *list)

@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <opencv2/imgproc.hpp>
@@ -477,7 +478,10 @@ private Q_SLOTS:
         QFETCH(bool, ragged);
         QFETCH(QString, status);
         QFETCH(QList<int>, patterns);
-        GridDisplay display;
+        // On the heap: the camera's thread draws it, and ThreadSanitizer does
+        // not forget what earlier tests wrote into a reused stack frame.
+        auto wall = std::make_unique<GridDisplay>();
+        GridDisplay& display = *wall;
         display.coarse = coarse;
         display.ragged = ragged;
         auto sdk = std::dynamic_pointer_cast<SimulatedCameraSdk>(camerasdk::CameraSdk::platform());
@@ -487,13 +491,13 @@ private Q_SLOTS:
         shot.ambient = cv::Vec3f(3, 3, 3);
         shot.supersample = 2;
         sdk->setWall([&display] { return display.wallImage(); }, shot);
+        const auto forgetWall = qScopeGuard([&sdk] { sdk->setWall({}); });
         auto v = make(&display, dummyCamera, false);
         QVERIFY(dummyCamera || cameraReady(*v));
         v->setTileMeshWidth(4);
         v->setTileMeshHeight(4);
         v->runMeshRegistration();
         QTRY_VERIFY_WITH_TIMEOUT(!v->running(), 90000);
-        sdk->setWall({});
         QCOMPARE(v->statusString(), status);
         const bool acquired = status == QStringLiteral("Cell locations acquired");
         QCOMPARE(v->status(), acquired ? 1 : -1);

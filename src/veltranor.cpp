@@ -348,8 +348,8 @@ void Veltranor::setVantor(Vantor* vantor)
 
 void Veltranor::switchInput()
 {
-    // The stopped run still uses the devices, and restores the processor.
-    if (refuseWhileEnding_())
+    // A run, its set-up or a stopped one still ending uses the devices.
+    if (refuseUnlessIdle_())
         return;
     meterChoice_ = !meterChoice_;
     setColorimeter(meterChoice_ ? static_cast<Colorimeter*>(cr100_) : cineMeterII_);
@@ -358,8 +358,8 @@ void Veltranor::switchInput()
 
 void Veltranor::switchOutput()
 {
-    // The stopped run still uses the devices, and restores the processor.
-    if (refuseWhileEnding_())
+    // A run, its set-up or a stopped one still ending uses the devices.
+    if (refuseUnlessIdle_())
         return;
     displayChoice_ = !displayChoice_;
     setDisplay(displayChoice_ ? static_cast<DisplayBase*>(simulatedDisplay_) : vantor_);
@@ -370,8 +370,8 @@ void Veltranor::switchOutput()
 
 void Veltranor::switchCamera()
 {
-    // The stopped run still uses the devices, and restores the processor.
-    if (refuseWhileEnding_())
+    // A run, its set-up or a stopped one still ending uses the devices.
+    if (refuseUnlessIdle_())
         return;
     cameraChoice_ = !cameraChoice_;
     setImageSource(cameraChoice_ ? dummyCamera_ : cameraController_);
@@ -413,7 +413,7 @@ void Veltranor::idleUpdate()
 {
     // A processor request has no time-out; while one from the previous tick
     // still waits (its wait runs nested event loops), this tick is skipped.
-    if (running_ || donePending())
+    if (!idle())
         return;
     if (idleBusy_) {
         // The previous tick's read is still unanswered now that the next one
@@ -718,14 +718,12 @@ void Veltranor::setErrorAllowed(double value)
 
 void Veltranor::setMode(Mode value)
 {
-    if (running_) {
-        qDebug("Can't switch modes while running!");
-        return;
-    }
     if (value == mode_)
         return;
-    // The stopped run still uses its adjusters and records.
-    if (refuseWhileEnding_())
+    // A run, or a stopped one still ending, uses its adjusters and records.
+    if (running_)
+        qDebug("Can't switch modes while running!");
+    if (refuseUnlessIdle_())
         return;
     mode_ = value;
     setStatus(0);
@@ -740,11 +738,9 @@ void Veltranor::setMode(Mode value)
 
 void Veltranor::setSelectedLdm(int number)
 {
-    if (running_)
-        return;
-    // A target measurement would rebuild the records the stopped run uses;
-    // clearing the choice (0) touches nothing of it.
-    if (number != 0 && refuseWhileEnding_())
+    // A target measurement would rebuild the records a run uses; clearing
+    // the choice (0) touches nothing of it.
+    if (number != 0 ? refuseUnlessIdle_() : running_)
         return;
     selectedLdm_ = number;
     qDebug("setSelectedLDM #%d", number);
@@ -755,7 +751,7 @@ void Veltranor::setSelectedLdm(int number)
 
     deleteAdjusters();
     uniformityLdms_.append(new Macropixel(display_->ldm(uint(number))));
-    runNothing();
+    beginBusy_();
     selectedLdmAttempts_ = 0;
     grabContinuation_ = [this](bool success) { setSelectedLdmPart2(success); };
     if (!getImageLdmRGBData(false)) {
@@ -844,12 +840,27 @@ void Veltranor::setCameraName(QString name)
 
 void Veltranor::setLensName(const QString& value)
 {
+    // The grabs of a run, or of a stopped one still ending, compensate for
+    // the lens chosen at its start.
+    if (value != lensName_ && refuseUnlessIdle_()) {
+        Q_EMIT lensNameChanged();
+        return;
+    }
     lensName_ = value;
     Q_EMIT lensNameChanged();
     writeSetting(QStringLiteral("lensName"), value);
 }
 
 void Veltranor::setLensFile(const QString& value)
+{
+    if (value != lensFile_ && refuseUnlessIdle_()) {
+        Q_EMIT lensFileChanged(lensFile_);
+        return;
+    }
+    storeLensFile_(value);
+}
+
+void Veltranor::storeLensFile_(const QString& value)
 {
     lensFile_ = value;
     Q_EMIT lensFileChanged(value);

@@ -314,11 +314,8 @@ public:
     void setCorrectionParameters();
     void setAdjustmentParameters(Mode mode);
     bool donePending() const { return phase_ == RunPhase::Running || phase_ == RunPhase::Ending; }
-    // From a Stop until the engine's done, and while the shell's tear-down of
-    // a linearity run still waits: the stopped run still holds its adjusters,
-    // records and requests, or the processor is not yet restored, so nothing
-    // is started, freed, rebuilt or switched.
-    bool ending() const { return donePending() || phase_ == RunPhase::Restoring; }
+    // Nothing runs, ends or waits: no run, busy phase or tear-down of one.
+    bool idle() const { return phase_ == RunPhase::Idle && !running_; }
 
 Q_SIGNALS:
     void colorimeterChanged();
@@ -458,7 +455,8 @@ private:
     // Runs the stored grab step once (it is cleared first); nothing when none is stored.
     void runGrabContinuation_(bool ok);
     bool sectionGrid_(const char* kind, int w, int h, bool verbose, int& wide, int& high, float& aspect);
-    // Clears running and announces it, leaving the status as it is.
+    // Clears running and announces it, leaving the status as it is; a busy
+    // phase with no wait left is over.
     void endRun_();
     // Runs one display request that the shell waits on; outside a run or busy
     // phase it is a busy phase of its own, so that the window offers Stop
@@ -479,6 +477,8 @@ private:
     bool linearityOnSimulated_() const;
     void joinWorkers_();
     void applyEffectiveCameraSettings_();
+    // The lens file the lens lists chose, stored without the refusal of a choice.
+    void storeLensFile_(const QString& value);
 
     boost::asio::io_context& context_;
     LogModel* appLog_ = nullptr;
@@ -588,9 +588,6 @@ private:
     // The status while a correction is on its way to the processor.
     static const QString kSendingCorrection;
     void emitTaskStart_();
-    // running := true for a run or busy phase that starts now: a Stop ends the
-    // processor requests started from here on, none older.
-    void beginPhase_();
     // What a Stop of a busy phase (or of a run not yet handed to the engine)
     // ends: the requests the phase started.
     void cancelPhaseRequests_();
@@ -627,9 +624,48 @@ private:
     // the same Stop ends a tear-down the processor does not answer. Sets
     // gaveUp when the limit ended it.
     void limitStoppedTearDown_(QTimer& timer, bool& gaveUp);
-    // True (with the status text, shown again at every refusal) while the
-    // previous run is still ending.
-    bool refuseWhileEnding_();
+    // The one check of every press that starts, switches or rebuilds
+    // something: true (with the status text, shown again at every refusal)
+    // unless the phase is idle. A run, a busy phase or the set-up is "in
+    // progress" while it offers Stop; after a Stop it is "still ending" until
+    // the last of its tear-down has returned.
+    bool refuseUnlessIdle_();
+    // Busy (running, the engine told task nothing) within the phase in force,
+    // or as a busy phase of its own when idle; no refusal.
+    void beginBusy_();
+    // The refused sRGB start: the processor is put back as after a Stop.
+    void refuseSrgb_();
+    // A start given up before the scene heard of it: idle again, no signal.
+    void abandonStart_();
+    // A busy phase that is no longer running and has no wait left on the
+    // stack is over (phase idle).
+    void settleBusy_();
+    // A wait of the phase in force on this stack (a processor request, a
+    // Refresh, a registration step): a Stop of a busy phase leaves it busy
+    // until its last wait has returned, so that nothing starts inside it.
+    class PhaseWait
+    {
+    public:
+        explicit PhaseWait(Veltranor& owner)
+            : owner_(owner)
+        {
+            ++owner_.phaseWaits_;
+        }
+        ~PhaseWait()
+        {
+            --owner_.phaseWaits_;
+            owner_.settleBusy_();
+        }
+        PhaseWait(const PhaseWait&) = delete;
+        PhaseWait& operator=(const PhaseWait&) = delete;
+
+    private:
+        Veltranor& owner_;
+    };
+    int phaseWaits_ = 0;
+    // The text the last Refresh ended with when it failed or was stopped; a
+    // good Refresh clears it, and only it.
+    QString refreshOutcome_;
     QString correctionFileName_() const;
     QDateTime uniformityStart_;
     qsizetype adjusterCount_ = 0;
@@ -638,21 +674,28 @@ private:
     // (registration, Refresh, a processor request) outside it.
     enum class RunPhase {
         Idle,
+        // A busy phase without a task (Refresh, registration, capture test,
+        // target LDM, a processor request, the updater): running until its
+        // owner ends it; a Stop ends it once its waits have returned.
+        Busy,
         // Announced to the scene; the processor is being prepared and the
-        // engine is still to be started.
+        // engine is still to be started. It lasts until the set-up's request
+        // has returned, also after a Stop.
         SettingUp,
         // The engine runs; its done is pending.
         Running,
         // Stopped; the engine's done is still pending. Its status texts are
         // no longer shown.
         Ending,
-        // The engine is done; the shell's closing requests of a linearity
-        // run (restore, correction) still wait.
+        // The shell's closing requests still wait: a linearity run's restore
+        // and correction after the engine's done, the restore after a
+        // stopped set-up or a refused sRGB start.
         Restoring,
     };
     RunPhase phase_ = RunPhase::Idle;
-    // Leaves the set-up (phase idle); whether the run was in it.
-    bool leaveSetUp_();
+    // running := true for a run or busy phase that starts now in the phase
+    // given: a Stop ends the processor requests started from here on, none older.
+    void beginPhase_(RunPhase phase);
     // The engine told that the correction completed; the text that follows
     // is shown only once the closing requests have reached the processor.
     void engineCompleted_();

@@ -198,7 +198,7 @@ bool Veltranor::saveCalibration(QUrl url)
 bool Veltranor::readCalibration(QUrl url)
 {
     // The engine of a stopped run still holds its points.
-    if (!running_ && refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return false;
     const QString path = url.toLocalFile();
     qDebug("read file at %s", qUtf8Printable(path));

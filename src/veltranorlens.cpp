@@ -127,9 +127,9 @@ void Veltranor::getLensFiles()
     const QString savedFile = QSettings().value(QStringLiteral("lensFile"), QString()).toString();
     for (qsizetype i = 0; i < lensFileList_.count(); ++i) {
         if (lensFileList_.option(i)->type() == savedFile) {
-            setLensFile(savedFile);
+            storeLensFile_(savedFile);
             return;
         }
     }
-    setLensFile(QString());
+    storeLensFile_(QString());
 }

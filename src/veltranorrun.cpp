@@ -23,6 +23,8 @@ const QString kNotRestored = QStringLiteral("%1; the processor did not answer it
 const QString kRestoreStopped = QStringLiteral("%1; the restore was stopped, the processor was not put back");
 // A stopped run whose restore the processor refused (%1: the outcome, %2: its error).
 const QString kRestoreFailed = QStringLiteral("%1; the processor was not put back: %2");
+const QString kSrgbRefused =
+    QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB.");
 
 bool uniformityMode(Calibrator::Mode mode)
 {
@@ -44,13 +46,10 @@ void Veltranor::setRunning(bool running)
 {
     if (running == running_)
         return;
-    if (running && refuseWhileEnding_())
+    if (running && refuseUnlessIdle_())
         return;
-    if (running)
-        beginPhase_();
-    else
-        running_ = false;
     if (running) {
+        beginPhase_(RunPhase::Busy);
         setStatus(0);
         if (calibrator_)
             calibrator_->sendPerLdm = display_ != vantor_;
@@ -58,12 +57,14 @@ void Veltranor::setRunning(bool running)
             setResumeStep(0);
             if (!setupBalance()) {
                 setStatus(-1);
-                running_ = false;
+                abandonStart_();
                 return;
             }
             // A Stop taken while the run was being built.
-            if (!running_)
+            if (!running_) {
+                abandonStart_();
                 return;
+            }
         } else {
             if (!setUpProcessor_())
                 return;
@@ -72,18 +73,7 @@ void Veltranor::setRunning(bool running)
             if (srgb && effectiveGamma != 2.4) {
                 qDebug("Correction canceled: VANTOR Gamma (HDR) is %.2f, must be 1.0 for sRGB corrections.",
                        effectiveGamma / 2.4);
-                setStatusString(
-                    QStringLiteral("Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB."));
-                // The processor is put back within the run's own busy state
-                // when the scene was told of the run, else outside it.
-                if (phase_ != RunPhase::SettingUp)
-                    running_ = false;
-                resetVantor(true);
-                endSetUpRefusal_();
-                if (leaveSetUp_() && running_) {
-                    running_ = false;
-                    Q_EMIT runningChanged(false);
-                }
+                refuseSrgb_();
                 return;
             }
             qDebug("%s", srgb ? "Correcting to sRGB." : "Correcting to VANTOR gamma.");
@@ -98,7 +88,9 @@ void Veltranor::setRunning(bool running)
     // another wait on its way out.
     // While the processor is prepared, a request of the set-up may still be
     // resolving the address: refused too, it cannot start and wait unseen.
-    const bool preparing = leaveSetUp_();
+    // The set-up stays its phase until its request has returned.
+    running_ = false;
+    const bool preparing = phase_ == RunPhase::SettingUp;
     if ((donePending() || preparing) && vantor_ && display_ == vantor_)
         vantor_->setRefusing(true);
     else
@@ -107,21 +99,39 @@ void Veltranor::setRunning(bool running)
     // reach the status line; its done tells the outcome.
     if (phase_ == RunPhase::Running)
         phase_ = RunPhase::Ending;
+    settleBusy_();
     Q_EMIT runningChanged(false);
 }
 
-bool Veltranor::leaveSetUp_()
+void Veltranor::beginPhase_(RunPhase phase)
 {
-    if (phase_ != RunPhase::SettingUp)
-        return false;
-    phase_ = RunPhase::Idle;
-    return true;
-}
-
-void Veltranor::beginPhase_()
-{
+    phase_ = phase;
     running_ = true;
     phaseStart_ = vantor_ ? vantor_->nextRequest() : 0;
+}
+
+void Veltranor::beginBusy_()
+{
+    if (phase_ == RunPhase::Idle)
+        phase_ = RunPhase::Busy;
+    running_ = true;
+    phaseStart_ = vantor_ ? vantor_->nextRequest() : 0;
+    setStatus(0);
+    if (calibrator_)
+        calibrator_->setTask(Calibrator::TaskNothing);
+    Q_EMIT runningChanged(true);
+}
+
+void Veltranor::abandonStart_()
+{
+    running_ = false;
+    phase_ = RunPhase::Idle;
+}
+
+void Veltranor::settleBusy_()
+{
+    if (phase_ == RunPhase::Busy && !running_ && phaseWaits_ == 0)
+        phase_ = RunPhase::Idle;
 }
 
 void Veltranor::cancelPhaseRequests_()
@@ -166,15 +176,43 @@ bool Veltranor::setUpProcessor_()
 
 void Veltranor::restoreAfterStop_()
 {
-    leaveSetUp_();
-    if (!vantor_ || display_ != vantor_)
+    if (!vantor_ || display_ != vantor_) {
+        abandonStart_();
         return;
-    // The processor's restore is a busy phase of its own: while it waits the
-    // window says so and offers Stop, which ends it.
+    }
+    // The processor's restore offers Stop again: while it waits the window
+    // says so, and a Stop ends it. Nothing starts until it has returned.
+    phase_ = RunPhase::Restoring;
     setStatusString(kRestoring.arg(kCancelled));
     const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
+    phase_ = RunPhase::Idle;
     setStatusString(restoreText_(kCancelled, end));
     setStatus(-1);
+}
+
+void Veltranor::refuseSrgb_()
+{
+    // Off the processor nothing was prepared, and the scene never heard of
+    // the run.
+    if (!vantor_ || display_ != vantor_) {
+        setStatusString(kSrgbRefused);
+        abandonStart_();
+        return;
+    }
+    // The processor is put back within the run's own busy state, bounded and
+    // told as the restore after a Stop.
+    const QString outcome = kSrgbRefused.chopped(1);
+    phase_ = RunPhase::Restoring;
+    setStatusString(kRestoring.arg(outcome));
+    const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
+    phase_ = RunPhase::Idle;
+    endRun_();
+    if (end.error.code == 0) {
+        setStatusString(kSrgbRefused);
+    } else {
+        setStatusString(restoreText_(outcome, end));
+        setStatus(-1);
+    }
 }
 
 Veltranor::TearDown Veltranor::stoppedTearDown_(const std::function<ErrorType()>& request)
@@ -182,19 +220,20 @@ Veltranor::TearDown Veltranor::stoppedTearDown_(const std::function<ErrorType()>
     // A busy phase of its own when the stopped phase has ended already.
     const bool ownPhase = !running_;
     if (ownPhase)
-        runNothing();
+        beginBusy_();
     QTimer limit;
     bool gaveUp = false;
     limitStoppedTearDown_(limit, gaveUp);
     TearDown end;
-    end.error = request();
+    {
+        const PhaseWait wait(*this);
+        end.error = request();
+    }
     limit.stop();
     end.gaveUp = gaveUp;
     end.stopped = !running_ && !gaveUp;
-    if (ownPhase && running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
-    }
+    if (ownPhase)
+        endRun_();
     return end;
 }
 
@@ -228,9 +267,9 @@ void Veltranor::tellEngine_(bool running)
     Q_EMIT engineRunningChanged(running, int(calibrator_->task()));
 }
 
-bool Veltranor::refuseWhileEnding_()
+bool Veltranor::refuseUnlessIdle_()
 {
-    if (!ending())
+    if (idle())
         return false;
     qDebug("%s", running_ ? "A run is in progress; nothing started." : "The previous run is still ending; nothing started.");
     // Announced even when the text is already shown: the status line may
@@ -246,7 +285,7 @@ void Veltranor::emitTaskStart_()
     // Every task but "nothing" answers with done; until it has, no other
     // task starts (its done would be taken for the new run's).
     const bool announced = phase_ == RunPhase::SettingUp;
-    phase_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing ? RunPhase::Running : RunPhase::Idle;
+    phase_ = calibrator_ && calibrator_->task() != Calibrator::TaskNothing ? RunPhase::Running : RunPhase::Busy;
     runMode_ = mode_;
     completionNext_ = false;
     heldCompletion_.clear();
@@ -261,9 +300,9 @@ void Veltranor::emitTaskStart_()
 
 void Veltranor::resume()
 {
-    if (running_ || refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
-    beginPhase_();
+    beginPhase_(RunPhase::Busy);
     setStatus(0);
     if (mode_ == Calibrator::ModeLinearity) {
         qDebug("======== Resuming correction ========");
@@ -272,21 +311,19 @@ void Veltranor::resume()
         setCorrectionParameters();
         calibrator_->setTask(Calibrator::TaskResume);
     } else {
-        if (!setupBalance()) {
-            running_ = false;
+        if (!setupBalance() || !running_) {
+            abandonStart_();
             return;
         }
-        if (!running_)
-            return;
     }
     emitTaskStart_();
 }
 
 void Veltranor::test()
 {
-    if (running_ || refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
-    beginPhase_();
+    beginPhase_(RunPhase::Busy);
     setStatus(0);
     setCorrectionParameters();
     calibrator_->setTask(Calibrator::TaskTestReadCounts);
@@ -296,9 +333,9 @@ void Veltranor::test()
 
 void Veltranor::takeMeasurement()
 {
-    if (running_ || refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
-    beginPhase_();
+    beginPhase_(RunPhase::Busy);
     setStatus(0);
     // Consecutive measurements collect in the log.
     if (calibrator_->task() != Calibrator::TaskMeasure)
@@ -312,13 +349,9 @@ void Veltranor::runNothing()
 {
     // While a stopped run is ending, a busy phase would hand its task a
     // running flag again.
-    if (running_ || refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
-    beginPhase_();
-    setStatus(0);
-    if (calibrator_)
-        calibrator_->setTask(Calibrator::TaskNothing);
-    Q_EMIT runningChanged(true);
+    beginBusy_();
 }
 
 bool Veltranor::setupBalance()
@@ -469,16 +502,18 @@ ErrorType Veltranor::busyRequest_(const QString& waitingFor, const std::function
 {
     const bool ownPhase = !running_;
     if (ownPhase)
-        runNothing();
+        beginBusy_();
     if (!waitingFor.isEmpty())
         setStatusString(waitingFor);
-    const ErrorType error = request();
+    ErrorType error;
+    {
+        const PhaseWait wait(*this);
+        error = request();
+    }
     if (stopped)
         *stopped = !running_;
-    if (ownPhase && running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
-    }
+    if (ownPhase)
+        endRun_();
     return error;
 }
 
@@ -546,17 +581,16 @@ void Veltranor::calibratorDone(uint number, bool completed)
         }
         qDebug("%s took%s.", qUtf8Printable(kUniformity), qUtf8Printable(elapsedTimeString()));
         deleteAdjusters();
-        if (running_) {
-            running_ = false;
-            Q_EMIT runningChanged(false);
-        }
+        endRun_();
         return;
     }
 
     const Calibrator::TaskType task = calibrator_->task();
     if (task == Calibrator::TaskCalibrate || task == Calibrator::TaskResume) {
+        // Nothing starts until the closing requests have returned.
+        phase_ = RunPhase::Restoring;
         if (!ranToEnd)
-            runNothing();
+            beginBusy_();
         // A correction that failed is torn down as an unfinished one.
         const bool finished = completed && !failed;
         qDebug("Veltranor: Correction %s.", finished ? "completed" : completed ? "failed" : "cancelled");
@@ -572,7 +606,6 @@ void Veltranor::calibratorDone(uint number, bool completed)
         const QString held = std::exchange(heldCompletion_, QString());
         const QString outcome = held.isEmpty() ? told : held;
         const bool onProcessor = vantor_ && display_ == vantor_;
-        phase_ = RunPhase::Restoring;
         if (onProcessor)
             setStatusString(finished ? kSendingCorrection : kRestoring.arg(outcome));
         // The operator has stopped the run: its closing requests end without
@@ -621,10 +654,7 @@ void Veltranor::calibratorDone(uint number, bool completed)
         // A stopped measurement: the engine's last word.
         setStatusString(engineText_);
     }
-    if (running_) {
-        running_ = false;
-        Q_EMIT runningChanged(false);
-    }
+    endRun_();
 }
 
 // ---------------------------------------------------------------- status
@@ -710,10 +740,16 @@ void Veltranor::fetchLdms()
 {
     if (!uniformityMode(mode_) || !display_)
         return;
-    // The stopped run may still read the display's LDM records.
-    if (refuseWhileEnding_())
+    // The stopped run may still read the display's LDM records; a busy phase
+    // in force (its caller's) is joined.
+    const bool joined = phase_ == RunPhase::Busy && running_;
+    if (!joined && refuseUnlessIdle_())
         return;
     qDebug("Getting LDM configuration...");
+    // The whole Refresh is a busy phase: nothing starts before it has ended.
+    if (!joined)
+        phase_ = RunPhase::Busy;
+    const PhaseWait wait(*this);
     // The pause lets a display that was just switched settle; it waits only
     // while running is set, which is restored afterwards.
     const bool wasRunning = running_;
@@ -730,14 +766,18 @@ void Veltranor::fetchLdms()
                      [this] { return display_->fetchLdms(); }, &stopped);
     if (stopped && error.code != 0) {
         qDebug("Fetch LDMs stopped: %s", qUtf8Printable(error.message));
-        setStatusString(QStringLiteral("Fetch LDMs stopped; the wall shown before stays."));
+        refreshOutcome_ = QStringLiteral("Fetch LDMs stopped; the wall shown before stays.");
+        setStatusString(refreshOutcome_);
         setStatus(-1);
     } else if (error.code == 0 && onProcessor && !wasRunning) {
-        setStatusString(shown);
+        // An earlier Refresh's failure is over; any other text shown before stays.
+        setStatusString(shown == refreshOutcome_ ? QString() : shown);
     }
     if (error.code != 0 && !stopped) {
         // The wall shown so far stays; the operator is told why it did not change.
         qWarning("Fetch LDMs failed: %s", qUtf8Printable(error.message));
-        setStatusString(QStringLiteral("Fetch LDMs failed: ") + error.message);
+        refreshOutcome_ = QStringLiteral("Fetch LDMs failed: ") + error.message;
+        setStatusString(refreshOutcome_);
+        setStatus(-1);
     }
 }

@@ -21,7 +21,7 @@ constexpr int kMaxExposureCorrections = 20;
 
 void Veltranor::chooseTargetLdm(int number)
 {
-    if (!running_ && refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
     setStatusString(QStringLiteral("Testing target LDM..."));
     targetLdmTest_ = true;
@@ -44,6 +44,7 @@ void Veltranor::chooseTargetTile(int number)
 
 void Veltranor::setSelectedLdmPart2(bool ok)
 {
+    const PhaseWait wait(*this);
     Macropixel* target = uniformityLdms_.isEmpty() ? nullptr : uniformityLdms_.first();
     if (ok && target) {
         if (exposureAdjusted()) {
@@ -211,7 +212,7 @@ bool Veltranor::meshFits_(uint tileCount)
 
 void Veltranor::setMeshTestPattern()
 {
-    if (!display_)
+    if (!display_ || refuseUnlessIdle_())
         return;
     const uint meshWide = tileMeshWidth_, meshHigh = tileMeshHeight_;
     const uint tileCount = display_->adjustableTileCount();
@@ -316,9 +317,10 @@ bool Veltranor::showRegistrationPattern_(int pattern, int x, int y)
 
 void Veltranor::runMeshRegistration()
 {
-    if (!running_ && refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return;
-    runNothing();
+    const PhaseWait wait(*this);
+    beginBusy_();
     TileGrader* grader = tileGrader();
     grader->setReuseScreenContour(false);
     grader->setMeshLocations(std::nullopt);
@@ -331,6 +333,7 @@ void Veltranor::runMeshRegistration()
 
 void Veltranor::runMeshRegistrationPart2(bool ok)
 {
+    const PhaseWait wait(*this);
     TileGrader* grader = tileGrader();
     const std::optional<TileGrader::Contour> contour = grader->screenContour();
     if (!ok || !contour || contour->size() != 4 || !display_) {
@@ -356,6 +359,7 @@ void Veltranor::runMeshRegistrationPart2(bool ok)
 
 void Veltranor::runMeshRegistrationPart3(bool ok)
 {
+    const PhaseWait wait(*this);
     if (!ok || !display_) {
         registrationFailed_(QStringLiteral("Failed to capture image"), true);
         return;

@@ -49,10 +49,10 @@ void Veltranor::deleteAdjusters()
 
 void Veltranor::endRun_()
 {
-    if (!running_)
-        return;
-    running_ = false;
-    Q_EMIT runningChanged(false);
+    const bool wasRunning = std::exchange(running_, false);
+    settleBusy_();
+    if (wasRunning)
+        Q_EMIT runningChanged(false);
 }
 
 void Veltranor::runGrabContinuation_(bool ok)
@@ -380,13 +380,13 @@ bool Veltranor::grabImage(bool verbose)
         qDebug("Image capture test refused: a grab is in progress.");
         return false;
     }
-    if (!running_ && refuseWhileEnding_())
+    if (refuseUnlessIdle_())
         return false;
     captureStartTime_.start();
     captureVerbose_ = verbose;
     if (verbose)
         qDebug("##### Image capture and processing test #####");
-    runNothing();
+    beginBusy_();
     captureTestWaiting_ = verbose;
     grabContinuation_ = [this](bool ok) { grabImagePart2(ok); };
     return mode_ == Calibrator::ModeBalance ? getImageLdmRGBData(verbose) : getImageTileRGBData(verbose);

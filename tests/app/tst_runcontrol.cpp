@@ -96,7 +96,10 @@ enum class Press {
     BusyPhase,
     CaptureTest,
     Registration,
-    OpenCorrection
+    OpenCorrection,
+    MeterSwitch,
+    CameraSwitch,
+    LensChoice
 };
 
 void press(Veltranor& v, Press what, const QString& correctionFile)
@@ -134,6 +137,15 @@ void press(Veltranor& v, Press what, const QString& correctionFile)
         break;
     case Press::OpenCorrection:
         v.readCalibration(QUrl::fromLocalFile(correctionFile));
+        break;
+    case Press::MeterSwitch:
+        v.setColorimeterType(1 - v.colorimeterType());
+        break;
+    case Press::CameraSwitch:
+        v.setCameraType(1 - v.cameraType());
+        break;
+    case Press::LensChoice:
+        v.setLensName(QStringLiteral("another lens"));
         break;
     }
 }
@@ -263,22 +275,62 @@ private Q_SLOTS:
         v->setColorimeter(v->cr100());
     }
 
+    void stopDuringPreparation_data()
+    {
+        QTest::addColumn<int>("what");       // pressed while the set-up's PATCH is held (-1: nothing)
+        QTest::addColumn<bool>("afterStop"); // pressed right after the Stop, else before it
+        QTest::newRow("Stop alone") << -1 << false;
+        QTest::newRow("output switch") << int(Press::DeviceSwitch) << false;
+        QTest::newRow("meter switch") << int(Press::MeterSwitch) << false;
+        QTest::newRow("camera switch") << int(Press::CameraSwitch) << false;
+        QTest::newRow("mode switch") << int(Press::ModeSwitch) << false;
+        QTest::newRow("target LDM click") << int(Press::TargetLdm) << false;
+        QTest::newRow("lens choice") << int(Press::LensChoice) << false;
+        QTest::newRow("run right after the Stop") << int(Press::Run) << true;
+        QTest::newRow("resume right after the Stop") << int(Press::Resume) << true;
+    }
+
     // A Stop taken while the processor is being prepared: the processor is
-    // put back and the engine never starts.
+    // put back and the engine never starts. Until the set-up's request has
+    // returned, a press changes nothing and says why.
     void stopDuringPreparation()
     {
+        QFETCH(int, what);
+        QFETCH(bool, afterStop);
         auto v = make(true);
         ScriptedMeter meter;
         v->setColorimeter(&meter);
+        const int camera = v->cameraType();
+        const QString lens = v->lensName();
         fake_.addRule(QJsonObject {{"method", "PATCH"}, {"action", "hang"}});
         fake_.clearLog();
-        QTimer::singleShot(200, v.get(), [&] {
+        QList<bool> told;
+        QObject context;
+        connect(v.get(), &Veltranor::runningChanged, &context, [&](bool on) { told << on; });
+        QString refusal;
+        const auto pressNow = [&] {
+            press(*v, Press(what), QString());
+            refusal = v->statusString();
+        };
+        QTimer::singleShot(200, &context, [&] {
+            if (what >= 0 && !afterStop)
+                pressNow();
             v->setRunning(false);
+            if (afterStop)
+                pressNow();
             fake_.releaseHung();
         });
         v->setRunning(true);
-        QVERIFY(!v->running());
-        QVERIFY(!v->donePending());
+        QVERIFY(v->idle());
+        if (what >= 0)
+            QCOMPARE(refusal, afterStop ? kStillEnding : kInProgress);
+        for (qsizetype i = 1; i < told.size(); ++i)
+            QVERIFY2(!(told[i] && told[i - 1]), "told running twice in a row");
+        QCOMPARE(v->display(), static_cast<DisplayBase*>(v->vantor()));
+        QCOMPARE(v->colorimeter(), static_cast<Colorimeter*>(&meter));
+        QCOMPARE(v->cameraType(), camera);
+        QCOMPARE(v->mode(), Calibrator::ModeLinearity);
+        QCOMPARE(v->lensName(), lens);
         const QList<QJsonObject> sent = patches(fake_);
         QCOMPARE(sent.size(), 2);
         QVERIFY(measuringState(sent.first(), true));
@@ -455,6 +507,11 @@ private Q_SLOTS:
         QTest::newRow("resume: every PATCH from the set-up on")
             << "resume" << everyPatch << false << 1 << 2 << "Correction cancelled; restoring the processor..."
             << "Correction cancelled; the processor did not answer its restore within 10 s";
+        // The refused sRGB start puts the processor back as a Stop does.
+        QTest::newRow("linearity: the sRGB refusal's restore")
+            << "srgb" << everyPatch << false << 1 << 1 << ""
+            << "Correction canceled: VANTOR Gamma (HDR) must be 1.0 to correct using sRGB; the restore was stopped, "
+               "the processor was not put back";
         QTest::newRow("linearity: a second Stop during the restore")
             << "run" << everyPatch << true << 2 << 2 << "Correction cancelled; restoring the processor..."
             << "Correction cancelled; the restore was stopped, the processor was not put back";
@@ -520,6 +577,11 @@ private Q_SLOTS:
             QCOMPARE(v->vantor()->read().code, 0);
             v->setColorimeter(&plant);
             v->setSteps(40);
+            if (what == QLatin1String("srgb")) {
+                // The processor at gamma 2.2; its set-up is answered, its restore held.
+                v->vantor()->setGamma(2.2);
+                wall.addRule(QJsonObject {{"method", "PATCH"}, {"delay", 0}});
+            }
         }
         const QUrl file = QUrl::fromLocalFile(dir_.filePath(QStringLiteral("held.tsv")));
         if (what == QLatin1String("file")) {

@@ -523,6 +523,16 @@ private Q_SLOTS:
         v_->idleUpdate();
         QTRY_COMPARE(ledText(), QStringLiteral("Output OK"));
         QCOMPARE(ledImage(), QStringLiteral("IconGreenLED.png"));
+        // The failure a fetch told is red; a good Refresh clears it, and only it.
+        if (operation != QStringLiteral("read")) {
+            QCOMPARE(v_->status(), -1);
+            v_->fetchLdms();
+            QCOMPARE(v_->statusString(), QString());
+            QCOMPARE(v_->status(), 0);
+            v_->setStatusString(QStringLiteral("a run's outcome"));
+            v_->fetchLdms();
+            QCOMPARE(v_->statusString(), QStringLiteral("a run's outcome"));
+        }
     }
 
     // Fields write their setters (and so their keys), refuse what their

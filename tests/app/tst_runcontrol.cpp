@@ -312,7 +312,14 @@ private Q_SLOTS:
             press(*v, Press(what), QString());
             refusal = v->statusString();
         };
-        QTimer::singleShot(200, &context, [&] {
+        // The operator's hand, once the processor holds the set-up's PATCH.
+        QTimer hand;
+        hand.setInterval(20);
+        connect(&hand, &QTimer::timeout, &context, [&] {
+            const QJsonArray log = fake_.requestLog();
+            if (log.isEmpty() || !log.last().toObject().value("held").toBool())
+                return;
+            hand.stop();
             if (what >= 0 && !afterStop)
                 pressNow();
             v->setRunning(false);
@@ -320,6 +327,7 @@ private Q_SLOTS:
                 pressNow();
             fake_.releaseHung();
         });
+        hand.start();
         v->setRunning(true);
         QVERIFY(v->idle());
         if (what >= 0)

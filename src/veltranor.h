@@ -616,6 +616,10 @@ private:
     // the limit above; a busy phase of its own when the stopped phase has
     // ended already, so the window offers Stop while it waits.
     TearDown stoppedTearDown_(const std::function<ErrorType()>& request);
+    // The restore of a linearity run that never reached the engine (stopped
+    // in its set-up, or refused), in the restoring phase; idle once it has
+    // returned. %1 of the waiting text: the outcome.
+    TearDown restoreUnstartedRun_(const QString& outcome);
     // The status after a stopped run's restore (%1 of the texts: outcome).
     static QString restoreText_(const QString& outcome, const TearDown& end);
     // Lifts the refusal a Stop during the processor's set-up put on.

@@ -112,10 +112,7 @@ void Veltranor::beginPhase_(RunPhase phase)
 
 void Veltranor::beginBusy_()
 {
-    if (phase_ == RunPhase::Idle)
-        phase_ = RunPhase::Busy;
-    running_ = true;
-    phaseStart_ = vantor_ ? vantor_->nextRequest() : 0;
+    beginPhase_(phase_ == RunPhase::Idle ? RunPhase::Busy : phase_);
     setStatus(0);
     if (calibrator_)
         calibrator_->setTask(Calibrator::TaskNothing);
@@ -181,13 +178,20 @@ void Veltranor::restoreAfterStop_()
         return;
     }
     // The processor's restore offers Stop again: while it waits the window
-    // says so, and a Stop ends it. Nothing starts until it has returned.
-    phase_ = RunPhase::Restoring;
-    setStatusString(kRestoring.arg(kCancelled));
-    const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
-    phase_ = RunPhase::Idle;
+    // says so, and a Stop ends it.
+    const TearDown end = restoreUnstartedRun_(kCancelled);
     setStatusString(restoreText_(kCancelled, end));
     setStatus(-1);
+}
+
+Veltranor::TearDown Veltranor::restoreUnstartedRun_(const QString& outcome)
+{
+    // Nothing starts until the restore has returned.
+    phase_ = RunPhase::Restoring;
+    setStatusString(kRestoring.arg(outcome));
+    const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
+    phase_ = RunPhase::Idle;
+    return end;
 }
 
 void Veltranor::refuseSrgb_()
@@ -202,10 +206,7 @@ void Veltranor::refuseSrgb_()
     // The processor is put back within the run's own busy state, bounded and
     // told as the restore after a Stop.
     const QString outcome = kSrgbRefused.chopped(1);
-    phase_ = RunPhase::Restoring;
-    setStatusString(kRestoring.arg(outcome));
-    const TearDown end = stoppedTearDown_([this] { return resetVantor(true); });
-    phase_ = RunPhase::Idle;
+    const TearDown end = restoreUnstartedRun_(outcome);
     endRun_();
     if (end.error.code == 0) {
         setStatusString(kSrgbRefused);

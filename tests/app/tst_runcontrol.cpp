@@ -99,7 +99,8 @@ enum class Press {
     OpenCorrection,
     MeterSwitch,
     CameraSwitch,
-    LensChoice
+    LensChoice,
+    MeshPattern
 };
 
 void press(Veltranor& v, Press what, const QString& correctionFile)
@@ -146,6 +147,9 @@ void press(Veltranor& v, Press what, const QString& correctionFile)
         break;
     case Press::LensChoice:
         v.setLensName(QStringLiteral("another lens"));
+        break;
+    case Press::MeshPattern:
+        v.setMeshTestPattern();
         break;
     }
 }
@@ -286,6 +290,8 @@ private Q_SLOTS:
         QTest::newRow("mode switch") << int(Press::ModeSwitch) << false;
         QTest::newRow("target LDM click") << int(Press::TargetLdm) << false;
         QTest::newRow("lens choice") << int(Press::LensChoice) << false;
+        QTest::newRow("mesh test pattern") << int(Press::MeshPattern) << false;
+        QTest::newRow("open a correction file") << int(Press::OpenCorrection) << false;
         QTest::newRow("run right after the Stop") << int(Press::Run) << true;
         QTest::newRow("resume right after the Stop") << int(Press::Resume) << true;
     }
@@ -329,9 +335,9 @@ private Q_SLOTS:
         });
         hand.start();
         v->setRunning(true);
-        QVERIFY(v->idle());
         if (what >= 0)
             QCOMPARE(refusal, afterStop ? kStillEnding : kInProgress);
+        QVERIFY(v->idle());
         for (qsizetype i = 1; i < told.size(); ++i)
             QVERIFY2(!(told[i] && told[i - 1]), "told running twice in a row");
         QCOMPARE(v->display(), static_cast<DisplayBase*>(v->vantor()));

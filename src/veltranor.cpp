@@ -846,6 +846,11 @@ void Veltranor::setLensName(const QString& value)
         Q_EMIT lensNameChanged();
         return;
     }
+    storeLensName_(value);
+}
+
+void Veltranor::storeLensName_(const QString& value)
+{
     lensName_ = value;
     Q_EMIT lensNameChanged();
     writeSetting(QStringLiteral("lensName"), value);

@@ -477,7 +477,9 @@ private:
     bool linearityOnSimulated_() const;
     void joinWorkers_();
     void applyEffectiveCameraSettings_();
-    // The lens file the lens lists chose, stored without the refusal of a choice.
+    // The lens and lens file the lens lists restore, stored without the
+    // refusal of an operator's choice: a camera may connect in any phase.
+    void storeLensName_(const QString& value);
     void storeLensFile_(const QString& value);
 
     boost::asio::io_context& context_;

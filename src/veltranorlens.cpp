@@ -99,11 +99,12 @@ void Veltranor::getLensFiles()
         }
         Q_EMIT lensNameListChanged();
 
-        // The saved lens, when this camera has it.
+        // The saved lens, when this camera has it. A restore, not a choice:
+        // taken whatever runs when the camera connects.
         const QString savedLens = QSettings().value(QStringLiteral("lensName"), QString()).toString();
         for (qsizetype i = 0; i < lensNameList_.count(); ++i) {
             if (lensNameList_.option(i)->type() == savedLens)
-                setLensName(savedLens);
+                storeLensName_(savedLens);
         }
 
         // Images of the chosen lens; the number is the position in the listing.

@@ -355,6 +355,37 @@ private Q_SLOTS:
         v->setColorimeter(v->cr100());
     }
 
+    void cameraConnectsInAnyPhase_data()
+    {
+        QTest::addColumn<int>("phase"); // 0 idle, 1 a busy phase, 2 a linearity run on the simulated wall
+        QTest::newRow("idle") << 0;
+        QTest::newRow("busy phase") << 1;
+        QTest::newRow("linearity run") << 2;
+    }
+
+    // The camera's connection restores the saved lens and image in whatever
+    // phase it lands: nothing was pressed, so nothing is refused.
+    void cameraConnectsInAnyPhase()
+    {
+        QFETCH(int, phase);
+        const QString file = QStringLiteral(":src/lenscomp/ILCE-7C_FE_4^024-105_@070~105.jpg");
+        QSettings().setValue("lensName", "FE_4^024-105");
+        QSettings().setValue("lensFile", file);
+        auto v = make(false);
+        ScriptedMeter meter; // never answers: the run waits
+        meter.script({ScriptedMeter::Answer {.silent = true}});
+        v->setColorimeter(&meter);
+        phase == 1 ? v->runNothing() : v->setRunning(phase == 2);
+        const QString status = v->statusString();
+        v->setCameraName(QStringLiteral("ILCE-7C"));
+        QCOMPARE(v->lensFile(), file);
+        QCOMPARE(QSettings().value("lensFile").toString(), file);
+        QCOMPARE(v->statusString(), status);
+        v->setRunning(false);
+        QTRY_VERIFY_WITH_TIMEOUT(v->idle(), 30000);
+        v->setColorimeter(v->cr100());
+    }
+
     void endingRefusesWhatTheRunHolds_data()
     {
         QTest::addColumn<bool>("balance");
